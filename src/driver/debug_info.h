@@ -1,0 +1,46 @@
+// The record that carries one log message to the host's debug sink, and the
+// level adaptation to what the installed host understands.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+#include "quenlix/debug.h"
+
+namespace quenlix {
+
+// Message levels.
+enum MessageLevel : uint32_t {
+  kLevelError = 1,
+  kLevelInfoOld = 2,  // information, for hosts older than 5.12
+  kLevelInfo = 3,
+  kLevelNotSent = 4,  // never delivered
+  kLevelOpened = 100,
+};
+
+class CDebugInfo : public CDebugInfoIf {
+ public:
+  QUENLIX_IMPLEMENTS_DESTRUCTOR()
+
+  // A null or empty text gives a record whose GetText is null.
+  CDebugInfo(const char* message, uint8_t messageLevel);
+  virtual ~CDebugInfo();
+  CDebugInfo(const CDebugInfo&) = delete;
+  CDebugInfo& operator=(const CDebugInfo&) = delete;
+
+  uint8_t GetLevel() override { return level; }
+  const char* GetText() override { return text; }
+
+ private:
+  uint8_t level;
+  char* text = nullptr;
+};
+
+// The level a host of version major.minor understands for `level`.
+uint8_t AdaptMessageLevel(uint32_t level, uint16_t major, uint16_t minor);
+
+// printf-style formatting of any length; "" when the format is null or bad.
+std::string FormatMessageV(const char* format, va_list args);
+
+}  // namespace quenlix

@@ -1,0 +1,131 @@
+#include "driver/ip_capture_driver.h"
+
+#include <cstdarg>
+#include <new>
+
+#include "driver/debug_info.h"
+#include "platform/platform.h"
+
+namespace quenlix {
+
+namespace {
+
+const char kUnsetParameter[] = "(none)";
+
+}  // namespace
+
+int32_t ParseCustomInt(const std::string& text) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size()) return kNoValue;
+  // Accumulate as a negative number so that INT32_MIN fits.
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return kNoValue;
+    value = value * 10 + (c - '0');
+    if (value > int64_t(INT32_MAX) + 1) return kNoValue;
+  }
+  if (negative) return int32_t(-value);
+  if (value > INT32_MAX) return kNoValue;
+  return int32_t(value);
+}
+
+CIPCaptureDriver::CIPCaptureDriver() = default;
+
+CIPCaptureDriver::~CIPCaptureDriver() { Close(); }
+
+bool CIPCaptureDriver::Open(IDebugSink* sink, ISampleAllocator* allocator, ICameraConfig* config) {
+  debugSink = sink;
+  sampleAllocator = allocator;
+  INetworkConfig* network = config->GetNetwork();
+  IDeviceConfig* device = config->GetDevice();
+  codecType = network->GetCodecType();
+  inputCount = device->GetInputCount();
+  outputCount = device->GetOutputCount();
+  channelCount = device->GetChannelCount();
+  const char* address = network->GetAddress();
+  deviceInfo.address = address != nullptr ? address : "";
+  deviceInfo.port = network->GetPort();
+  const char* user = network->GetUserName();
+  deviceInfo.userName = user != nullptr ? user : "";
+  const char* password = network->GetPassword();
+  deviceInfo.password = password != nullptr ? password : "";
+  ReadCustomParameters(config);
+  ReadHostVersion();
+  if (!CreateIOApi()) return false;
+  if (!CreateAuxObject()) return false;
+  CreateVideoCapture();
+  return true;
+}
+
+void CIPCaptureDriver::ReadCustomParameters(ICameraConfig* config) {
+  for (uint32_t index = 1;; ++index) {
+    const char* text = config->GetCustomParameter(index);
+    if (text == nullptr) break;
+    customParams[index] = text;
+  }
+}
+
+void CIPCaptureDriver::ReadHostVersion() {
+  uint16_t version[4] = {0, 0, 0, 0};
+  if (!platform::GetModuleFileVersion(kHostLibrary, version)) {
+    hostVersion = kFallbackHostVersion;
+    return;
+  }
+  hostVersion = HostVersion{version[0], version[1], version[2], version[3]};
+}
+
+void CIPCaptureDriver::CreateVideoCapture() {
+  // The capture object arrives with the channel machinery; until then the
+  // driver runs without one, exactly as after a failed allocation.
+  videoCapture = nullptr;
+}
+
+void CIPCaptureDriver::Close() {
+  DestroyObject(videoCapture);
+  videoCapture = nullptr;
+  DestroyObject(ioApi);
+  ioApi = nullptr;
+  delete auxObject;
+  auxObject = nullptr;
+}
+
+std::string CIPCaptureDriver::GetCustomString(uint32_t index) {
+  const auto it = customParams.find(index);
+  if (it == customParams.end() || it->second == kUnsetParameter) return std::string();
+  return it->second;
+}
+
+int32_t CIPCaptureDriver::GetCustomInt(uint32_t index) {
+  const auto it = customParams.find(index);
+  if (it == customParams.end()) return kNoValue;
+  return ParseCustomInt(it->second);
+}
+
+void CIPCaptureDriver::DebugMessage(uint32_t level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text;
+  try {
+    text = FormatMessageV(format, args);
+  } catch (const std::bad_alloc&) {
+    va_end(args);
+    return;
+  }
+  va_end(args);
+  PostToSink(level, text);
+}
+
+void CIPCaptureDriver::PostToSink(uint32_t level, const std::string& text) {
+  if (level == kLevelNotSent) return;
+  if (debugSink == nullptr) return;
+  CDebugInfo record(text.c_str(), AdaptMessageLevel(level, hostVersion.major, hostVersion.minor));
+  debugSink->Post(&record);
+}
+
+}  // namespace quenlix

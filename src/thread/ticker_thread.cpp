@@ -1,0 +1,37 @@
+#include "thread/ticker_thread.h"
+
+namespace quenlix {
+namespace thread {
+
+CTickerThread::~CTickerThread() {
+  if (stopEvent != nullptr) platform::CloseEvent(stopEvent);
+}
+
+bool CTickerThread::Start(const std::string& threadName) {
+  if (threadHandle != nullptr) return false;
+  if (stopEvent == nullptr) {
+    stopEvent = platform::CreateEvent(false, false);
+    if (stopEvent == nullptr) return false;
+  }
+  platform::ResetEvent(stopEvent);
+  return CSimpleThread::Start(threadName);
+}
+
+bool CTickerThread::Stop() {
+  if (threadHandle == nullptr) return true;
+  if (stopEvent == nullptr) return false;
+  platform::SetEvent(stopEvent);
+  Join();
+  return true;
+}
+
+void CTickerThread::Run() {
+  for (;;) {
+    // A failed wait ticks as a time-out would: the period is the only promise.
+    if (platform::WaitForEvent(stopEvent, periodMs) == platform::WaitResult::kSignalled) return;
+    Tick();
+  }
+}
+
+}  // namespace thread
+}  // namespace quenlix
