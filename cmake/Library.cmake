@@ -30,14 +30,14 @@ add_dependencies(TavrikIPCapture ${module_libs})
 target_link_libraries(TavrikIPCapture PRIVATE -Wl,--whole-archive ${archives} -Wl,--no-whole-archive)
 get_target_property(platform_libs quenlix_platform INTERFACE_LINK_LIBRARIES)
 target_link_libraries(TavrikIPCapture PRIVATE ${platform_libs})
-target_include_directories(TavrikIPCapture PUBLIC ${PROJECT_SOURCE_DIR}/include)
+target_include_directories(TavrikIPCapture PUBLIC ${PROJECT_SOURCE_DIR}/include PRIVATE ${PROJECT_SOURCE_DIR}/src)
 if(WIN32)
   set_target_properties(TavrikIPCapture PROPERTIES PREFIX "" SUFFIX ".dll")
   target_sources(TavrikIPCapture PRIVATE ${PROJECT_SOURCE_DIR}/src/driver/TavrikIPCapture.def)
   target_link_options(TavrikIPCapture PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--enable-stdcall-fixup)
 else()
-  set_target_properties(TavrikIPCapture PROPERTIES CXX_VISIBILITY_PRESET hidden)
-  target_link_options(TavrikIPCapture PRIVATE -Wl,--exclude-libs,ALL)
+  # Only the QUENLIX_EXPORT functions leave the library (modules are built
+  # with hidden visibility, see CMakeLists.txt); the C++ runtime stays shared.
 endif()
 
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)

@@ -1,0 +1,66 @@
+#include "host_objects.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace ipcap {
+
+uint32_t CodecTypeFromName(const std::string& name) {
+  if (name == "mjpeg") return 1;
+  if (name == "mpeg4") return 2;
+  if (name == "h264") return 3;
+  return 0;
+}
+
+bool ParseParam(const std::string& text, std::map<uint32_t, std::string>* params,
+                std::string* error) {
+  const size_t eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) {
+    *error = "--param wants N=VALUE, got \"" + text + "\"";
+    return false;
+  }
+  char* end = nullptr;
+  const unsigned long index = std::strtoul(text.c_str(), &end, 10);
+  if (end != text.c_str() + eq || index == 0 || index > 1000) {
+    *error = "--param index must be a number from 1, got \"" + text.substr(0, eq) + "\"";
+    return false;
+  }
+  (*params)[uint32_t(index)] = text.substr(eq + 1);
+  return true;
+}
+
+const char* LevelName(uint8_t level) {
+  switch (level) {
+    case 1: return "error";
+    case 2: return "info";
+    case 3: return "info";
+    case 100: return "opened";
+    default: return "level?";
+  }
+}
+
+void ConsoleDebugSink::Post(CDebugInfoIf* record) {
+  const uint8_t level = record->GetLevel();
+  const char* text = record->GetText();
+  const std::string line = std::string("[") + LevelName(level) + " " + std::to_string(level) +
+                           "] " + (text != nullptr ? text : "");
+  if (level == 1) ++errors_;
+  std::lock_guard<std::mutex> lock(mutex_);
+  lines_.push_back(line);
+  if (!quiet_) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+}
+
+std::vector<std::string> ConsoleDebugSink::Lines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_;
+}
+
+const char* OptionsCameraConfig::GetCustomParameter(uint32_t index) {
+  const auto it = options_.params.find(index);
+  return it == options_.params.end() ? nullptr : it->second.c_str();
+}
+
+}  // namespace ipcap

@@ -1,0 +1,86 @@
+// ipcap's host objects: a debug sink that prints each line with its level,
+// and a camera configuration made from the command line.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "quenlix/config.h"
+#include "quenlix/debug.h"
+
+namespace ipcap {
+
+struct CameraOptions {
+  std::string address = "127.0.0.1";
+  uint16_t port = 80;
+  std::string user;
+  std::string password;
+  std::string codec = "h264";  // h264, mjpeg or mpeg4
+  std::string model = "Siqura camera";
+  uint32_t streams = 1;
+  uint32_t inputs = 0;
+  uint32_t outputs = 0;
+  std::map<uint32_t, std::string> params;  // custom parameters, from 1
+};
+
+// "h264" → 3, "mjpeg" → 1, "mpeg4" → 2; 0 for anything else.
+uint32_t CodecTypeFromName(const std::string& name);
+// Parses "N=VALUE" into params; false with a message when malformed.
+bool ParseParam(const std::string& text, std::map<uint32_t, std::string>* params,
+                std::string* error);
+
+class ConsoleDebugSink : public quenlix::IDebugSink {
+ public:
+  // Lines below minLevel's importance are still counted but not printed.
+  explicit ConsoleDebugSink(bool quiet = false) : quiet_(quiet) {}
+  void Reserved0() override {}
+  void Post(CDebugInfoIf* record) override;
+
+  std::vector<std::string> Lines() const;
+  size_t ErrorCount() const { return errors_.load(); }
+
+ private:
+  bool quiet_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::atomic<size_t> errors_{0};
+};
+
+class OptionsCameraConfig : public quenlix::ICameraConfig,
+                            public quenlix::IDeviceConfig,
+                            public quenlix::INetworkConfig {
+ public:
+  explicit OptionsCameraConfig(const CameraOptions& options) : options_(options) {}
+
+  // ICameraConfig
+  void Reserved0() override {}
+  quenlix::IDeviceConfig* GetDevice() override { return this; }
+  quenlix::INetworkConfig* GetNetwork() override { return this; }
+  void Reserved3() override {}
+  const char* GetCustomParameter(uint32_t index) override;
+  // IDeviceConfig
+  void Reserved1() override {}
+  const char* GetModelName() override { return options_.model.c_str(); }
+  uint32_t GetChannelCount() override { return options_.streams; }
+  void Reserved4() override {}
+  uint32_t GetInputCount() override { return options_.inputs; }
+  uint32_t GetOutputCount() override { return options_.outputs; }
+  // INetworkConfig
+  const char* GetAddress() override { return options_.address.c_str(); }
+  uint16_t GetPort() override { return options_.port; }
+  uint32_t GetCodecType() override { return CodecTypeFromName(options_.codec); }
+  const char* GetUserName() override { return options_.user.c_str(); }
+  const char* GetPassword() override { return options_.password.c_str(); }
+
+ private:
+  CameraOptions options_;
+};
+
+// The text printed for a message level.
+const char* LevelName(uint8_t level);
+
+}  // namespace ipcap
