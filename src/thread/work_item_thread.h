@@ -22,7 +22,9 @@ class CWorkItemThread : public CSimpleThread {
 
   CWorkItemThread();
   void Run() override;
-  // Stops and joins the thread; queued items are destroyed unexecuted.
+  // Stops and joins the thread; queued items are destroyed unexecuted. A
+  // derived class must call Stop in its own destructor: by the time this one
+  // runs, the worker would be calling the base's Process and hooks.
   ~CWorkItemThread() override;
   virtual void Process(IWorkItem* item) = 0;
   virtual void OnItemQueued(IWorkItem* item, uint32_t flag);

@@ -48,16 +48,23 @@ TEST(CSimpleThread, SecondStartFailsAndTheFirstThreadKeepsRunning) {
 
 class SelfJoiningThread : public CSimpleThread {
  public:
-  void Run() override { joined = Join(); }
-  bool joined = false;
+  void Run() override {
+    // Start has returned and stored the handle before the thread joins itself.
+    platform::WaitForEvent(go, platform::kInfinite);
+    const bool result = Join();
+    joined = result;
+  }
+  platform::Event go = platform::CreateEvent(true, false);
+  std::atomic<bool> joined{false};
+  ~SelfJoiningThread() override { platform::CloseEvent(go); }
 };
 
 TEST(CSimpleThread, JoinFromTheThreadItselfDoesNotDeadlock) {
   SelfJoiningThread t;
   ASSERT_TRUE(t.Start("self"));
-  // The thread released its own handle; wait for it to finish by polling.
+  platform::SetEvent(t.go);
   for (int i = 0; i < 500 && !t.joined; ++i) platform::SleepMs(2);
-  EXPECT_TRUE(t.joined);
+  EXPECT_TRUE(t.joined.load());
   EXPECT_FALSE(t.HasThread());
 }
 
@@ -124,7 +131,12 @@ class RecordingWorker : public CWorkItemThread {
   std::mutex mutex;
   std::vector<int> done;
   std::vector<uint32_t> flags;
-  ~RecordingWorker() override { platform::CloseEvent(gate); }
+  // Stopping here, not in the base destructor: once that runs, Process is no
+  // longer this class's.
+  ~RecordingWorker() override {
+    Stop();
+    platform::CloseEvent(gate);
+  }
 
   std::vector<int> Done() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -186,7 +198,7 @@ TEST(CWorkItemThread, StopDestroysQueuedItemsUnexecuted) {
   EXPECT_EQ(w.Done(), (std::vector<int>{0, 4}));
 }
 
-TEST(CWorkItemThread, DestructorStopsARunningThread) {
+TEST(CWorkItemThread, DestroyingARunningWorkerLeavesNoItemBehind) {
   std::atomic<int> live{0};
   {
     RecordingWorker w;
