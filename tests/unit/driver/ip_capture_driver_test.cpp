@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include <cstdlib>
+
 #include "driver/tavrik_ip_capture_driver.h"
 #include "quenlix/ipcapture.h"
 #include "support/fake_host.h"
@@ -183,6 +185,55 @@ TEST_F(DriverTest, CloseLeavesSettingsAndTheDriverOpensAgain) {
   ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
   EXPECT_EQ(Services()->GetDeviceInfo().address, "127.0.0.2");
   EXPECT_EQ(sink.Count(), 2u);
+}
+
+// Points the library search at one fixture directory for the life of a test.
+class ScopedLibraryPath {
+ public:
+  explicit ScopedLibraryPath(const std::string& dir) { Set(dir); }
+  ~ScopedLibraryPath() { Set(""); }
+
+ private:
+  static void Set(const std::string& dir) {
+#if defined(_WIN32)
+    _putenv_s("PATH", dir.c_str());
+#else
+    setenv("LD_LIBRARY_PATH", dir.c_str(), 1);
+#endif
+  }
+};
+
+TEST(DriverHostVersion, OpenLineLevelFollowsTheInstalledHost) {
+  struct Case {
+    const char* dir;
+    uint16_t major, minor, build, revision;
+    uint8_t openLevel, infoLevel;
+  };
+  const Case cases[] = {
+      {"host-5.11", 5, 11, 0, 0, 2, 2},
+      {"host-6.2.9.9", 6, 2, 9, 9, 3, 3},
+      {"host-6.3", 6, 3, 0, 0, 100, 3},
+  };
+  for (const Case& c : cases) {
+    ScopedLibraryPath path(std::string(QUENLIX_DRIVER_FIXTURES) + "/" + c.dir);
+    FakeDebugSink sink;
+    FakeCameraConfig config;
+    auto* driver = static_cast<CTavrikIPCaptureDriver*>(CreateIPCapture());
+    ASSERT_TRUE(driver->Open(&sink, nullptr, &config));
+    const HostVersion v = driver->GetHostVersion();
+    EXPECT_EQ(v.major, c.major) << c.dir;
+    EXPECT_EQ(v.minor, c.minor) << c.dir;
+    EXPECT_EQ(v.build, c.build) << c.dir;
+    EXPECT_EQ(v.revision, c.revision) << c.dir;
+    driver->DebugMessage(3, "%s", "information");
+    driver->DebugMessage(1, "%s", "error");
+    const auto lines = sink.Lines();
+    ASSERT_EQ(lines.size(), 3u) << c.dir;
+    EXPECT_EQ(lines[0].level, c.openLevel) << c.dir;
+    EXPECT_EQ(lines[1].level, c.infoLevel) << c.dir;
+    EXPECT_EQ(lines[2].level, 1) << c.dir;
+    DeleteIPCapture(driver);
+  }
 }
 
 TEST(DriverExports, UnknownCodecGivesNoChannel) {
