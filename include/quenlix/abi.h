@@ -20,21 +20,21 @@
 // slot is declared by hand, the same way in every build, and the C++
 // destructor of the interface is kept out of the table. Objects are destroyed
 // through this slot only.
-#define QUENLIX_INTERFACE_DESTRUCTOR(Interface)               \
- public:                                                      \
-  virtual void* DeletingDestructor(unsigned int flags) = 0;   \
-                                                              \
- protected:                                                   \
-  ~Interface() = default;                                     \
-                                                              \
+#define QUENLIX_INTERFACE_DESTRUCTOR(Interface)             \
+ public:                                                    \
+  virtual void* DeletingDestructor(unsigned int flags) = 0; \
+                                                            \
+ protected:                                                 \
+  ~Interface() = default;                                   \
+                                                            \
  public:
 
 // The one definition of slot 0 in a class that implements such interfaces.
 // The class itself has an ordinary virtual destructor, so the most derived
 // destructor runs.
-#define QUENLIX_IMPLEMENTS_DESTRUCTOR()                                   \
-  void* DeletingDestructor(unsigned int flags) override {                 \
-    return ::quenlix::DestroySelf(this, flags);                           \
+#define QUENLIX_IMPLEMENTS_DESTRUCTOR()                   \
+  void* DeletingDestructor(unsigned int flags) override { \
+    return ::quenlix::DestroySelf(this, flags);           \
   }
 
 namespace quenlix {

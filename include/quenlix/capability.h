@@ -93,10 +93,11 @@ class ICapabilityQueryCallback {
 }  // namespace quenlix
 
 extern "C" {
-QUENLIX_EXPORT int32_t QUENLIX_CDECL InitCapabilityQuery(quenlix::ICapabilityQueryCallback* callback,
-                                                         bool option);
+QUENLIX_EXPORT int32_t QUENLIX_CDECL
+InitCapabilityQuery(quenlix::ICapabilityQueryCallback* callback, bool option);
 QUENLIX_EXPORT int32_t QUENLIX_CDECL StartCapabilityQuery(const char* address, uint32_t port,
-                                                          const char* userName, const char* password,
+                                                          const char* userName,
+                                                          const char* password,
                                                           quenlix::ICapabilityResults* results);
 QUENLIX_EXPORT int32_t QUENLIX_CDECL TerminateCapabilityQuery();
 QUENLIX_EXPORT int32_t QUENLIX_CDECL UninitCapabilityQuery();
@@ -104,6 +105,6 @@ QUENLIX_EXPORT int32_t QUENLIX_CDECL UninitCapabilityQuery();
 
 using InitCapabilityQueryFn = int32_t(QUENLIX_CDECL*)(quenlix::ICapabilityQueryCallback*, bool);
 using StartCapabilityQueryFn = int32_t(QUENLIX_CDECL*)(const char*, uint32_t, const char*,
-                                                        const char*, quenlix::ICapabilityResults*);
+                                                       const char*, quenlix::ICapabilityResults*);
 using TerminateCapabilityQueryFn = int32_t(QUENLIX_CDECL*)();
 using UninitCapabilityQueryFn = int32_t(QUENLIX_CDECL*)();

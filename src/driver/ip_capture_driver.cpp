@@ -4,6 +4,7 @@
 #include <new>
 
 #include "driver/debug_info.h"
+#include "driver/ip_video_capture.h"
 #include "platform/platform.h"
 
 namespace quenlix {
@@ -81,9 +82,9 @@ void CIPCaptureDriver::ReadHostVersion() {
 }
 
 void CIPCaptureDriver::CreateVideoCapture() {
-  // The capture object arrives with the channel machinery; until then the
-  // driver runs without one, exactly as after a failed allocation.
-  videoCapture = nullptr;
+  // An Open without Close must not leave the earlier streams running.
+  DestroyObject(videoCapture);
+  videoCapture = new (std::nothrow) CIPVideoCapture(channelCount, this, this);
 }
 
 void CIPCaptureDriver::Close() {

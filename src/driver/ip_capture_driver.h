@@ -24,7 +24,9 @@ struct HostVersion {
   uint16_t revision = 0;
 };
 
-class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx, public IDriver, public ICustomCreator {
+class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx,
+                         public IDriver,
+                         public ICustomCreator {
  public:
   QUENLIX_IMPLEMENTS_DESTRUCTOR()
 

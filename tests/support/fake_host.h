@@ -127,7 +127,8 @@ class FakeAllocator : public quenlix::ISampleAllocator {
  public:
   void Reserved0() override {}
   void Reserved1() override {}
-  quenlix::IMediaSample* Allocate(uint32_t typeCode, uint32_t capacity, const char* source) override {
+  quenlix::IMediaSample* Allocate(uint32_t typeCode, uint32_t capacity,
+                                  const char* source) override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++allocations;
     lastCapacity = capacity;

@@ -14,7 +14,8 @@ void AddCommonOptions(CLI::App& app, CommonOptions& options) {
       ->check(CLI::IsMember({"h264", "mjpeg", "mpeg4"}))
       ->capture_default_str();
   app.add_option("--streams", c.streams, "number of streams")->capture_default_str();
-  app.add_option("--model", c.model, "device model name given to the driver")->capture_default_str();
+  app.add_option("--model", c.model, "device model name given to the driver")
+      ->capture_default_str();
   app.add_option("--inputs", c.inputs, "number of digital inputs")->capture_default_str();
   app.add_option("--outputs", c.outputs, "number of digital outputs")->capture_default_str();
   app.add_option("--param", options.params,

@@ -31,7 +31,8 @@ bool DriverLibrary::Load(const std::string& path) {
   startCapabilityQuery = reinterpret_cast<StartCapabilityQueryFn>(Symbol("StartCapabilityQuery"));
   terminateCapabilityQuery =
       reinterpret_cast<TerminateCapabilityQueryFn>(Symbol("TerminateCapabilityQuery"));
-  uninitCapabilityQuery = reinterpret_cast<UninitCapabilityQueryFn>(Symbol("UninitCapabilityQuery"));
+  uninitCapabilityQuery =
+      reinterpret_cast<UninitCapabilityQueryFn>(Symbol("UninitCapabilityQuery"));
   return createIPCapture != nullptr && deleteIPCapture != nullptr;
 }
 

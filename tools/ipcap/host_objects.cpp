@@ -31,11 +31,16 @@ bool ParseParam(const std::string& text, std::map<uint32_t, std::string>* params
 
 const char* LevelName(uint8_t level) {
   switch (level) {
-    case 1: return "error";
-    case 2: return "info";
-    case 3: return "info";
-    case 100: return "opened";
-    default: return "level?";
+    case 1:
+      return "error";
+    case 2:
+      return "info";
+    case 3:
+      return "info";
+    case 100:
+      return "opened";
+    default:
+      return "level?";
   }
 }
 

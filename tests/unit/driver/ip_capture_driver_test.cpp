@@ -25,12 +25,23 @@ TEST(ParseCustomInt, AcceptsOnlyDecimalNumbersThatFit) {
     int32_t value;
   };
   const Case cases[] = {
-      {"", kNoValue},          {"+", kNoValue},           {"-", kNoValue},
-      {"-5", -5},              {"+7", 7},                 {"-7", -7},
-      {"12a", kNoValue},       {"a12", kNoValue},         {" 12", kNoValue},
-      {"12 ", kNoValue},       {"+-1", kNoValue},         {"0", 0},
-      {"007", 7},              {"2147483647", INT32_MAX}, {"2147483648", kNoValue},
-      {"-2147483648", INT32_MIN}, {"-2147483649", kNoValue},
+      {"", kNoValue},
+      {"+", kNoValue},
+      {"-", kNoValue},
+      {"-5", -5},
+      {"+7", 7},
+      {"-7", -7},
+      {"12a", kNoValue},
+      {"a12", kNoValue},
+      {" 12", kNoValue},
+      {"12 ", kNoValue},
+      {"+-1", kNoValue},
+      {"0", 0},
+      {"007", 7},
+      {"2147483647", INT32_MAX},
+      {"2147483648", kNoValue},
+      {"-2147483648", INT32_MIN},
+      {"-2147483649", kNoValue},
       {"99999999999999999999", kNoValue},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseCustomInt(c.text), c.value) << '"' << c.text << '"';
