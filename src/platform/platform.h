@@ -34,8 +34,14 @@ using ThreadProc = uint32_t (*)(void* arg);
 enum class ThreadPriority { kNormal, kAboveNormal, kHighest };
 
 // Starts a thread running proc(arg), default stack size. Returns null when it
-// cannot be started; *threadId (if given) receives its system id.
+// cannot be started; *threadId (if given) receives its system id, the value
+// CurrentThreadId returns on it. An exception escaping proc ends the process
+// on both backends; use CallSwallowingExceptions inside proc to prevent that.
 Thread StartThread(ThreadProc proc, void* arg, uint32_t* threadId);
+// POSIX: best effort. Raising a thread above normal needs a privilege
+// (CAP_SYS_NICE or an RLIMIT_NICE allowance); without it the thread keeps
+// normal priority and the call still returns true. False only for a null
+// handle or an ended thread.
 bool SetThreadPriority(Thread thread, ThreadPriority priority);
 // Waits for the thread to end. kSignalled once it has ended.
 WaitResult WaitForThread(Thread thread, uint32_t timeoutMs);
@@ -47,13 +53,17 @@ bool GetThreadExitCode(Thread thread, uint32_t* exitCode);
 //   sleep or socket call of this layer). Its stack is unwound, so destructors
 //   run and locks held by RAII are released, but a thread that is busy
 //   computing without a wait goes on until its next one. WaitForThread sees it
-//   as ended, with the given exit code, only once it has unwound.
+//   as ended, with the given exit code, only once it has unwound. A thread
+//   that returns from proc after the request also ends with the given code.
+//   True at once for a thread that has already ended (its code is kept).
 bool TerminateThread(Thread thread, uint32_t exitCode);
 // Releases the handle; the thread itself runs on if it has not ended.
 void CloseThread(Thread thread);
+// Small nonzero id, unique among running threads (POSIX: the kernel's tid).
 uint32_t CurrentThreadId();
 // Is the calling thread the one behind this handle?
 bool IsCurrentThread(Thread thread);
+// A cancellation point on POSIX.
 void SleepMs(uint32_t ms);
 
 // Runs fn(ctx) and swallows any exception it throws. Returns false when one
@@ -106,8 +116,12 @@ void InterlockedWrite(volatile int32_t* target, int32_t value);
 
 // The current UTC time.
 void GetSystemTime(SYSTEMTIME* time);
-// File time: 100 ns units since 1601-01-01 UTC. False for an invalid date.
+// File time: 100 ns units since 1601-01-01 UTC. False for an invalid date:
+// year outside 1601..30827, month outside 1..12, a day the month does not
+// have (leap years counted), hour >= 24, minute or second >= 60, ms >= 1000.
+// wDayOfWeek is ignored on input and filled in on output.
 bool SystemTimeToFileTime(const SYSTEMTIME& time, uint64_t* fileTime);
+// False for a file time with the top bit set. Sub-millisecond units are dropped.
 bool FileTimeToSystemTime(uint64_t fileTime, SYSTEMTIME* time);
 // Milliseconds from an arbitrary start; never goes backwards.
 uint64_t MonotonicMs();
@@ -132,8 +146,10 @@ void FreeLibrary(Library library);
 // File version of a module found by the normal library search, read from its
 // version resource (the fixed-file-info block), without loading it. POSIX:
 // searched in the dynamic loader's path (LD_LIBRARY_PATH) and the directory
-// of the executable; the file is read as a PE image. version[0..3] receive
-// major, minor, build, revision.
+// of the executable (empty path entries are skipped), in each directory the
+// exact name first and then a match without regard to case; a name with a
+// '/' is taken as a path. The file is read as a PE image (at most 64 MiB).
+// version[0..3] receive major, minor, build, revision.
 bool GetModuleFileVersion(const char* moduleName, uint16_t version[4]);
 
 // Portable: the fixed-file-info version of a PE image held in memory.

@@ -87,12 +87,14 @@ int WaitWritable(SocketHandle socket, uint32_t timeoutMs);
 int SendBytes(SocketHandle socket, const void* data, size_t length);
 int ReceiveBytes(SocketHandle socket, void* buffer, size_t length);
 int SendTo(SocketHandle socket, const void* data, size_t length, const SocketAddress& to);
-// A datagram larger than the buffer is cut and reports kWsaEMSGSIZE
-// (POSIX reproduces this with MSG_TRUNC).
+// UDP only. A datagram larger than the buffer is cut and reports
+// kWsaEMSGSIZE (POSIX reproduces this with MSG_TRUNC, which on a TCP socket
+// would throw the bytes away instead).
 int ReceiveFrom(SocketHandle socket, void* buffer, size_t length, SocketAddress* from);
 
 // Both directions, as shutdown(SD_BOTH). On an unconnected UDP socket the
 // call may report an error yet still wake a receiver blocked on it (POSIX).
+// These four leave LastSocketError as it was when they fail on POSIX.
 int ShutdownSocket(SocketHandle socket);
 int SetSendBufferSize(SocketHandle socket, int bytes);
 // Blocking receive and send give up after this long. The receive then fails
