@@ -1,0 +1,204 @@
+// ipcap io: opens a driver, starts its digital I/O object, prints every
+// input change and I/O failure as it arrives, and switches outputs.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "cli_options.h"
+#include "commands.h"
+#include "driver_library.h"
+#include "host_objects.h"
+
+namespace ipcap {
+
+namespace {
+
+constexpr uint32_t kOutputOpen = 1;
+constexpr uint32_t kOutputClosed = 2;
+// Just over the driver's 5 s I/O request time-out: a failed switch has been
+// reported by then.
+constexpr double kDefaultSetSeconds = 6.0;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+void OnInterrupt(int) { g_interrupted = 1; }
+
+// "HH:MM:SS.mmm" in UTC.
+std::string TimeNow() {
+  static std::mutex mutex;
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           now.time_since_epoch()).count() % 1000);
+  char text[32] = "";
+  std::lock_guard<std::mutex> lock(mutex);  // gmtime's result is shared
+  if (const std::tm* tm = std::gmtime(&seconds)) {
+    std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03ldZ", tm->tm_hour, tm->tm_min,
+                  tm->tm_sec, ms);
+  }
+  return text;
+}
+
+// The host's event sink: prints each event as it arrives (on the driver's
+// threads) and counts failures.
+class PrintingIOSink : public quenlix::IIOEventSink {
+ public:
+  explicit PrintingIOSink(bool printInputs) : printInputs_(printInputs) {}
+  void Reserved0() override {}
+  void OnInputChanged(uint32_t input, uint32_t state) override {
+    ++changes_;
+    if (!printInputs_) return;
+    std::printf("%s input %u %s\n", TimeNow().c_str(), unsigned(input),
+                state == 2 ? "active" : state == 1 ? "inactive" : "state?");
+    std::fflush(stdout);
+  }
+  void OnIOFailure() override {
+    ++failures_;
+    std::printf("%s I/O failure: a request to the camera failed; every state is forgotten\n",
+                TimeNow().c_str());
+    std::fflush(stdout);
+  }
+  uint32_t Failures() const { return failures_.load(); }
+  uint32_t Changes() const { return changes_.load(); }
+
+ private:
+  bool printInputs_;
+  std::atomic<uint32_t> failures_{0};
+  std::atomic<uint32_t> changes_{0};
+};
+
+// "N=open" or "N=closed" → (N, output value); false with a message.
+bool ParseSet(const std::string& text, std::pair<uint32_t, uint32_t>* set, std::string* error) {
+  const size_t eq = text.find('=');
+  char* end = nullptr;
+  const unsigned long index = std::strtoul(text.c_str(), &end, 10);
+  const std::string value = eq == std::string::npos ? "" : text.substr(eq + 1);
+  if (eq == 0 || eq == std::string::npos || end != text.c_str() + eq ||
+      (value != "open" && value != "closed")) {
+    *error = "--set wants N=open or N=closed, got \"" + text + "\"";
+    return false;
+  }
+  *set = {uint32_t(index), value == "open" ? kOutputOpen : kOutputClosed};
+  return true;
+}
+
+void WaitSeconds(double seconds) {
+  const auto end = std::chrono::steady_clock::now() +
+                   std::chrono::milliseconds(long(seconds * 1000));
+  while (!g_interrupted && (seconds <= 0 || std::chrono::steady_clock::now() < end)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+const char* kHelp =
+    "Watch a camera's digital inputs and switch its outputs through the driver's I/O object.\n"
+    "Input and output numbers are 0-based, as the driver counts them; give --inputs and\n"
+    "--outputs as the camera has them. Starting the I/O object sets every output to open\n"
+    "first, as a recorder's start does.\n\n"
+    "--set has no direct answer: the driver queues the change and sends it on its output\n"
+    "thread, and only a request that gets no answer at all (no connection, no status within\n"
+    "the 5 s time-out) is reported, through OnIOFailure, which ipcap prints and counts as a\n"
+    "failure (exit code 1). A camera that answers with any status, even 401 or 500, counts\n"
+    "as switched; check the camera itself (camsim logs the requests: GET /camsim/outputs).\n"
+    "A change equal to the last one asked for is not sent again.";
+
+}  // namespace
+
+int RunIoCommand(int argc, char** argv) {
+  CLI::App app{kHelp, "ipcap io"};
+  CommonOptions options;
+  AddCommonOptions(app, options);
+  bool watch = false;
+  std::vector<std::string> sets;
+  double seconds = -1;
+  app.add_flag("--watch", watch, "print each input change (and I/O failure) with its time");
+  app.add_option("--set", sets, "switch output N: N=open or N=closed (repeatable, in order)");
+  app.add_option("--seconds", seconds,
+                 "how long to watch (0: until Ctrl-C); default 0 with --watch, else 6");
+  CLI11_PARSE(app, argc, argv);
+  std::string error;
+  std::vector<std::pair<uint32_t, uint32_t>> changes;
+  for (const std::string& s : sets) {
+    std::pair<uint32_t, uint32_t> change;
+    if (!ParseSet(s, &change, &error)) {
+      std::fprintf(stderr, "ipcap: %s\n", error.c_str());
+      return 2;
+    }
+    changes.push_back(change);
+  }
+  if (!FinishCommonOptions(options, &error)) {
+    std::fprintf(stderr, "ipcap: %s\n", error.c_str());
+    return 2;
+  }
+  if (!watch && changes.empty()) {
+    std::fprintf(stderr, "ipcap: io needs --watch or --set (see ipcap io --help)\n");
+    return 2;
+  }
+  if (seconds < 0) seconds = watch ? 0 : kDefaultSetSeconds;
+
+  DriverLibrary library;
+  if (!library.Load(options.library)) {
+    std::fprintf(stderr, "ipcap: %s\n", library.Error().c_str());
+    return 1;
+  }
+  ConsoleDebugSink debugSink(options.quiet);
+  OptionsCameraConfig config(options.camera);
+  quenlix::ipcapture::IIPCaptureDriver* driver = library.createIPCapture();
+  if (driver == nullptr) {
+    std::fprintf(stderr, "ipcap: CreateIPCapture returned null\n");
+    return 1;
+  }
+  int result = 1;
+  PrintingIOSink sink(watch);
+  quenlix::ICaptureIOApi* io = nullptr;
+  if (!driver->Open(&debugSink, nullptr, &config)) {
+    std::fprintf(stderr, "ipcap: Open failed\n");
+  } else if ((io = driver->GetIOApi()) == nullptr) {
+    std::fprintf(stderr, "ipcap: the driver has no I/O object\n");
+  } else {
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    io->SetEventSink(&sink);
+    std::printf("%s I/O started: %u input(s), %u output(s)\n", TimeNow().c_str(),
+                unsigned(io->GetInputCount()), unsigned(io->GetOutputCount()));
+    bool ok = io->Start();
+    if (!ok) std::fprintf(stderr, "ipcap: Start of the I/O object failed\n");
+    for (const auto& change : changes) {
+      if (change.first >= io->GetOutputCount()) {
+        std::fprintf(stderr, "ipcap: output %u does not exist (--outputs %u)\n",
+                     unsigned(change.first), unsigned(io->GetOutputCount()));
+        ok = false;
+      } else if (!io->SetOutput(change.first, change.second)) {
+        std::fprintf(stderr, "ipcap: output %u: the change was not queued\n",
+                     unsigned(change.first));
+        ok = false;
+      } else {
+        std::printf("%s output %u %s: queued\n", TimeNow().c_str(), unsigned(change.first),
+                    change.second == kOutputOpen ? "open" : "closed");
+      }
+    }
+    std::fflush(stdout);
+    WaitSeconds(seconds);
+    io->Stop();
+    const uint32_t failures = sink.Failures();
+    std::printf("ipcap: %u input change(s), %u I/O failure(s)\n", unsigned(sink.Changes()),
+                unsigned(failures));
+    if (failures > 0 && !changes.empty()) {
+      std::fprintf(stderr, "ipcap: the camera failed to answer I/O requests; an output change "
+                           "may not have reached it\n");
+    }
+    result = ok && failures == 0 ? 0 : 1;
+  }
+  driver->Close();
+  library.deleteIPCapture(driver);
+  return result;
+}
+
+}  // namespace ipcap
