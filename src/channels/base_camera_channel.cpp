@@ -1,0 +1,162 @@
+#include "channels/base_camera_channel.h"
+
+#include "platform/socket.h"
+
+namespace quenlix {
+
+namespace {
+
+constexpr const char kSetCameraStateName[] = "quenlix::CBaseCameraChannel::SetCameraState";
+constexpr uint32_t kLevelError = 1;
+constexpr uint32_t kLevelInfo = 3;
+constexpr uint64_t kFileTimeTicksPerMs = 10000;
+// After a forced end, how long the worker gets to unwind before its handle
+// is let go (POSIX ends it at its next wait).
+constexpr uint32_t kForcedEndWaitMs = 1000;
+
+uint64_t NowFileTime() {
+  SYSTEMTIME now;
+  platform::GetSystemTime(&now);
+  uint64_t fileTime = 0;
+  if (!platform::SystemTimeToFileTime(now, &fileTime)) return 0;
+  return fileTime;
+}
+
+}  // namespace
+
+CBaseCameraChannel::CBaseCameraChannel(uint32_t index, IDriver* owner, IFrameSink* sink)
+    : channelIndex(index),
+      driver(owner),
+      frameSink(sink),
+      stopEvent(platform::CreateEvent(true, false)) {}
+
+CBaseCameraChannel::~CBaseCameraChannel() {
+  CBaseCameraChannel::Stop();
+  if (stopEvent != nullptr) platform::CloseEvent(stopEvent);
+}
+
+bool CBaseCameraChannel::Start(const STREAM_SETTINGS& newSettings) {
+  Stop();
+  settings = newSettings;
+  if (!socketsStarted) socketsStarted = platform::SocketsStartup();
+  if (StartWorker()) return true;
+  if (socketsStarted) {
+    platform::SocketsCleanup();
+    socketsStarted = false;
+  }
+  return false;
+}
+
+void CBaseCameraChannel::Stop() {
+  BeginStop();
+  SetState(CameraStopped);
+  SetCameraState(false);
+  StopWorker();
+  if (socketsStarted) {
+    platform::SocketsCleanup();
+    socketsStarted = false;
+  }
+}
+
+bool CBaseCameraChannel::Restart(const STREAM_SETTINGS& newSettings) {
+  SetState(CameraStopped);
+  StopWorker();
+  // Only now: the old worker's receive thread reads the size until it ends.
+  settings.frameIntervalMs = newSettings.frameIntervalMs;
+  settings.width = newSettings.width;
+  settings.height = newSettings.height;
+  return StartWorker();
+}
+
+uint32_t CBaseCameraChannel::GetState() {
+  CLockGuard guard(&stateLock);
+  return state;
+}
+
+void CBaseCameraChannel::SetState(uint32_t value) {
+  CLockGuard guard(&stateLock);
+  state = value;
+}
+
+DEVICE_INFO CBaseCameraChannel::GetDeviceInfo() const {
+  return driver != nullptr ? driver->GetDeviceInfo() : DEVICE_INFO();
+}
+
+void CBaseCameraChannel::SetCameraState(bool nowOnline) {
+  CLockGuard guard(&onlineLock);
+  if (nowOnline && stopping.load()) return;
+  if (online.exchange(nowOnline) == nowOnline) return;
+  if (driver == nullptr) return;
+  std::string address = GetDeviceInfo().address;
+  if (nowOnline) {
+    driver->DebugMessage(kLevelInfo, "%s: Camera %s is online", kSetCameraStateName,
+                         address.c_str());
+    return;
+  }
+  switch (GetState()) {
+    case CameraStopped:
+      driver->DebugMessage(kLevelInfo, "%s: Camera %s is offline. Channel was stopped",
+                           kSetCameraStateName, address.c_str());
+      break;
+    case CameraSignalLost:
+      driver->DebugMessage(kLevelError, "%s: Signal was lost for camera %s (channel %u)",
+                           kSetCameraStateName, address.c_str(), channelIndex);
+      break;
+    default:
+      driver->DebugMessage(kLevelError, "%s: Camera %s is offline or failed", kSetCameraStateName,
+                           address.c_str());
+      break;
+  }
+}
+
+void CBaseCameraChannel::BeginStop() {
+  stopping.store(true);
+  if (stopEvent != nullptr) platform::SetEvent(stopEvent);
+}
+
+void CBaseCameraChannel::StopWorker() {
+  BeginStop();
+  if (workerThread == nullptr) return;
+  if (!platform::IsCurrentThread(workerThread)) {
+    WakeWorker();
+    uint64_t waitMs = 2ull * GetDeviceInfo().timeoutMs;
+    if (waitMs >= platform::kInfinite) waitMs = platform::kInfinite - 1;
+    if (platform::WaitForThread(workerThread, uint32_t(waitMs)) == platform::WaitResult::kTimeout) {
+      platform::TerminateThread(workerThread, 0);
+      platform::WaitForThread(workerThread, kForcedEndWaitMs);
+    }
+  }
+  platform::CloseThread(workerThread);
+  workerThread = nullptr;
+}
+
+bool CBaseCameraChannel::StartWorker() {
+  if (stopEvent != nullptr) platform::ResetEvent(stopEvent);
+  stopping.store(false);
+  workerThread = platform::StartThread(&CBaseCameraChannel::WorkerEntry, this, nullptr);
+  return workerThread != nullptr;
+}
+
+uint32_t CBaseCameraChannel::WorkerEntry(void* channel) {
+  if (channel == nullptr) return kNoChannelExitCode;
+  return static_cast<CBaseCameraChannel*>(channel)->Run();
+}
+
+void CBaseCameraChannel::TouchLastFrame() {
+  CLockGuard guard(&frameTimeLock);
+  lastFrameTime = NowFileTime();
+}
+
+uint32_t CBaseCameraChannel::MsSinceLastFrame() {
+  uint64_t last;
+  {
+    CLockGuard guard(&frameTimeLock);
+    last = lastFrameTime;
+  }
+  uint64_t now = NowFileTime();
+  // A clock set back must not look like hours without frames.
+  if (now < last) return 0;
+  return uint32_t((now - last) / kFileTimeTicksPerMs);
+}
+
+}  // namespace quenlix

@@ -1,0 +1,117 @@
+#include "channels/base_rtp_channel.h"
+
+#include <new>
+
+namespace quenlix {
+
+namespace {
+
+uint32_t CameraAddressOf(IDriver* driver) {
+  if (driver == nullptr) return 0;
+  return platform::InetAddr(driver->GetDeviceInfo().address.c_str());
+}
+
+}  // namespace
+
+CBaseRTPChannel::CBaseRTPChannel(uint32_t index, IDriver* owner, IFrameSink* sink)
+    : CBaseCameraChannel(index, owner, sink),
+      dataEvent(platform::CreateEvent(false, false)),
+      cameraAddress(CameraAddressOf(owner)) {}
+
+CBaseRTPChannel::~CBaseRTPChannel() {
+  // The worker calls the hooks of this class; it must be gone before they are.
+  StopWorker();
+  StopReception();
+  if (dataEvent != nullptr) platform::CloseEvent(dataEvent);
+}
+
+bool CBaseRTPChannel::OpenRtpPort() {
+  if (receiver == nullptr) return false;
+  receiver->SetUser(this);
+  if (receiver->Port().Open(0) != kPortOpened) return false;
+  localRtpPort.store(receiver->Port().LocalPort());
+  return true;
+}
+
+void CBaseRTPChannel::OnRTPPacket(CRTPReceiver*, const platform::SocketAddress& address,
+                                  const RTPPacket& packet) {
+  if (address.address != cameraAddress) return;
+  if (dataEvent != nullptr) platform::SetEvent(dataEvent);
+  OnMediaPacket(packet);
+}
+
+bool CBaseRTPChannel::OnFrame(IMediaSample* sample) {
+  if (frameSink == nullptr) return false;
+  if (!frameSink->Deliver(sample)) return false;
+  TouchLastFrame();
+  SetCameraState(true);
+  return true;
+}
+
+std::pair<uint32_t, uint32_t> CBaseRTPChannel::GetResolution() {
+  return {settings.width, settings.height};
+}
+
+bool CBaseRTPChannel::StartReception() {
+  StopReception();
+  bool ok = PrepareParser();
+  if (ok) {
+    receiver = new (std::nothrow) CRTPReceiver;
+    ok = receiver != nullptr && InitSession() && OpenRtpPort() && StartSession();
+  }
+  if (!ok) {
+    StopReception();
+    return false;
+  }
+  TouchLastFrame();
+  SetState(CameraStreaming);
+  return true;
+}
+
+void CBaseRTPChannel::StopReception() {
+  SetState(CameraStopped);
+  SetCameraState(false);
+  if (receiver != nullptr) {
+    receiver->SetUser(nullptr);
+    receiver->Port().Close();
+    delete receiver;
+    receiver = nullptr;
+    localRtpPort.store(0);
+  }
+  EndSession();
+}
+
+uint32_t CBaseRTPChannel::Run() {
+  for (;;) {
+    switch (GetState()) {
+      case CameraStreaming:
+        OnTick();
+        break;
+      case CameraSignalLost:
+        StopReception();
+        StartReception();
+        break;
+      default:
+        StartReception();
+        break;
+    }
+    platform::WaitResult wait = platform::WaitForEvent(stopEvent, kCycleMs);
+    bool stop = wait == platform::WaitResult::kSignalled || wait == platform::WaitResult::kAbandoned;
+    // A broken event must not turn the loop into a busy one.
+    if (wait == platform::WaitResult::kFailed) platform::SleepMs(kCycleMs);
+
+    if (MsSinceLastFrame() <= GetDeviceInfo().signalTimeoutMs) {
+      if (stop) break;
+      continue;
+    }
+    if (stop) break;
+    SetState(CameraSignalLost);
+    if (uint64_t(MsSinceLastFrame()) <= 2ull * GetDeviceInfo().signalTimeoutMs) continue;
+    if (frameSink != nullptr) frameSink->OnSignalLost();
+    SetCameraState(false);
+  }
+  StopReception();
+  return 0;
+}
+
+}  // namespace quenlix

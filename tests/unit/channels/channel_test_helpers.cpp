@@ -1,0 +1,99 @@
+#include "channel_test_helpers.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+
+namespace {
+std::atomic<int64_t> liveAllocations{0};
+}  // namespace
+
+// Counting replacements of the global allocation functions, so that a test
+// can tell whether repeated start/stop cycles leave memory behind.
+void* operator new(std::size_t size) {
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) throw std::bad_alloc();
+  liveAllocations++;
+  return p;
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p != nullptr) liveAllocations++;
+  return p;
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete(void* p) noexcept {
+  if (p == nullptr) return;
+  liveAllocations--;
+  std::free(p);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+
+namespace quenlix {
+namespace testing_channels {
+
+FakeDriver::FakeDriver() {
+  info.address = "127.0.0.1";
+  info.timeoutMs = 40000;
+  info.signalTimeoutMs = 10000;
+}
+
+void FakeDriver::DebugMessage(uint32_t level, const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::lock_guard<std::mutex> guard(mutex);
+  lines.push_back({level, text});
+}
+
+DEVICE_INFO FakeDriver::GetDeviceInfo() {
+  std::lock_guard<std::mutex> guard(mutex);
+  return info;
+}
+
+void FakeDriver::SetTimes(uint32_t timeoutMs, uint32_t signalTimeoutMs) {
+  std::lock_guard<std::mutex> guard(mutex);
+  info.timeoutMs = timeoutMs;
+  info.signalTimeoutMs = signalTimeoutMs;
+}
+
+void FakeDriver::SetAddress(const std::string& address) {
+  std::lock_guard<std::mutex> guard(mutex);
+  info.address = address;
+}
+
+std::vector<LogLine> FakeDriver::Lines() {
+  std::lock_guard<std::mutex> guard(mutex);
+  return lines;
+}
+
+int64_t LiveAllocations() { return liveAllocations.load(); }
+
+namespace {
+int CountEntries(const char* directory) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(directory, error)) return -1;
+  int count = 0;
+  for (auto it = std::filesystem::directory_iterator(directory, error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    ++count;
+  }
+  return error ? -1 : count;
+}
+}  // namespace
+
+int CountThreads() { return CountEntries("/proc/self/task"); }
+int CountDescriptors() { return CountEntries("/proc/self/fd"); }
+
+}  // namespace testing_channels
+}  // namespace quenlix

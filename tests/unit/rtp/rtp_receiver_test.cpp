@@ -1,0 +1,238 @@
+#include "rtp/rtp_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "rtp_test_helpers.h"
+
+namespace quenlix {
+namespace {
+
+using testing_rtp::LoopbackSocket;
+using testing_rtp::MakeRtp;
+using testing_rtp::WaitFor;
+
+// Builds a header with CC CSRC words and an extension of extWords words.
+std::vector<uint8_t> Datagram(uint8_t firstByte, uint8_t cc, bool extension, uint16_t extWords,
+                              size_t payload) {
+  std::vector<uint8_t> d = {uint8_t(firstByte | cc | (extension ? 0x10 : 0)),
+                            0xE0,  // marker, payload type 96
+                            0x12, 0x34, 0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0x03, 0x04};
+  for (uint8_t i = 0; i < cc; ++i) d.insert(d.end(), {0xC0, 0, 0, i});
+  if (extension) {
+    d.insert(d.end(), {0xBE, 0xDE, uint8_t(extWords >> 8), uint8_t(extWords)});
+    d.insert(d.end(), size_t(extWords) * 4, 0xEE);
+  }
+  for (size_t i = 0; i < payload; ++i) d.push_back(uint8_t(i));
+  return d;
+}
+
+struct ParseCase {
+  const char* name;
+  std::vector<uint8_t> in;
+  bool valid;
+  size_t payloadOffset;  // from the datagram's start
+  uint16_t extensionLength;
+};
+
+TEST(RTPParse, HeaderTable) {
+  std::vector<uint8_t> cc15Short = Datagram(0x80, 15, false, 0, 0);
+  cc15Short.resize(60);
+  const ParseCase cases[] = {
+      {"header only", Datagram(0x80, 0, false, 0, 0), false, 0, 0},
+      {"one payload byte", Datagram(0x80, 0, false, 0, 1), true, 12, 0},
+      {"version 0", Datagram(0x00, 0, false, 0, 8), false, 0, 0},
+      {"version 1", Datagram(0x40, 0, false, 0, 8), false, 0, 0},
+      {"version 3", Datagram(0xC0, 0, false, 0, 8), false, 0, 0},
+      {"15 CSRC in 60 bytes", cc15Short, false, 0, 0},
+      {"15 CSRC complete", Datagram(0x80, 15, false, 0, 1), true, 72, 0},
+      {"extension of 300 words", Datagram(0x80, 0, true, 300, 5), true, 12 + 4 + 1200, 300},
+      {"CSRC and extension", Datagram(0x80, 3, true, 300, 5), true, 24 + 4 + 1200, 300},
+      {"empty extension", Datagram(0x80, 0, true, 0, 2), true, 16, 0},
+      {"padding kept in payload", Datagram(0xA0, 0, false, 0, 4), true, 12, 0},
+      {"CSRC list without payload", Datagram(0x80, 2, false, 0, 0), true, 20, 0},
+  };
+  for (const ParseCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Exactly sized, so that a read past the end is caught by the sanitizer.
+    std::vector<uint8_t> data(c.in);
+    RTPPacket packet;
+    ASSERT_EQ(CRTPReceiver::ParsePacket(data.data(), data.size(), &packet), c.valid);
+    if (!c.valid) continue;
+    EXPECT_EQ(packet.payload, data.data() + c.payloadOffset);
+    EXPECT_EQ(packet.payloadLength, data.size() - c.payloadOffset);
+    EXPECT_EQ(packet.extensionLength, c.extensionLength);
+    EXPECT_EQ(packet.csrcCount, data[0] & 0x0F);
+    EXPECT_EQ(packet.csrcList, packet.csrcCount ? data.data() + 12 : nullptr);
+    EXPECT_EQ(packet.extensionData,
+              (data[0] & 0x10) ? data.data() + 16 + 4 * packet.csrcCount : nullptr);
+    EXPECT_EQ(packet.padding, (data[0] & 0x20) != 0);
+    EXPECT_TRUE(packet.marker);
+    EXPECT_EQ(packet.payloadType, 96);
+    EXPECT_EQ(packet.sequenceNumber, 0x1234);
+    EXPECT_EQ(packet.timestamp, 0xDEADBEEFu);
+    EXPECT_EQ(packet.ssrc, 0x01020304u);
+  }
+}
+
+TEST(RTPParse, EveryTruncationIsDroppedAndNothingBeyondIsRead) {
+  const std::vector<uint8_t> full = Datagram(0x80, 2, true, 3, 6);
+  const size_t headerLength = 12 + 8 + 4 + 12;
+  for (size_t length = 0; length <= full.size(); ++length) {
+    SCOPED_TRACE(length);
+    std::vector<uint8_t> data(full.begin(), full.begin() + length);
+    RTPPacket packet;
+    bool valid = CRTPReceiver::ParsePacket(data.data(), data.size(), &packet);
+    EXPECT_EQ(valid, length >= headerLength);
+    if (!valid) {
+      EXPECT_EQ(packet.payload, nullptr);  // the record starts over on every parse
+    } else {
+      EXPECT_EQ(packet.payloadLength, length - headerLength);
+    }
+  }
+}
+
+// Copies what it receives: the packet's pointers die with the callback.
+class RecordingUser : public IRTPReceiverUser {
+ public:
+  struct Received {
+    uint16_t sequence;
+    uint32_t source;
+    std::vector<uint8_t> payload;
+  };
+  void OnRTPPacket(CRTPReceiver*, const platform::SocketAddress& from,
+                   const RTPPacket& packet) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    packets.push_back({packet.sequenceNumber, from.address,
+                       std::vector<uint8_t>(packet.payload, packet.payload + packet.payloadLength)});
+  }
+  void OnReceiveTimeout() override {}
+  void OnReceiverClosed(CRTPReceiver*) override { closed++; }
+  size_t Count() {
+    std::lock_guard<std::mutex> guard(mutex);
+    return packets.size();
+  }
+  Received At(size_t i) {
+    std::lock_guard<std::mutex> guard(mutex);
+    return packets.at(i);
+  }
+  std::mutex mutex;
+  std::vector<Received> packets;
+  std::atomic<int> closed{0};
+};
+
+TEST(RTPReceiver, DeliversValidDatagramsAndSurvivesEmptyAndInvalidOnes) {
+  RecordingUser user;  // outlives the receiver, which reports its close
+  CRTPReceiver receiver;
+  receiver.SetUser(&user);
+  ASSERT_EQ(receiver.Port().Open(0), kPortOpened);
+  uint16_t port = receiver.Port().LocalPort();
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(receiver.Port().BufferSize(), CRTPReceiver::kRtpBufferSize);
+
+  LoopbackSocket camera;
+  ASSERT_TRUE(camera.ok());
+  camera.SendTo(port, {});                                    // empty: once ended the thread
+  camera.SendTo(port, MakeRtp(1, 0, 7, {}));                  // header only
+  camera.SendTo(port, {0x40, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 9});  // version 1
+  camera.SendTo(port, MakeRtp(3, 0, 7, {0xAB, 0xCD}));
+  ASSERT_TRUE(WaitFor([&] { return user.Count() >= 1; }));
+  camera.SendTo(port, {});
+  camera.SendTo(port, MakeRtp(4, 0, 7, {0x01}));
+  ASSERT_TRUE(WaitFor([&] { return user.Count() >= 2; }));
+
+  EXPECT_EQ(user.Count(), 2u);
+  EXPECT_EQ(user.At(0).sequence, 3);
+  EXPECT_EQ(user.At(0).payload, (std::vector<uint8_t>{0xAB, 0xCD}));
+  EXPECT_EQ(user.At(0).source, testing_rtp::Loopback());
+  EXPECT_EQ(user.At(1).sequence, 4);
+
+  receiver.Port().Close();
+  EXPECT_EQ(user.closed.load(), 1);
+  EXPECT_FALSE(receiver.Port().IsOpen());
+  EXPECT_EQ(receiver.Port().LocalPort(), 0);
+}
+
+TEST(RTPReceiver, OversizedDatagramIsLostAndTheBufferGrowsForTheNext) {
+  RecordingUser user;  // outlives the receiver, which reports its close
+  CRTPReceiver receiver;
+  receiver.SetUser(&user);
+  ASSERT_EQ(receiver.Port().Open(0), kPortOpened);
+  LoopbackSocket camera;
+  const std::vector<uint8_t> big = MakeRtp(1, 0, 7, std::vector<uint8_t>(4600 - 12, 0x55));
+
+  camera.SendTo(receiver.Port().LocalPort(), big);
+  ASSERT_TRUE(WaitFor([&] { return receiver.Port().BufferSize() == 4096 + 1024; }));
+  EXPECT_EQ(user.Count(), 0u);
+
+  camera.SendTo(receiver.Port().LocalPort(), big);
+  ASSERT_TRUE(WaitFor([&] { return user.Count() == 1; }));
+  EXPECT_EQ(user.At(0).payload.size(), 4600u - 12);
+}
+
+TEST(UDPPort, OpenResults) {
+  CUDPPort port;
+  ASSERT_EQ(port.Open(0), kPortOpened);
+  EXPECT_TRUE(port.IsOpen());
+  uint16_t number = port.LocalPort();
+  EXPECT_NE(number, 0);
+  EXPECT_EQ(port.Open(0), kPortAlreadyOpen);
+  EXPECT_EQ(port.LocalPort(), number);
+
+  CUDPPort second;
+  EXPECT_EQ(second.Open(number), kPortBindFailed);
+  EXPECT_FALSE(second.IsOpen());
+
+  EXPECT_TRUE(port.Close());
+  EXPECT_TRUE(port.Close());  // closing a closed port is harmless
+  EXPECT_EQ(second.Open(number), kPortOpened);
+  EXPECT_EQ(second.LocalPort(), number);
+}
+
+// Closes its own port from the receive thread.
+class SelfClosingUser : public IUDPPortUser {
+ public:
+  void OnDataReceived(CUDPPort* port, const platform::SocketAddress&, const uint8_t*,
+                      int32_t) override {
+    port->Close();
+    closedFromCallback = true;
+  }
+  void OnReceiveTimeout() override {}
+  void OnPortClosed(CUDPPort*) override { closedCount++; }
+  std::atomic<bool> closedFromCallback{false};
+  std::atomic<int> closedCount{0};
+};
+
+TEST(UDPPort, CloseFromInsideTheCallbackDoesNotWaitForItself) {
+  CUDPPort port;
+  SelfClosingUser user;
+  port.SetUser(&user);
+  ASSERT_EQ(port.Open(0), kPortOpened);
+  LoopbackSocket camera;
+  camera.SendTo(port.LocalPort(), {1, 2, 3});
+  ASSERT_TRUE(WaitFor([&] { return user.closedFromCallback.load(); }));
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(user.closedCount.load(), 1);
+  // The port can be used again once closed.
+  EXPECT_EQ(port.Open(0), kPortOpened);
+  port.SetUser(nullptr);
+}
+
+TEST(RTPReceiver, IgnoresDatagramsHandedOverForAnotherPort) {
+  RecordingUser user;  // outlives the receiver, which reports its close
+  CRTPReceiver receiver;
+  receiver.SetUser(&user);
+  CUDPPort other;
+  const std::vector<uint8_t> rtp = MakeRtp(1, 0, 7, {1});
+  platform::SocketAddress from;
+  receiver.OnDataReceived(&other, from, rtp.data(), int32_t(rtp.size()));
+  EXPECT_EQ(user.Count(), 0u);
+  receiver.OnDataReceived(&receiver.Port(), from, rtp.data(), int32_t(rtp.size()));
+  EXPECT_EQ(user.Count(), 1u);
+}
+
+}  // namespace
+}  // namespace quenlix
