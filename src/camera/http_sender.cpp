@@ -1,0 +1,138 @@
+#include "camera/http_sender.h"
+
+#include <algorithm>
+
+namespace Web {
+
+namespace http = quenlix::platform;
+
+namespace {
+
+constexpr const char* kAgent = "Quenlix::HttpClient";
+constexpr uint32_t kStatusUnauthorized = 401;
+
+}  // namespace
+
+uint32_t CHttpSender::MapAuthScheme(uint32_t authScheme) {
+  uint32_t scheme = http::kHttpAuthSchemeBasic;
+  if (authScheme & 1u) scheme = http::kHttpAuthSchemeNtlm;
+  if (authScheme & 2u) scheme = http::kHttpAuthSchemePassport;
+  if ((authScheme & 3u) == 3u) scheme = http::kHttpAuthSchemeDigest;
+  if (authScheme & 4u) scheme = http::kHttpAuthSchemeNegotiate;
+  return scheme;
+}
+
+CHttpSender::CHttpSender(const quenlix::DEVICE_INFO& info) : deviceInfo(info) {
+  sessionHandle = http::HttpOpenSession(kAgent);
+  if (sessionHandle == nullptr) return;
+  const uint32_t timeout = deviceInfo.timeoutMs;
+  // The first three are set regardless of one another; the rest form a chain
+  // that stops at the first failure.
+  http::HttpSetOption(sessionHandle, http::kHttpOptionReceiveTimeout, timeout);
+  http::HttpSetOption(sessionHandle, http::kHttpOptionResolveTimeout, timeout);
+  if (http::HttpSetOption(sessionHandle, http::kHttpOptionReceiveResponseTimeout, timeout) &&
+      http::HttpSetOption(sessionHandle, http::kHttpOptionSendTimeout, timeout) &&
+      http::HttpSetOption(sessionHandle, http::kHttpOptionConnectTimeout, timeout) &&
+      http::HttpSetOption(sessionHandle, http::kHttpOptionMaxConnsPerServer,
+                          kMaxConnectionsPerServer)) {
+    http::HttpSetOption(sessionHandle, http::kHttpOptionMaxConnsPer10Server,
+                        kMaxConnectionsPerServer);
+  }
+}
+
+CHttpSender::~CHttpSender() {
+  CloseRequest();
+  if (connectHandle != nullptr) http::HttpCloseHandle(connectHandle);
+  if (sessionHandle != nullptr) http::HttpCloseHandle(sessionHandle);
+}
+
+void CHttpSender::CloseRequest() {
+  if (requestHandle == nullptr) return;
+  http::HttpCloseHandle(requestHandle);
+  requestHandle = nullptr;
+}
+
+void CHttpSender::Cancel() {
+  if (sessionHandle != nullptr) http::HttpCancelSession(sessionHandle);
+}
+
+http::HttpHandle CHttpSender::OpenRequest(const CHttpRequest& request) {
+  if (request.method.empty() || request.path.empty()) return nullptr;
+  uint32_t flags = http::kHttpFlagBypassProxyCache;
+  if (request.options & kRequestOptionRawQuery) flags |= http::kHttpFlagEscapeDisableQuery;
+  http::HttpHandle handle =
+      http::HttpOpenRequest(connectHandle, request.method.c_str(), request.path.c_str(), flags);
+  if (handle == nullptr) return nullptr;
+  if (!deviceInfo.userName.empty()) {
+    const uint32_t scheme =
+        learnedScheme != 0 ? learnedScheme : MapAuthScheme(request.authScheme);
+    if (!http::HttpSetCredentials(handle, http::kHttpAuthTargetServer, scheme,
+                                  deviceInfo.userName.c_str(), deviceInfo.password.c_str())) {
+      http::HttpCloseHandle(handle);
+      return nullptr;
+    }
+  }
+  return handle;
+}
+
+bool CHttpSender::Send(const CHttpRequest& request) {
+  // At most one retry: the first 401 sets learnedScheme, after which a 401
+  // goes back to the caller as a status.
+  for (;;) {
+    const uint32_t usedScheme = learnedScheme != 0 ? learnedScheme : MapAuthScheme(request.authScheme);
+    const bool hadLearned = learnedScheme != 0;
+    if (!SendOnce(request)) return false;
+    if (statusCode != kStatusUnauthorized || hadLearned) return true;
+
+    uint32_t supported = 0, first = 0, target = 0;
+    const bool offered = http::HttpQueryAuthSchemes(requestHandle, &supported, &first, &target);
+    if (offered) learnedScheme = first;
+    CloseRequest();
+    if (!offered || learnedScheme == 0 || learnedScheme == usedScheme) return false;
+  }
+}
+
+bool CHttpSender::SendOnce(const CHttpRequest& request) {
+  CloseRequest();
+  if (sessionHandle == nullptr) return false;
+  if (connectHandle == nullptr) {
+    connectHandle = http::HttpConnect(sessionHandle, deviceInfo.address.c_str(), deviceInfo.port);
+    if (connectHandle == nullptr) return false;
+  }
+  http::HttpHandle handle = OpenRequest(request);
+  if (handle == nullptr) return false;
+  if ((request.options & kRequestOptionNoRedirects) &&
+      !http::HttpSetOption(handle, http::kHttpOptionDisableFeature, http::kHttpDisableRedirects)) {
+    http::HttpCloseHandle(handle);
+    return false;
+  }
+  if (!http::HttpSendRequest(handle) || !http::HttpReceiveResponse(handle)) {
+    http::HttpCloseHandle(handle);
+    return false;
+  }
+  uint32_t status = 0;
+  if (http::HttpQueryStatusCode(handle, &status)) statusCode = status;
+  requestHandle = handle;
+  return true;
+}
+
+size_t CHttpSender::ReadBody(std::vector<uint8_t>& buffer) {
+  buffer.clear();
+  uint8_t block[kReadBlockSize];
+  while (requestHandle != nullptr) {
+    uint32_t got = 0;
+    if (!http::HttpReadData(requestHandle, block, sizeof(block), &got)) break;
+    if (got == 0) break;
+    // Grow by doubling, but never past the cap plus one block: a plain
+    // insert could double a full buffer to twice the cap.
+    const size_t needed = buffer.size() + got;
+    if (needed > buffer.capacity()) {
+      buffer.reserve(std::min(std::max(needed, 2 * buffer.capacity()), kMaxBodySize + kReadBlockSize));
+    }
+    buffer.insert(buffer.end(), block, block + got);
+    if (buffer.size() >= kMaxBodySize) break;
+  }
+  return buffer.size();
+}
+
+}  // namespace Web

@@ -1,0 +1,321 @@
+// CHttpSender and RequestGetRD against the camera simulator on loopback.
+#include "camera/http_sender.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camera/http_utils.h"
+#include "camera/text_helpers.h"
+#include "camsim_helpers.h"
+
+#if QUENLIX_TEST_WITH_CAMSIM
+
+namespace {
+
+using camsim::AuthMode;
+using camtest::TestCamera;
+using quenlix::CResultDef;
+using quenlix::HUtils::RequestGetRD;
+
+constexpr const char* kList = "/siqura-cgi/admin/param.cgi?action=list";
+constexpr const char* kUpdate = "/siqura-cgi/admin/param.cgi?action=update";
+
+class RecordingSink : public IDebugMessage {
+ public:
+  QUENLIX_IMPLEMENTS_DESTRUCTOR()
+  virtual ~RecordingSink() = default;
+  void DebugMessage(uint32_t level, const char* format, ...) override {
+    va_list args;
+    va_start(args, format);
+    levels.push_back(level);
+    texts.push_back(quenlix::HUtils::FormatStringV(format, args));
+    va_end(args);
+  }
+  std::vector<uint32_t> levels;
+  std::vector<std::string> texts;
+};
+
+std::string Text(const std::vector<uint8_t>& body) {
+  return std::string(reinterpret_cast<const char*>(body.data()));
+}
+
+std::string Address(const TestCamera& camera) {
+  return "127.0.0.1:" + std::to_string(camera.Port());
+}
+
+TEST(HttpSenderTest, SuccessReadsTheWholeListAsZeroTerminatedText) {
+  TestCamera camera;
+  Web::CHttpSender sender(camera.Device("", ""));
+  std::vector<uint8_t> body;
+  const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  EXPECT_EQ(outcome.code, 0u);
+  EXPECT_EQ(outcome.level, 3u);
+  EXPECT_EQ(outcome.text, "");
+  EXPECT_EQ(sender.StatusCode(), 200u);
+  const std::string list = camera.Core().ParameterList();
+  ASSERT_EQ(body.size(), list.size() + 1);
+  EXPECT_EQ(body.back(), 0);
+  EXPECT_EQ(Text(body), list);
+}
+
+TEST(HttpSenderTest, OutcomeCodesAndTexts) {
+  struct Case {
+    const char* name;
+    const char* fault;
+    bool readBody;
+    uint32_t code;
+    uint32_t level;
+    std::string (*text)(const std::string& address);
+  } cases[] = {
+      {"500", "status:500", true, 6, 1,
+       [](const std::string& a) {
+         return "quenlix::HUtils::RequestGetRD: " + a +
+                " sent does not process request \"" + kList + "\", status code = 500";
+       }},
+      {"404 without body wanted", "status:404", false, 6, 1,
+       [](const std::string& a) {
+         return "quenlix::HUtils::RequestGetRD: " + a +
+                " sent does not process request \"" + kList + "\", status code = 404";
+       }},
+      {"204 with body wanted", "status:204", true, 10, 1,
+       [](const std::string& a) {
+         return "quenlix::HUtils::RequestGetRD: incorrect response for request \"" +
+                std::string(kList) + "\" from " + a;
+       }},
+      {"empty body", "empty", true, 10, 1,
+       [](const std::string& a) {
+         return "quenlix::HUtils::RequestGetRD: incorrect response for request \"" +
+                std::string(kList) + "\" from " + a;
+       }},
+      {"empty body not wanted", "empty", false, 0, 3, [](const std::string&) {
+         return std::string();
+       }},
+      {"closed after the headers", "close", true, 10, 1,
+       [](const std::string& a) {
+         return "quenlix::HUtils::RequestGetRD: incorrect response for request \"" +
+                std::string(kList) + "\" from " + a;
+       }},
+  };
+  for (const Case& c : cases) {
+    TestCamera camera;
+    camera.SetFault(c.fault);
+    Web::CHttpSender sender(camera.Device("", ""));
+    std::vector<uint8_t> body;
+    const CResultDef outcome = RequestGetRD(kList, body, sender, c.readBody);
+    EXPECT_EQ(outcome.code, c.code) << c.name;
+    EXPECT_EQ(outcome.level, c.level) << c.name;
+    EXPECT_EQ(outcome.text, c.text(Address(camera))) << c.name;
+  }
+}
+
+TEST(HttpSenderTest, ConnectionRefusedIsNotSent) {
+  quenlix::DEVICE_INFO info;
+  info.address = "127.0.0.1";
+  info.port = camtest::ClosedPort();
+  info.timeoutMs = 2000;
+  Web::CHttpSender sender(info);
+  std::vector<uint8_t> body;
+  const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  EXPECT_EQ(outcome.code, 9u);
+  EXPECT_EQ(outcome.level, 4u);
+  EXPECT_EQ(outcome.text, "quenlix::HUtils::RequestGetRD: can not send request \"" +
+                              std::string(kList) + "\" to 127.0.0.1:" +
+                              std::to_string(info.port));
+}
+
+TEST(HttpSenderTest, UnresolvableNameIsNotSent) {
+  quenlix::DEVICE_INFO info;
+  info.address = "camera.invalid";  // RFC 6761: never resolves
+  info.port = 80;
+  info.timeoutMs = 2000;
+  Web::CHttpSender sender(info);
+  std::vector<uint8_t> body;
+  const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  EXPECT_EQ(outcome.code, 9u);
+  EXPECT_EQ(outcome.text,
+            "quenlix::HUtils::RequestGetRD: can not send request \"" + std::string(kList) +
+                "\" to camera.invalid:80");
+}
+
+TEST(HttpSenderTest, NoAnswerEndsAfterTheTimeOutNotLater) {
+  TestCamera camera;
+  camera.SetFault("noanswer");
+  Web::CHttpSender sender(camera.Device("", "", 800));
+  std::vector<uint8_t> body;
+  const auto start = std::chrono::steady_clock::now();
+  const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(outcome.code, 9u);
+  // It must give up because of the time-out (not earlier), and must not
+  // hang for the simulator's own hold time.
+  EXPECT_GE(elapsed, std::chrono::milliseconds(700));
+  EXPECT_LT(elapsed, std::chrono::seconds(20));
+  camera.SetFault("none");
+}
+
+TEST(HttpSenderTest, SlowAnswerWithinTheTimeOutSucceeds) {
+  TestCamera camera;
+  camera.SetFault("slow:300");
+  Web::CHttpSender sender(camera.Device("", "", 5000));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(RequestGetRD(kList, body, sender, true).code, 0u);
+}
+
+TEST(HttpSenderTest, BasicCredentialsAccepted) {
+  TestCamera camera("siqura_pal_h264", AuthMode::kBasic, "admin", "secret");
+  Web::CHttpSender sender(camera.Device("admin", "secret"));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(RequestGetRD(kList, body, sender, true).code, 0u);
+  EXPECT_EQ(sender.LearnedScheme(), 0u);  // Basic went out first and was enough
+}
+
+TEST(HttpSenderTest, BasicWrongPasswordIsNotSent) {
+  // The 401 offers Basic, the scheme already used: no retry, Send fails.
+  TestCamera camera("siqura_pal_h264", AuthMode::kBasic, "admin", "secret");
+  Web::CHttpSender sender(camera.Device("admin", "wrong"));
+  std::vector<uint8_t> body;
+  const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  EXPECT_EQ(outcome.code, 9u);
+  EXPECT_EQ(outcome.level, 4u);
+  EXPECT_EQ(sender.LearnedScheme(), 1u);
+}
+
+TEST(HttpSenderTest, DigestIsLearnedFromThe401AndKept) {
+  TestCamera camera("siqura_pal_h264", AuthMode::kDigest, "admin", "secret");
+  Web::CHttpSender sender(camera.Device("admin", "secret"));
+  std::vector<uint8_t> body;
+  EXPECT_EQ(RequestGetRD(kList, body, sender, true).code, 0u);
+  EXPECT_EQ(sender.LearnedScheme(), 8u);
+  EXPECT_EQ(Text(body), camera.Core().ParameterList());
+  // Later requests go with Digest straight away.
+  const std::string update = std::string(kUpdate) + "&Image.I0.Appearance.Resolution=d1";
+  EXPECT_TRUE(quenlix::HUtils::HttpGetLogged(update, sender, nullptr));
+  EXPECT_EQ(sender.LearnedScheme(), 8u);
+  const std::vector<std::string> seen = camera.Core().Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1], update);
+}
+
+TEST(HttpSenderTest, DigestWrongPasswordReturnsTheStatus) {
+  TestCamera camera("siqura_pal_h264", AuthMode::kDigest, "admin", "secret");
+  Web::CHttpSender sender(camera.Device("admin", "wrong"));
+  std::vector<uint8_t> body;
+  const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  EXPECT_EQ(outcome.code, 6u);
+  EXPECT_EQ(outcome.level, 1u);
+  EXPECT_NE(outcome.text.find("status code = 401"), std::string::npos) << outcome.text;
+  EXPECT_TRUE(camera.Core().Requests().empty());
+}
+
+TEST(HttpSenderTest, NoUserNameSendsNoCredentials) {
+  TestCamera camera("siqura_pal_h264", AuthMode::kBasic, "admin", "secret");
+  Web::CHttpSender sender(camera.Device("", "secret"));
+  std::vector<uint8_t> body;
+  const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  // 401 offering Basic, and Basic was the scheme "used": no retry.
+  EXPECT_EQ(outcome.code, 9u);
+}
+
+TEST(HttpSenderTest, QueryIsSentExactlyAsGivenAndInOrder) {
+  TestCamera camera("siqura_pal_h264", AuthMode::kDigest, "admin", "secret");
+  Web::CHttpSender sender(camera.Device("admin", "secret"));
+  const std::vector<std::string> paths = {
+      std::string(kUpdate) + "&Image.I0.Appearance.Resolution=1280x720&Text=a%20b",
+      std::string(kUpdate) + "&List=a,b;c&Path=/x/../y&Mark=%7e~!*'()",
+      std::string(kUpdate) + "&Image.I0.RateControl.TargetBitrate=2048",
+  };
+  for (const std::string& p : paths) EXPECT_TRUE(quenlix::HUtils::HttpGetLogged(p, sender, nullptr));
+  EXPECT_EQ(camera.Core().Requests(), paths);
+}
+
+TEST(HttpSenderTest, HttpGetLoggedReportsFailureTextThroughTheThrottle) {
+  TestCamera camera;
+  camera.SetFault("status:503");
+  Web::CHttpSender sender(camera.Device("", ""));
+  RecordingSink sink;
+  const std::string path = std::string(kUpdate) + "&Text=100%25";  // a '%' is no format
+  EXPECT_FALSE(quenlix::HUtils::HttpGetLogged(path, sender, &sink));
+  ASSERT_EQ(sink.texts.size(), 1u);
+  EXPECT_EQ(sink.levels[0], 1u);
+  EXPECT_EQ(sink.texts[0], "quenlix::HUtils::RequestGetRD: " + Address(camera) +
+                               " sent does not process request \"" + path +
+                               "\", status code = 503");
+  EXPECT_EQ(sink.repeatCount, 1u);
+  sink.repeatCount = 14;  // the 15th failure is held back
+  EXPECT_FALSE(quenlix::HUtils::HttpGetLogged(path, sender, &sink));
+  EXPECT_EQ(sink.texts.size(), 1u);
+}
+
+TEST(HttpSenderTest, HttpGetLeavesTheRequestOpenAndSucceedsOnAnyStatus) {
+  TestCamera camera;
+  camera.SetFault("status:500");
+  Web::CHttpSender sender(camera.Device("", ""));
+  EXPECT_TRUE(quenlix::HUtils::HttpGet(sender, std::string(kUpdate) + "&Output.O0.Active=open"));
+  EXPECT_EQ(sender.StatusCode(), 500u);
+}
+
+TEST(HttpSenderTest, EmptyPathIsNotSent) {
+  TestCamera camera;
+  Web::CHttpSender sender(camera.Device("", ""));
+  Web::CHttpRequest request;
+  EXPECT_FALSE(sender.Send(request));
+  EXPECT_TRUE(camera.Core().Requests().empty());
+}
+
+TEST(HttpSenderTest, BodyIsReadInBlocksAndStopsAtTheCap) {
+  TestCamera camera;
+  camera.SetFault("endless");
+  Web::CHttpSender sender(camera.Device("", "", 10000));
+  Web::CHttpRequest request;
+  request.path = kList;
+  ASSERT_TRUE(sender.Send(request));
+  std::vector<uint8_t> body;
+  const size_t n = sender.ReadBody(body);
+  EXPECT_EQ(n, body.size());
+  EXPECT_GE(n, Web::kMaxBodySize);
+  EXPECT_LE(n, Web::kMaxBodySize + Web::kReadBlockSize);
+  EXPECT_LE(body.capacity(), Web::kMaxBodySize + Web::kReadBlockSize);
+  sender.CloseRequest();
+}
+
+TEST(HttpSenderTest, ReceptionPausesWhileTheCallerDoesNotRead) {
+  TestCamera camera;
+  camera.SetFault("endless");
+  Web::CHttpSender sender(camera.Device("", "", 10000));
+  Web::CHttpRequest request;
+  request.path = kList;
+  ASSERT_TRUE(sender.Send(request));
+  // Without reads the transfer must stall at what the sockets and a small
+  // backend buffer hold, far below the body cap.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const uint64_t sent = camera.Core().EndlessBytes();
+  EXPECT_LT(sent, 64u * 1024 * 1024);
+  sender.CloseRequest();
+}
+
+TEST(HttpSenderTest, CancelEndsABlockedRequestSoon) {
+  TestCamera camera;
+  camera.SetFault("noanswer");
+  Web::CHttpSender sender(camera.Device("", "", 30000));
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sender.Cancel();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<uint8_t> body;
+  const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  canceller.join();
+  EXPECT_EQ(outcome.code, 9u);
+  EXPECT_LT(elapsed, std::chrono::seconds(15));  // far below the 30 s time-out
+  camera.SetFault("none");
+}
+
+}  // namespace
+
+#endif  // QUENLIX_TEST_WITH_CAMSIM

@@ -1,0 +1,319 @@
+// ipcap query: loads the driver library, runs its capability query with host
+// result objects that keep what they are given, waits for the callback and
+// prints the camera's capabilities as a table (or JSON).
+#include "query_command.h"
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver_library.h"
+#include "quenlix/capability.h"
+
+namespace ipcap {
+
+namespace {
+
+class TextField : public quenlix::ICapabilityTextField {
+ public:
+  void Reserved0() override {}
+  void SetText(const char* text) override { value = text != nullptr ? text : ""; }
+  std::string value;
+};
+
+class Property : public quenlix::ICapabilityProperty {
+ public:
+  void Reserved0() override {}
+  void SetValue(const char* v) override { value = v != nullptr ? v : ""; }
+  void Reserved2() override {}
+  void Reserved3() override {}
+  void SetFlag(uint32_t f) override { flag = f; }
+  void SetName(const char* n) override { name = n != nullptr ? n : ""; }
+  void SetReserved(uint32_t v) override { reserved = v; }
+  uint32_t id = 0;
+  std::string name;
+  std::string value;
+  uint32_t flag = 0;
+  uint32_t reserved = 0;
+};
+
+struct Resolution {
+  std::string name;
+  uint32_t width, height, intervalMs;
+};
+
+class ResolutionList : public quenlix::ICapabilityResolutionList {
+ public:
+  void Reserved0() override {}
+  void AddResolution(const char* name, uint32_t width, uint32_t height,
+                     uint32_t intervalMs) override {
+    entries.push_back({name != nullptr ? name : "", width, height, intervalMs});
+  }
+  std::vector<Resolution> entries;
+};
+
+class FrameRateList : public quenlix::ICapabilityFrameRateList {
+ public:
+  void Reserved0() override {}
+  void SetDefaultInterval(uint32_t ms) override { defaultInterval = ms; }
+  void AddInterval(uint32_t ms) override { intervals.push_back(ms); }
+  uint32_t defaultInterval = 0;
+  std::vector<uint32_t> intervals;
+};
+
+// Everything is called on the query thread and read after the callback has
+// reported, so the callback's lock orders the two.
+class Results : public quenlix::ICapabilityResults {
+ public:
+  void Reserved0() override {}
+  void SetCapability(uint32_t id, uint32_t value) override { capabilities[id] = value; }
+  void SetModelName(const char* name) override { model = name != nullptr ? name : ""; }
+  quenlix::ICapabilityTextField* GetConnectionField(uint32_t index) override {
+    return &fields[index];
+  }
+  void Reserved4() override {}
+  quenlix::ICapabilityProperty* AddProperty(uint32_t id) override {
+    properties.emplace_back(new Property);
+    properties.back()->id = id;
+    return properties.back().get();
+  }
+  quenlix::ICapabilityResolutionList* GetResolutionList() override { return &resolutions; }
+  void Reserved7() override {}
+  quenlix::ICapabilityFrameRateList* GetFrameRateList(uint32_t which) override {
+    return &frameRates[which];
+  }
+
+  std::string model;
+  std::map<uint32_t, uint32_t> capabilities;
+  std::map<uint32_t, TextField> fields;
+  std::vector<std::unique_ptr<Property>> properties;
+  ResolutionList resolutions;
+  std::map<uint32_t, FrameRateList> frameRates;
+};
+
+class Callback : public quenlix::ICapabilityQueryCallback {
+ public:
+  void Reserved0() override {}
+  void Reserved1() override {}
+  void OnQueryDone() override { Finish(true, 0, ""); }
+  void OnQueryError(uint32_t level, const char* message) override {
+    Finish(false, level, message != nullptr ? message : "");
+  }
+
+  // False when nothing was reported within timeoutMs.
+  bool Wait(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return finished_; });
+  }
+  bool Succeeded() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return succeeded_;
+  }
+  std::string Message() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return message_;
+  }
+  uint32_t Level() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return level_;
+  }
+
+ private:
+  void Finish(bool ok, uint32_t level, const std::string& message) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      finished_ = true;
+      succeeded_ = ok;
+      level_ = level;
+      message_ = message;
+    }
+    cv_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool finished_ = false;
+  bool succeeded_ = false;
+  uint32_t level_ = 0;
+  std::string message_;
+};
+
+const char* CapabilityName(uint32_t id) {
+  switch (id) {
+    case quenlix::kCapPropertiesRead:
+      return "properties read";
+    case quenlix::kCapInputs:
+      return "digital inputs";
+    case quenlix::kCapOutputs:
+      return "digital outputs";
+    case quenlix::kCapAudio:
+      return "audio";
+    case quenlix::kCapMpeg4:
+      return "MPEG-4";
+    case quenlix::kCapMjpeg:
+      return "MJPEG";
+    case quenlix::kCapH264:
+      return "H.264";
+    case quenlix::kCapFlag11:
+      return "flag 11";
+    case quenlix::kCapFlag12:
+      return "flag 12";
+    default:
+      return "other";
+  }
+}
+
+std::string JsonText(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+      out += buf;
+    } else {
+      out += char(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Codecs(const Results& r) {
+  std::string out;
+  const uint32_t ids[] = {quenlix::kCapH264, quenlix::kCapMpeg4, quenlix::kCapMjpeg};
+  for (uint32_t id : ids) {
+    auto it = r.capabilities.find(id);
+    if (it == r.capabilities.end() || it->second == 0) continue;
+    if (!out.empty()) out += ", ";
+    out += CapabilityName(id);
+  }
+  return out;
+}
+
+uint32_t Capability(const Results& r, uint32_t id) {
+  auto it = r.capabilities.find(id);
+  return it == r.capabilities.end() ? 0 : it->second;
+}
+
+void PrintTable(Results& r) {
+  std::printf("model:        %s\n", r.model.c_str());
+  std::printf("address:      %s:%s\n", r.fields[1].value.c_str(), r.fields[2].value.c_str());
+  std::printf("codecs:       %s\n", Codecs(r).c_str());
+  std::printf("inputs:       %u\n", Capability(r, quenlix::kCapInputs));
+  std::printf("outputs:      %u\n", Capability(r, quenlix::kCapOutputs));
+  std::printf("audio:        %s\n", Capability(r, quenlix::kCapAudio) ? "yes" : "no");
+  const FrameRateList& rates = r.frameRates[1];
+  std::printf("frame rates: ");
+  for (uint32_t ms : rates.intervals) std::printf(" %u ms", ms);
+  std::printf("  (default %u ms)\n", rates.defaultInterval);
+  std::printf("resolutions:\n");
+  std::printf("  %-12s %6s %6s %10s\n", "name", "width", "height", "interval");
+  for (const Resolution& e : r.resolutions.entries) {
+    std::printf("  %-12s %6u %6u %7u ms\n", e.name.c_str(), e.width, e.height, e.intervalMs);
+  }
+  std::printf("properties:\n");
+  for (const auto& p : r.properties) {
+    std::printf("  %u %-18s %-12s flag %u\n", p->id, p->name.c_str(), p->value.c_str(), p->flag);
+  }
+  std::printf("capabilities:");
+  for (const auto& c : r.capabilities) std::printf(" %u=%u", c.first, c.second);
+  std::printf("\n");
+}
+
+void PrintJson(Results& r) {
+  std::printf("{\n  \"model\": %s,\n", JsonText(r.model).c_str());
+  std::printf("  \"address\": %s,\n  \"port\": %s,\n", JsonText(r.fields[1].value).c_str(),
+              JsonText(r.fields[2].value).c_str());
+  std::printf("  \"capabilities\": {");
+  bool first = true;
+  for (const auto& c : r.capabilities) {
+    std::printf("%s\"%u\": %u", first ? "" : ", ", c.first, c.second);
+    first = false;
+  }
+  std::printf("},\n  \"frameIntervalsMs\": [");
+  const FrameRateList& rates = r.frameRates[1];
+  for (size_t i = 0; i < rates.intervals.size(); ++i) {
+    std::printf("%s%u", i ? ", " : "", rates.intervals[i]);
+  }
+  std::printf("],\n  \"defaultIntervalMs\": %u,\n  \"resolutions\": [", rates.defaultInterval);
+  for (size_t i = 0; i < r.resolutions.entries.size(); ++i) {
+    const Resolution& e = r.resolutions.entries[i];
+    std::printf("%s\n    {\"name\": %s, \"width\": %u, \"height\": %u, \"intervalMs\": %u}",
+                i ? "," : "", JsonText(e.name).c_str(), e.width, e.height, e.intervalMs);
+  }
+  std::printf("\n  ],\n  \"properties\": [");
+  for (size_t i = 0; i < r.properties.size(); ++i) {
+    const Property& p = *r.properties[i];
+    std::printf("%s\n    {\"id\": %u, \"name\": %s, \"value\": %s, \"flag\": %u}", i ? "," : "",
+                p.id, JsonText(p.name).c_str(), JsonText(p.value).c_str(), p.flag);
+  }
+  std::printf("\n  ]\n}\n");
+}
+
+}  // namespace
+
+int RunQueryCommand(int argc, char** argv) {
+  CLI::App app{"Ask a camera what it can do, through the capability query", "ipcap query"};
+  std::string address = "127.0.0.1";
+  uint16_t port = 80;
+  std::string user, password;
+  std::string libraryPath = DefaultLibraryPath();
+  bool json = false;
+  uint32_t waitSeconds = 60;
+  app.add_option("--address", address, "camera address")->capture_default_str();
+  app.add_option("--port", port, "camera HTTP port")->capture_default_str();
+  app.add_option("--user", user, "camera user name");
+  app.add_option("--password", password, "camera password");
+  app.add_option("--library", libraryPath, "driver library file")->capture_default_str();
+  app.add_option("--wait", waitSeconds, "seconds to wait for the answer")->capture_default_str();
+  app.add_flag("--json", json, "print JSON for scripts");
+  CLI11_PARSE(app, argc, argv);
+
+  DriverLibrary library;
+  if (!library.Load(libraryPath)) {
+    std::fprintf(stderr, "ipcap: %s\n", library.Error().c_str());
+    return 1;
+  }
+  Callback callback;
+  Results results;
+  if (library.initCapabilityQuery(&callback, false) != 1) {
+    std::fprintf(stderr, "ipcap: InitCapabilityQuery failed\n");
+    return 1;
+  }
+  if (library.startCapabilityQuery(address.c_str(), port, user.c_str(), password.c_str(),
+                                   &results) != 1) {
+    std::fprintf(stderr, "ipcap: StartCapabilityQuery failed\n");
+    library.uninitCapabilityQuery();
+    return 1;
+  }
+  const bool answered = callback.Wait(waitSeconds * 1000);
+  if (!answered) library.terminateCapabilityQuery();
+  // Uninit ends the thread; only then are the results safe to read.
+  library.uninitCapabilityQuery();
+  if (!answered) {
+    std::fprintf(stderr, "ipcap: no answer from the query within %u s\n", waitSeconds);
+    return 1;
+  }
+  if (!callback.Succeeded()) {
+    std::fprintf(stderr, "ipcap: query failed (level %u): %s\n", callback.Level(),
+                 callback.Message().c_str());
+    return 1;
+  }
+  if (json) {
+    PrintJson(results);
+  } else {
+    PrintTable(results);
+  }
+  return 0;
+}
+
+}  // namespace ipcap
