@@ -1,0 +1,135 @@
+#include "channels/base_rtsp_channel.h"
+
+#include <new>
+
+#include "camera/http_utils.h"
+
+namespace quenlix {
+namespace {
+
+constexpr uint64_t kFileTimeUnitsPerMs = 10000;
+
+uint64_t NowFileTime() {
+  SYSTEMTIME now;
+  platform::GetSystemTime(&now);
+  uint64_t fileTime = 0;
+  platform::SystemTimeToFileTime(now, &fileTime);
+  return fileTime;
+}
+
+}  // namespace
+
+CBaseRTSPChannel::CBaseRTSPChannel(uint32_t index, IDriver* owner, IFrameSink* sink)
+    : CBaseRTPChannel(index, owner, sink) {}
+
+CBaseRTSPChannel::~CBaseRTSPChannel() {
+  // The bases' destructors can no longer reach this class's EndSession, so
+  // the worker is ended and the session torn down here.
+  StopWorker();
+  EndSession();
+}
+
+CBaseRTSPClient* CBaseRTSPChannel::CreateRTSPClient() { return new (std::nothrow) CBaseRTSPClient; }
+
+bool CBaseRTSPChannel::StopRequested() {
+  const platform::WaitResult wait = platform::WaitForEvent(stopEvent, 0);
+  return wait == platform::WaitResult::kSignalled || wait == platform::WaitResult::kAbandoned;
+}
+
+bool CBaseRTSPChannel::InitSession() {
+  rtspClient = CreateRTSPClient();
+  if (rtspClient == nullptr) return false;
+  rtcpSession = new (std::nothrow) CRTCPSession(cameraAddress);
+  return rtcpSession != nullptr;
+}
+
+bool CBaseRTSPChannel::OpenRtpPort() {
+  if (receiver == nullptr || rtcpSession == nullptr) return false;
+  receiver->SetUser(this);
+  for (uint32_t port = kFirstRtpPort; port < kPortRangeEnd; port += 2) {
+    if (StopRequested()) return false;
+    platform::ResetEvent(dataEvent);
+    if (receiver->Port().Open(uint16_t(port)) != kPortOpened) continue;
+    if (platform::WaitForEvent(dataEvent, kPortProbeMs) == platform::WaitResult::kSignalled) {
+      receiver->Port().Close();
+      continue;
+    }
+    if (rtcpSession->Open(uint16_t(port + 1)) && rtcpSession->StartThread()) {
+      localRtpPort.store(port);
+      localRtcpPort = port + 1;
+      return true;
+    }
+    receiver->Port().Close();
+  }
+  return false;
+}
+
+bool CBaseRTSPChannel::SendStep(int method) {
+  if (rtspClient->SendRequest(method)) return true;
+  if (rtspClient->CredentialsRefused() && !refusalReported && driver != nullptr) {
+    refusalReported = true;
+    if (HUtils::ShouldReport(driver)) {
+      const DEVICE_INFO info = GetDeviceInfo();
+      driver->DebugMessage(kLogError, "%s: Camera %s refused the credentials of user \"%s\"",
+                           "quenlix::CBaseRTSPChannel::StartSession", info.address.c_str(),
+                           info.userName.c_str());
+    }
+  }
+  return false;
+}
+
+bool CBaseRTSPChannel::StartSession() {
+  if (StopRequested() || rtspClient == nullptr) return false;
+  const DEVICE_INFO device = GetDeviceInfo();
+  RTSP_SESSION_INFO info;
+  info.address = device.address;
+  info.userName = device.userName;
+  info.password = device.password;
+  info.connectTimeoutMs = device.timeoutMs;
+  info.clientRtpPort = uint16_t(localRtpPort.load());
+  info.clientRtcpPort = uint16_t(localRtcpPort);
+  FillSessionInfo(info);
+  if (!rtspClient->Connect(info)) return false;
+  if (StopRequested()) return false;
+  if (!SendStep(kRtspDescribe)) return false;
+  if (StopRequested()) return false;
+  OnSessionDescribed();
+  if (!SendStep(kRtspSetup)) return false;
+  if (StopRequested()) return false;
+  if (!SendStep(kRtspPlay)) return false;
+  refusalReported = false;
+  return true;
+}
+
+void CBaseRTSPChannel::OnTick() {
+  if (rtspClient == nullptr) return;
+  const uint64_t now = NowFileTime();
+  const uint64_t elapsedMs = (now - lastKeepAlive) / kFileTimeUnitsPerMs;
+  const uint32_t limitMs = rtspClient->GetSessionTimeoutMs() / 2;
+  if (elapsedMs > limitMs) {
+    SendKeepAlive();
+    lastKeepAlive = now;
+  }
+}
+
+void CBaseRTSPChannel::SendKeepAlive() {
+  if (rtspClient != nullptr) rtspClient->SendRequest(kRtspOptions);
+}
+
+void CBaseRTSPChannel::EndSession() {
+  if (rtspClient != nullptr) {
+    rtspClient->SendRequest(kRtspTeardown);
+    rtspClient->Disconnect();
+    delete rtspClient;
+    rtspClient = nullptr;
+  }
+  if (rtcpSession != nullptr) {
+    rtcpSession->RequestStop();
+    rtcpSession->Join();
+    delete rtcpSession;
+    rtcpSession = nullptr;
+  }
+  localRtcpPort = 0;
+}
+
+}  // namespace quenlix

@@ -1,0 +1,277 @@
+#include "rtsp/base_rtsp_client.h"
+
+#include <cctype>
+
+#include "camera/text_helpers.h"
+#include "platform/platform.h"
+#include "rtsp/base64.h"
+#include "rtsp/md5.h"
+
+namespace quenlix {
+namespace {
+
+constexpr uint32_t kConnectPollMs = 100;
+constexpr size_t kReadChunk = 4096;
+constexpr int kStatusUnauthorized = 401;
+
+// Offset just past the empty line that ends the header block, or npos.
+size_t HeaderBlockEnd(const std::string& data) {
+  const size_t crlf = data.find("\r\n\r\n");
+  const size_t lf = data.find("\n\n");
+  if (crlf == std::string::npos && lf == std::string::npos) return std::string::npos;
+  if (lf == std::string::npos || (crlf != std::string::npos && crlf < lf)) return crlf + 4;
+  return lf + 2;
+}
+
+// Content-Length of a header block; 0 when absent or unreadable.
+size_t BlockContentLength(const std::string& headers) {
+  const std::string lower = MakeLower(headers);
+  static const char kName[] = "content-length:";
+  for (size_t pos = 0; pos < lower.size();) {
+    size_t end = lower.find('\n', pos);
+    if (end == std::string::npos) end = lower.size();
+    if (lower.compare(pos, sizeof kName - 1, kName) == 0) {
+      size_t i = pos + sizeof kName - 1;
+      while (i < end && (lower[i] == ' ' || lower[i] == '\t')) ++i;
+      size_t length = 0;
+      for (; i < end && std::isdigit(static_cast<unsigned char>(lower[i])); ++i) {
+        length = length * 10 + size_t(lower[i] - '0');
+        if (length > CBaseRTSPClient::kMaxReplySize) return CBaseRTSPClient::kMaxReplySize;
+      }
+      return length;
+    }
+    pos = end + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+CBaseRTSPClient::~CBaseRTSPClient() {
+  Disconnect();
+  if (socketsStarted_) platform::SocketsCleanup();
+}
+
+const char* CBaseRTSPClient::GetMethodName(int method) {
+  switch (method) {
+    case kRtspDescribe: return "DESCRIBE";
+    case kRtspSetup: return "SETUP";
+    case kRtspPlay: return "PLAY";
+    case kRtspTeardown: return "TEARDOWN";
+    case kRtspOptions: return "OPTIONS";
+    default: return "";
+  }
+}
+
+void CBaseRTSPClient::CloseSocket() {
+  if (socket_ != 0 && socket_ != platform::kInvalidSocket) platform::CloseSocket(socket_);
+  socket_ = 0;
+}
+
+bool CBaseRTSPClient::Connect(const RTSP_SESSION_INFO& info) {
+  if (connected_) return true;
+  info_ = info;
+  pending_.clear();
+  // Reference-counted: a client works also where no channel started sockets.
+  if (!socketsStarted_) socketsStarted_ = platform::SocketsStartup();
+  socket_ = platform::CreateTcpSocket();
+  if (socket_ == platform::kInvalidSocket) {
+    socket_ = 0;
+    return false;
+  }
+  uint32_t address = 0;
+  if (platform::SetReceiveBufferSize(socket_, int(info_.receiveBufferSize)) != 0 ||
+      !platform::ResolveHostName(info_.address.c_str(), &address) ||
+      platform::SetNonBlocking(socket_, true) != 0) {
+    CloseSocket();
+    return false;
+  }
+  if (platform::ConnectSocket(socket_, address, info_.port) != 0) {
+    if (platform::LastSocketError() != platform::kWsaEWOULDBLOCK) {
+      CloseSocket();
+      return false;
+    }
+    uint32_t polls = info_.connectTimeoutMs / kConnectPollMs;
+    for (;;) {
+      const int state = platform::WaitConnected(socket_, kConnectPollMs);
+      if (state == 1) break;
+      // A refused connection is known at once; no need to wait it out.
+      if (state < 0 || polls <= 1) {
+        CloseSocket();
+        return false;
+      }
+      --polls;
+    }
+  }
+  if (platform::SetNonBlocking(socket_, false) != 0) {
+    CloseSocket();
+    return false;
+  }
+  connected_ = true;
+  return true;
+}
+
+void CBaseRTSPClient::Disconnect() {
+  if (!connected_) return;
+  CloseSocket();
+  connected_ = false;
+}
+
+bool CBaseRTSPClient::MakeBasicCredentials(const std::string& userName, const std::string& password,
+                                           std::string* credential) {
+  const std::string text = userName + ":" + password;
+  char encoded[kCredentialCapacity];
+  size_t length = 0;
+  if (!Base64Encode(reinterpret_cast<const uint8_t*>(text.data()), text.size(), encoded,
+                    sizeof encoded, &length)) {
+    return false;
+  }
+  credential->assign(encoded, length);
+  return true;
+}
+
+std::string CBaseRTSPClient::MakeDigestHash(const std::string& a, const std::string& b) {
+  return CMD5::HexDigest(a + ":" + b);
+}
+
+std::string CBaseRTSPClient::MakeDigestAuthorization(int method, const std::string& uri) const {
+  if (parser_.authScheme != kAuthDigest || parser_.realm.empty() || parser_.nonce.empty() ||
+      info_.userName.empty() || info_.password.empty() || uri.empty()) {
+    return std::string();
+  }
+  const std::string ha1 = CMD5::HexDigest(info_.userName + ":" + parser_.realm + ":" + info_.password);
+  const std::string ha2 = CMD5::HexDigest(std::string(GetMethodName(method)) + ":" + uri);
+  const std::string response = MakeDigestHash(ha1, parser_.nonce + ":" + ha2);
+  return FormatString(
+      "Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", "
+      "response=\"%s\"\r\n",
+      info_.userName.c_str(), parser_.realm.c_str(), parser_.nonce.c_str(), uri.c_str(),
+      response.c_str());
+}
+
+std::string CBaseRTSPClient::BuildRequest(int method) {
+  const std::string baseUrl =
+      FormatString("rtsp://%s:%d/%s", info_.address.c_str(), int(info_.port), info_.path.c_str());
+  const std::string controlUrl = FormatString(info_.path.empty() ? "%s%s" : "%s/%s",
+                                              baseUrl.c_str(), parser_.control.c_str());
+  // The digest covers the URI of the request line, which for SETUP is the
+  // control URL; a server that checks the two against each other refuses
+  // anything else.
+  const std::string& requestUri = method == kRtspSetup ? controlUrl : baseUrl;
+
+  std::string authorization;
+  if (info_.authScheme == kAuthBasic) {
+    std::string credential;
+    if (!MakeBasicCredentials(info_.userName, info_.password, &credential)) return std::string();
+    authorization = FormatString("Authorization: Basic %s\r\n", credential.c_str());
+  } else if (info_.authScheme == kAuthDigest) {
+    authorization = MakeDigestAuthorization(method, requestUri);
+  }
+
+  ++parser_.cseq;
+  const char* version = "RTSP/1.0\r\n";
+  const std::string cseqLine = FormatString("CSeq: %u\r\n", unsigned(parser_.cseq));
+  const char* acceptLine = "Accept: application/sdp\r\n";
+  const char* userAgentLine = "User-Agent: Quenlix\r\n";
+  const std::string sessionLine = FormatString("Session: %s\r\n", parser_.sessionId.c_str());
+  const char* rangeLine = "Range: npt=0.000-\r\n";
+  const std::string transportLine =
+      FormatString("Transport: RTP/AVP/UDP;unicast;client_port=%u-%u\r\n",
+                   unsigned(info_.clientRtpPort), unsigned(info_.clientRtcpPort));
+  const char* auth = authorization.c_str();
+
+  switch (method) {
+    case kRtspDescribe:
+      return FormatString("DESCRIBE %s %s%s%s%s%s\r\n", baseUrl.c_str(), version, cseqLine.c_str(),
+                          acceptLine, auth, userAgentLine);
+    case kRtspSetup:
+      return FormatString("SETUP %s %s%s%s%s%s\r\n", controlUrl.c_str(), version, cseqLine.c_str(),
+                          transportLine.c_str(), auth, userAgentLine);
+    case kRtspPlay:
+      return FormatString("PLAY %s %s%s%s%s%s%s\r\n", baseUrl.c_str(), version, cseqLine.c_str(),
+                          sessionLine.c_str(), rangeLine, auth, userAgentLine);
+    case kRtspTeardown:
+      return FormatString("TEARDOWN %s %s%s%s%s%s\r\n", baseUrl.c_str(), version, cseqLine.c_str(),
+                          sessionLine.c_str(), auth, userAgentLine);
+    case kRtspOptions:
+      return FormatString("OPTIONS %s %s%s%s%s%s\r\n", baseUrl.c_str(), version, cseqLine.c_str(),
+                          sessionLine.c_str(), auth, userAgentLine);
+    default:
+      return std::string();
+  }
+}
+
+bool CBaseRTSPClient::ReceiveReply(std::string* reply) {
+  std::string data;
+  bool complete = false;
+  data.swap(pending_);
+  const uint64_t deadline = platform::MonotonicMs() + info_.receiveTimeoutMs;
+  char chunk[kReadChunk];
+  for (;;) {
+    const size_t headerEnd = HeaderBlockEnd(data);
+    if (headerEnd != std::string::npos) {
+      const size_t whole = headerEnd + BlockContentLength(data.substr(0, headerEnd));
+      if (data.size() >= whole) {
+        pending_ = data.substr(whole);
+        data.resize(whole);
+        complete = true;
+        break;
+      }
+    }
+    if (data.size() >= kMaxReplySize) break;
+    const uint64_t now = platform::MonotonicMs();
+    if (now >= deadline) break;
+    if (platform::WaitReadable(socket_, uint32_t(deadline - now)) != 1) break;
+    const size_t room = kMaxReplySize - data.size();
+    const int n = platform::ReceiveBytes(socket_, chunk, room < sizeof chunk ? room : sizeof chunk);
+    if (n <= 0) break;
+    data.append(chunk, size_t(n));
+  }
+  reply->swap(data);
+  return complete;
+}
+
+bool CBaseRTSPClient::Transact(int method) {
+  if (!connected_) return false;
+  const std::string request = BuildRequest(method);
+  if (request.empty()) return false;
+  const int sent = platform::SendBytes(socket_, request.data(), request.size());
+  if (sent < 0 || size_t(sent) < request.size()) return false;
+  std::string reply;
+  // A reply cut off by a closed connection or the time-out may lack the very
+  // header (Session) or SDP line (control) that the next request needs.
+  if (!ReceiveReply(&reply) || reply.empty()) return false;
+  const size_t zero = reply.find('\0');
+  if (zero != std::string::npos) reply.resize(zero);
+  return parser_.Parse(reply, method);
+}
+
+bool CBaseRTSPClient::SendRequest(int method) {
+  bool result = Transact(method);
+  if (result && parser_.statusCode == kStatusUnauthorized) {
+    const uint32_t scheme = uint32_t(parser_.authScheme);
+    if (info_.authScheme != scheme) {
+      info_.authScheme = scheme;
+      result = Transact(method);
+    } else if (scheme == kAuthDigest) {
+      result = Transact(method);  // the nonce may have changed
+    }
+  }
+  // A 401 left standing means the camera refuses these credentials.
+  return result && !CredentialsRefused();
+}
+
+bool CBaseRTSPClient::CredentialsRefused() const { return parser_.statusCode == kStatusUnauthorized; }
+
+uint32_t CBaseRTSPClient::GetSessionTimeoutMs() const {
+  const uint64_t seconds = parser_.sessionTimeout != 0 ? parser_.sessionTimeout : info_.defaultSessionTimeout;
+  const uint64_t ms = seconds * 1000;
+  return ms > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(ms);
+}
+
+void CBaseRTSPClient::GetParameterSets(std::vector<uint8_t>& sps, std::vector<uint8_t>& pps) const {
+  sps = parser_.sps;
+  pps = parser_.pps;
+}
+
+}  // namespace quenlix

@@ -1,0 +1,99 @@
+// RTSP 1.0 client for one unicast RTP-over-UDP session with a camera: one
+// TCP connection, the five requests the channel uses, Basic and Digest
+// authorization. Used by one thread; writes no log messages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+#include "rtsp/rtsp_response_parser.h"
+
+namespace quenlix {
+
+enum RTSPMethod : int {
+  kRtspDescribe = 1,
+  kRtspSetup = 2,
+  kRtspPlay = 3,
+  kRtspTeardown = 4,
+  kRtspOptions = 5,
+};
+
+enum AuthScheme : int {
+  kAuthNone = 0,
+  kAuthBasic = 1,
+  kAuthDigest = 2,
+};
+
+struct RTSP_SESSION_INFO {
+  uint16_t port = 554;
+  uint16_t clientRtpPort = 0;
+  uint16_t clientRtcpPort = 0;
+  std::string address;
+  std::string userName;
+  std::string password;
+  uint32_t connectTimeoutMs = 5000;
+  // Bounds the wait for one whole reply.
+  uint32_t receiveTimeoutMs = 5000;
+  uint32_t receiveBufferSize = 65536;
+  uint32_t defaultSessionTimeout = 60;  // seconds, while the camera has named none
+  uint32_t authScheme = kAuthNone;
+  std::string path;  // e.g. "h264"
+};
+
+class CBaseRTSPClient {
+ public:
+  // Room for the encoded Basic credential ("user:password" in base64).
+  static constexpr size_t kCredentialCapacity = 100;
+  // Longest reply accepted; a reply is cut here.
+  static constexpr size_t kMaxReplySize = 65536;
+
+  CBaseRTSPClient() = default;
+  CBaseRTSPClient(const CBaseRTSPClient&) = delete;
+  CBaseRTSPClient& operator=(const CBaseRTSPClient&) = delete;
+
+  // The complete request text, or "" when none can be built.
+  virtual std::string BuildRequest(int method);
+  virtual ~CBaseRTSPClient();
+
+  bool Connect(const RTSP_SESSION_INFO& info);
+  void Disconnect();
+  // One request and its reply. True for a readable 200 or 401.
+  bool Transact(int method);
+  // Transact, repeated once to answer a challenge. False also when the
+  // camera still refuses the credentials (CredentialsRefused then holds).
+  bool SendRequest(int method);
+  uint32_t GetSessionTimeoutMs() const;
+  void GetParameterSets(std::vector<uint8_t>& sps, std::vector<uint8_t>& pps) const;
+
+  bool CredentialsRefused() const;
+  bool IsConnected() const { return connected_; }
+  const CRTSPResponseParser& Parser() const { return parser_; }
+  const RTSP_SESSION_INFO& SessionInfo() const { return info_; }
+
+  static const char* GetMethodName(int method);
+  static bool MakeBasicCredentials(const std::string& userName, const std::string& password,
+                                   std::string* credential);
+  static std::string MakeDigestHash(const std::string& a, const std::string& b);
+  std::string MakeDigestAuthorization(int method, const std::string& uri) const;
+
+ protected:
+  // One whole reply: the header block and, where Content-Length names one,
+  // the body; bounded by kMaxReplySize and receiveTimeoutMs. False when the
+  // reply did not arrive whole.
+  bool ReceiveReply(std::string* reply);
+
+  RTSP_SESSION_INFO info_;
+  CRTSPResponseParser parser_;
+  platform::SocketHandle socket_ = 0;
+  bool connected_ = false;
+
+ private:
+  void CloseSocket();
+  // Bytes that arrived after the end of the last reply.
+  std::string pending_;
+  bool socketsStarted_ = false;
+};
+
+}  // namespace quenlix

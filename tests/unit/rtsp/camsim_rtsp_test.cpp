@@ -1,0 +1,383 @@
+// The simulator's RTSP and RTP side, driven by the driver's own client.
+#if defined(QUENLIX_WITH_CAMSIM)
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "packetizer.h"
+#include "platform/platform.h"
+#include "platform/socket.h"
+#include "rtsp/base_rtsp_client.h"
+#include "rtsp_server.h"
+
+namespace quenlix {
+namespace {
+
+const std::string kMedia = QUENLIX_MEDIA_DIR;
+const std::string kH264Clip = kMedia + "/h264_baseline_320x180.h264";
+
+camsim::Bytes ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return camsim::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+inline uint32_t ReadU32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+
+// A UDP socket on 127.0.0.1 standing in for one of the driver's ports.
+class UdpEnd {
+ public:
+  UdpEnd() {
+    socket_ = platform::CreateUdpSocket();
+    platform::BindSocket(socket_, platform::InetAddr("127.0.0.1"), 0);
+    port_ = platform::LocalPort(socket_);
+  }
+  ~UdpEnd() { platform::CloseSocket(socket_); }
+  uint16_t port() const { return port_; }
+  // One datagram, or empty after timeoutMs.
+  std::vector<uint8_t> Receive(uint32_t timeoutMs, platform::SocketAddress* from = nullptr) {
+    if (platform::WaitReadable(socket_, timeoutMs) != 1) return {};
+    std::vector<uint8_t> buffer(2048);
+    platform::SocketAddress source;
+    const int n = platform::ReceiveFrom(socket_, buffer.data(), buffer.size(), &source);
+    if (n <= 0) return {};
+    if (from) *from = source;
+    buffer.resize(size_t(n));
+    return buffer;
+  }
+  void Send(const std::vector<uint8_t>& data, const platform::SocketAddress& to) {
+    platform::SendTo(socket_, data.data(), data.size(), to);
+  }
+
+ private:
+  platform::SocketHandle socket_;
+  uint16_t port_;
+};
+
+struct Harness {
+  explicit Harness(camsim::RtspOptions options) : server(std::move(options)) {
+    std::string error;
+    started = server.Start(&error);
+    EXPECT_TRUE(started) << error;
+  }
+  RTSP_SESSION_INFO Info() const {
+    RTSP_SESSION_INFO info;
+    info.address = "127.0.0.1";
+    info.port = server.Port();
+    info.path = "h264";
+    info.clientRtpPort = rtp.port();
+    info.clientRtcpPort = rtcp.port();
+    info.userName = "admin";
+    info.password = "secret";
+    info.receiveTimeoutMs = 3000;
+    return info;
+  }
+  camsim::CRtspServer server;
+  bool started = false;
+  UdpEnd rtp;
+  UdpEnd rtcp;
+};
+
+camsim::RtspOptions Options(camsim::AuthMode auth = camsim::AuthMode::kNone, uint32_t timeout = 20) {
+  camsim::RtspOptions options;
+  options.clipPath = kH264Clip;
+  options.auth = auth;
+  options.user = "admin";
+  options.password = "secret";
+  options.sessionTimeout = timeout;
+  return options;
+}
+
+bool Play(CBaseRTSPClient& client, const RTSP_SESSION_INFO& info) {
+  return client.Connect(info) && client.SendRequest(kRtspDescribe) && client.SendRequest(kRtspSetup) &&
+         client.SendRequest(kRtspPlay);
+}
+
+// A receiver report for the sender's SSRC, as the driver's RTCP session sends.
+std::vector<uint8_t> ReceiverReport(uint32_t senderSsrc) {
+  std::vector<uint8_t> rr = {0x81, 201, 0, 7, 0x12, 0x34, 0x56, 0x78};
+  for (int shift = 24; shift >= 0; shift -= 8) rr.push_back(uint8_t(senderSsrc >> shift));
+  rr.resize(32, 0);
+  return rr;
+}
+
+class CamsimSession : public ::testing::TestWithParam<camsim::AuthMode> {};
+
+TEST_P(CamsimSession, FullSessionDeliversRtpAndReports) {
+  Harness h(Options(GetParam()));
+  ASSERT_TRUE(h.started);
+  CBaseRTSPClient client;
+  ASSERT_TRUE(Play(client, h.Info()));
+  EXPECT_EQ(20000u, client.GetSessionTimeoutMs());
+
+  // The SDP's parameter sets are the clip's own.
+  std::vector<uint8_t> sps, pps;
+  client.GetParameterSets(sps, pps);
+  std::set<camsim::Bytes> nals;
+  for (const auto& nal : camsim::SplitAnnexB(ReadAll(kH264Clip))) nals.insert(nal);
+  EXPECT_EQ(7, sps.empty() ? 0 : sps[0] & 0x1F);
+  EXPECT_EQ(1u, nals.count(sps));
+  EXPECT_EQ(1u, nals.count(pps));
+
+  const std::vector<uint8_t> packet = h.rtp.Receive(2000);
+  ASSERT_GE(packet.size(), 13u);
+  EXPECT_EQ(2, packet[0] >> 6);
+  EXPECT_EQ(96, packet[1] & 0x7F);
+  platform::SocketAddress reportSource;
+  const std::vector<uint8_t> report = h.rtcp.Receive(2000, &reportSource);
+  ASSERT_GE(report.size(), 28u);
+  EXPECT_EQ(200, report[1]);
+  EXPECT_EQ(ReadU32(&packet[8]), ReadU32(&report[4]));
+
+  h.rtcp.Send(ReceiverReport(ReadU32(&report[4])), reportSource);
+  EXPECT_TRUE(client.SendRequest(kRtspOptions));
+  EXPECT_TRUE(client.SendRequest(kRtspTeardown));
+  platform::SleepMs(200);
+  const camsim::RtspStats stats = h.server.Stats();
+  EXPECT_EQ(1u, stats.sessionsCreated);
+  EXPECT_EQ(1u, stats.keepAlives);
+  EXPECT_EQ(1u, stats.teardowns);
+  EXPECT_EQ(1u, stats.receiverReports);
+  EXPECT_EQ(0u, stats.dropped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Auth, CamsimSession,
+                         ::testing::Values(camsim::AuthMode::kNone, camsim::AuthMode::kBasic,
+                                           camsim::AuthMode::kDigest));
+
+TEST(Camsim, WrongPasswordIsRefused) {
+  for (auto mode : {camsim::AuthMode::kBasic, camsim::AuthMode::kDigest}) {
+    Harness h(Options(mode));
+    ASSERT_TRUE(h.started);
+    RTSP_SESSION_INFO info = h.Info();
+    info.password = "wrong";
+    CBaseRTSPClient client;
+    ASSERT_TRUE(client.Connect(info));
+    EXPECT_FALSE(client.SendRequest(kRtspDescribe));
+    EXPECT_TRUE(client.CredentialsRefused());
+  }
+}
+
+// Kept alive neither by requests nor by receiver reports, a session is
+// dropped after its time-out; either one alone keeps it.
+TEST(Camsim, SessionLivesOnlyWhileKeptAlive) {
+  enum class Keep { kNothing, kOptions, kReports };
+  for (Keep keep : {Keep::kNothing, Keep::kOptions, Keep::kReports}) {
+    Harness h(Options(camsim::AuthMode::kNone, 1));
+    ASSERT_TRUE(h.started);
+    CBaseRTSPClient client;
+    ASSERT_TRUE(Play(client, h.Info()));
+    platform::SocketAddress reportSource;
+    const std::vector<uint8_t> report = h.rtcp.Receive(2000, &reportSource);
+    ASSERT_GE(report.size(), 8u);
+    for (int i = 0; i < 8; ++i) {  // 3.2 s, three time-outs
+      platform::SleepMs(400);
+      if (keep == Keep::kOptions) {
+        EXPECT_TRUE(client.SendRequest(kRtspOptions));
+      }
+      if (keep == Keep::kReports) h.rtcp.Send(ReceiverReport(ReadU32(&report[4])), reportSource);
+    }
+    EXPECT_EQ(keep == Keep::kNothing ? 1u : 0u, h.server.Stats().dropped) << int(keep);
+  }
+}
+
+TEST(Camsim, RestartChangesSsrcAndSequence) {
+  Harness h(Options());
+  ASSERT_TRUE(h.started);
+  CBaseRTSPClient client;
+  ASSERT_TRUE(Play(client, h.Info()));
+  const std::vector<uint8_t> before = h.rtp.Receive(2000);
+  ASSERT_GE(before.size(), 12u);
+  h.server.RestartCamera();
+  std::vector<uint8_t> after;
+  for (int i = 0; i < 200; ++i) {
+    after = h.rtp.Receive(2000);
+    ASSERT_GE(after.size(), 12u);
+    if (ReadU32(&after[8]) != ReadU32(&before[8])) break;
+  }
+  EXPECT_NE(ReadU32(&before[8]), ReadU32(&after[8]));
+}
+
+struct FaultCase {
+  const char* name;
+  camsim::RtspFaults faults;
+  bool describeOk;
+};
+
+class CamsimFaults : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(CamsimFaults, ClientSeesTheFault) {
+  camsim::RtspOptions options = Options();
+  options.faults = GetParam().faults;
+  Harness h(options);
+  ASSERT_TRUE(h.started);
+  CBaseRTSPClient client;
+  ASSERT_TRUE(client.Connect(h.Info()));
+  EXPECT_EQ(GetParam().describeOk, client.SendRequest(kRtspDescribe));
+  if (GetParam().describeOk) {
+    EXPECT_FALSE(client.Parser().sps.empty());
+  }
+}
+
+camsim::RtspFaults Split() {
+  camsim::RtspFaults f;
+  f.splitPauseMs = 300;
+  return f;
+}
+camsim::RtspFaults Refuse() {
+  camsim::RtspFaults f;
+  f.always401 = true;
+  return f;
+}
+camsim::RtspFaults CloseMid() {
+  camsim::RtspFaults f;
+  f.closeMidReply = true;
+  return f;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, CamsimFaults,
+                         ::testing::Values(FaultCase{"SplitReply", Split(), true}, FaultCase{"Always401", Refuse(), false},
+                                           FaultCase{"ClosedMidReply", CloseMid(), false}),
+                         [](const ::testing::TestParamInfo<FaultCase>& i) { return std::string(i.param.name); });
+
+TEST(Camsim, SessionNotFoundFault) {
+  Harness h(Options());
+  ASSERT_TRUE(h.started);
+  CBaseRTSPClient client;
+  ASSERT_TRUE(Play(client, h.Info()));
+  camsim::RtspFaults f;
+  f.answer454 = true;
+  h.server.SetFaults(f);
+  EXPECT_FALSE(client.SendRequest(kRtspOptions));
+  EXPECT_EQ(454, client.Parser().statusCode);
+}
+
+// Sequence numbers of the first n RTP packets.
+std::vector<uint16_t> Sequences(UdpEnd& end, size_t n) {
+  std::vector<uint16_t> seqs;
+  while (seqs.size() < n) {
+    const std::vector<uint8_t> p = end.Receive(2000);
+    if (p.size() < 12) break;
+    seqs.push_back(ReadU16(&p[2]));
+  }
+  return seqs;
+}
+
+TEST(Camsim, StreamFaultsShapeTheSequence) {
+  struct {
+    const char* name;
+    camsim::StreamFaults faults;
+    int expectDuplicates;
+    bool expectBackwards;
+    int expectGaps;  // -1: not looked at
+  } cases[] = {
+      {"Clean", {0, 0, 0}, 0, false, 0},
+      {"Duplicate", {0, 0, 1.0}, 1, false, 0},
+      {"Reorder", {0, 1.0, 0}, 0, true, -1},
+      {"Loss", {0.5, 0, 0}, 0, false, 1},
+  };
+  for (const auto& c : cases) {
+    camsim::RtspOptions options = Options();
+    options.faults.stream = c.faults;
+    options.framesPerSecond = 50;
+    Harness h(options);
+    ASSERT_TRUE(h.started);
+    CBaseRTSPClient client;
+    ASSERT_TRUE(Play(client, h.Info()));
+    const std::vector<uint16_t> seqs = Sequences(h.rtp, 60);
+    ASSERT_EQ(60u, seqs.size()) << c.name;
+    int duplicates = 0;
+    bool backwards = false, gaps = false;
+    for (size_t i = 1; i < seqs.size(); ++i) {
+      const int16_t step = int16_t(uint16_t(seqs[i] - seqs[i - 1]));
+      if (step == 0) ++duplicates;
+      if (step < 0) backwards = true;
+      if (step > 2) gaps = true;
+    }
+    if (c.expectDuplicates == 0) {
+      EXPECT_EQ(0, duplicates) << c.name;
+    }
+    if (c.expectDuplicates > 0) {
+      EXPECT_GE(duplicates, 25) << c.name;
+    }
+    EXPECT_EQ(c.expectBackwards, backwards) << c.name;
+    if (c.expectGaps >= 0) {
+      EXPECT_EQ(c.expectGaps == 1, gaps) << c.name;
+    }
+  }
+}
+
+// Packetizer checks on the made clips: payload bounds and headers.
+TEST(CamsimPacketizer, ClipsKeepWithinMtuAndMarkFrameEnds) {
+  struct {
+    const char* file;
+    camsim::ClipCodec codec;
+  } clips[] = {{"h264_high_640x480_slices.h264", camsim::ClipCodec::kH264},
+               {"jpeg_q76_420.mjpeg", camsim::ClipCodec::kJpeg},
+               {"jpeg_restart_640x480.mjpeg", camsim::ClipCodec::kJpeg},
+               {"h264_main_352x288.h264", camsim::ClipCodec::kH264},
+               {"mpeg4_352x288.m4v", camsim::ClipCodec::kMpeg4}};
+  for (const auto& c : clips) {
+    camsim::Clip clip;
+    std::string error;
+    ASSERT_TRUE(camsim::LoadClip(kMedia + "/" + c.file, 1000, &clip, &error)) << c.file << ": " << error;
+    EXPECT_EQ(c.codec, clip.codec);
+    EXPECT_EQ(12u, clip.frames.size()) << c.file;
+    for (const auto& frame : clip.frames) {
+      ASSERT_FALSE(frame.packets.empty());
+      for (size_t i = 0; i < frame.packets.size(); ++i) {
+        EXPECT_LE(frame.packets[i].bytes.size(), 1000u);
+        EXPECT_EQ(i + 1 == frame.packets.size(), frame.packets[i].marker) << c.file;
+      }
+    }
+  }
+}
+
+TEST(CamsimPacketizer, JpegQualityMatchedOrTablesInBand) {
+  camsim::Clip q76, restart, unsupported;
+  std::string error;
+  ASSERT_TRUE(camsim::LoadClip(kMedia + "/jpeg_q76_420.mjpeg", 1400, &q76, &error));
+  ASSERT_TRUE(camsim::LoadClip(kMedia + "/jpeg_restart_640x480.mjpeg", 1400, &restart, &error));
+  const auto& a = q76.frames[0].packets[0].bytes;
+  EXPECT_EQ(1, a[4]);    // 4:2:0
+  EXPECT_EQ(76, a[5]);   // tables of Q 76, not sent
+  EXPECT_EQ(40, a[6]);   // 320 / 8
+  EXPECT_EQ(30, a[7]);   // 240 / 8
+  const auto& c = restart.frames[0].packets[0].bytes;
+  EXPECT_EQ(65, c[4]);  // 4:2:0 with restart markers
+  EXPECT_NE(0, ReadU16(&c[8]));
+  EXPECT_EQ(255, c[5]);  // its own tables, sent in the first packet
+  EXPECT_EQ(128, ReadU16(&c[14]));  // after the main and restart headers
+  EXPECT_NE(0, restart.frames[0].packets[1].bytes[3] | restart.frames[0].packets[1].bytes[2]);
+  // Chroma sampled 1x2 has no RTP JPEG type.
+  EXPECT_FALSE(camsim::LoadClip(kMedia + "/jpeg_inband_422.mjpeg", 1400, &unsupported, &error));
+}
+
+TEST(CamsimPacketizer, H264FragmentsReassembleToTheNalUnit) {
+  camsim::Bytes nal(5000);
+  for (size_t i = 0; i < nal.size(); ++i) nal[i] = uint8_t(i * 7);
+  nal[0] = 0x65;
+  const auto packets = camsim::PacketizeH264AccessUnit({{0x67, 1, 2, 3}, nal}, 1200);
+  ASSERT_GE(packets.size(), 6u);
+  EXPECT_EQ((camsim::Bytes{0x67, 1, 2, 3}), packets[0].bytes);
+  camsim::Bytes rebuilt = {uint8_t((packets[1].bytes[0] & 0xE0) | (packets[1].bytes[1] & 0x1F))};
+  for (size_t i = 1; i < packets.size(); ++i) {
+    EXPECT_EQ(28, packets[i].bytes[0] & 0x1F);
+    EXPECT_EQ(i == 1, (packets[i].bytes[1] & 0x80) != 0);
+    EXPECT_EQ(i + 1 == packets.size(), (packets[i].bytes[1] & 0x40) != 0);
+    rebuilt.insert(rebuilt.end(), packets[i].bytes.begin() + 2, packets[i].bytes.end());
+  }
+  EXPECT_EQ(nal, rebuilt);
+  EXPECT_TRUE(packets.back().marker);
+}
+
+}  // namespace
+}  // namespace quenlix
+
+#endif  // QUENLIX_WITH_CAMSIM

@@ -1,0 +1,383 @@
+#include "packetizer.h"
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace camsim {
+namespace {
+
+// H.264 NAL unit types and FU-A layout.
+constexpr uint8_t kNalTypeMask = 0x1F;
+constexpr uint8_t kNalNriMask = 0xE0;
+constexpr uint8_t kNalSei = 6;
+constexpr uint8_t kNalSps = 7;
+constexpr uint8_t kNalPps = 8;
+constexpr uint8_t kNalAud = 9;
+constexpr uint8_t kFuA = 28;
+constexpr uint8_t kFuStart = 0x80;
+constexpr uint8_t kFuEnd = 0x40;
+constexpr size_t kFuAHeaderSize = 2;
+
+// JPEG markers and the RTP JPEG headers.
+constexpr uint8_t kSoi = 0xD8;
+constexpr uint8_t kEoi = 0xD9;
+constexpr uint8_t kSof0 = 0xC0;
+constexpr uint8_t kDqt = 0xDB;
+constexpr uint8_t kDri = 0xDD;
+constexpr uint8_t kSos = 0xDA;
+constexpr size_t kJpegHeaderSize = 8;
+constexpr uint8_t kTypeRestartFlag = 64;
+constexpr uint8_t kQInBand = 255;
+constexpr size_t kTableSize = 64;
+
+// MPEG-4 Visual start codes (after 00 00 01).
+constexpr uint8_t kVisualObjectSequence = 0xB0;
+constexpr uint8_t kVop = 0xB6;
+
+inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+bool ReadFile(const std::string& path, Bytes* data) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+bool EndsWith(const std::string& text, const char* suffix) {
+  const std::string s(suffix);
+  return text.size() >= s.size() && text.compare(text.size() - s.size(), s.size(), s) == 0;
+}
+
+// Offsets of every 00 00 01 start code prefix.
+std::vector<size_t> StartCodes(const Bytes& data) {
+  std::vector<size_t> at;
+  for (size_t i = 0; i + 3 <= data.size(); ++i) {
+    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+      at.push_back(i);
+      i += 2;
+    }
+  }
+  return at;
+}
+
+bool IsVcl(uint8_t type) { return type >= 1 && type <= 5; }
+
+std::vector<std::vector<Bytes>> GroupAccessUnits(const std::vector<Bytes>& nals) {
+  std::vector<std::vector<Bytes>> units;
+  std::vector<Bytes> current;
+  bool seenVcl = false;
+  for (const Bytes& nal : nals) {
+    const uint8_t type = nal[0] & kNalTypeMask;
+    bool startsNew = false;
+    if (type == kNalAud || type == kNalSps || type == kNalPps || type == kNalSei) startsNew = seenVcl;
+    // first_mb_in_slice is ue(v) 0, a single 1 bit, in the first slice of a picture.
+    if (IsVcl(type)) startsNew = seenVcl && nal.size() > 1 && (nal[1] & 0x80) != 0;
+    if (startsNew) {
+      units.push_back(std::move(current));
+      current.clear();
+      seenVcl = false;
+    }
+    if (type == kNalAud) continue;
+    current.push_back(nal);
+    if (IsVcl(type)) seenVcl = true;
+  }
+  if (!current.empty()) units.push_back(std::move(current));
+  return units;
+}
+
+std::string HexText(const Bytes& bytes) {
+  std::string hex;
+  char digits[3];
+  for (uint8_t b : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", b);
+    hex += digits;
+  }
+  return hex;
+}
+
+bool LoadH264(const Bytes& data, size_t mtu, Clip* clip, std::string* error) {
+  const std::vector<Bytes> nals = SplitAnnexB(data);
+  Bytes sps, pps;
+  for (const Bytes& nal : nals) {
+    const uint8_t type = nal[0] & kNalTypeMask;
+    if (type == kNalSps && sps.empty()) sps = nal;
+    if (type == kNalPps && pps.empty()) pps = nal;
+  }
+  if (sps.size() < 4 || pps.empty()) {
+    *error = "no parameter sets in the H.264 clip";
+    return false;
+  }
+  clip->codec = ClipCodec::kH264;
+  clip->payloadType = 96;
+  for (const auto& unit : GroupAccessUnits(nals)) clip->frames.push_back({PacketizeH264AccessUnit(unit, mtu)});
+  char profile[7];
+  std::snprintf(profile, sizeof profile, "%02x%02x%02x", sps[1], sps[2], sps[3]);
+  clip->sdpAttributes = "a=rtpmap:96 H264/90000\r\n"
+                        "a=fmtp:96 packetization-mode=1;profile-level-id=" + std::string(profile) +
+                        ";sprop-parameter-sets=" + Base64(sps) + "," + Base64(pps) + "\r\n";
+  return true;
+}
+
+// Natural-order base tables of the RTP JPEG format, to match a picture's
+// own tables to a Q value.
+constexpr uint8_t kLumaBase[kTableSize] = {
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,  14, 13, 16, 24, 40, 57,
+    69, 56, 14, 17, 22,  29,  51,  87,  80, 62, 18, 22, 37,  56,  68,  109, 103, 77, 24, 35, 55, 64,
+    81, 104, 113, 92, 49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+constexpr uint8_t kChromaBase[kTableSize] = {
+    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+constexpr uint8_t kZigzag[kTableSize] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+Bytes ScaledTable(const uint8_t* base, int q) {
+  const int s = q < 50 ? 5000 / q : 200 - 2 * q;
+  Bytes table(kTableSize);
+  for (size_t k = 0; k < kTableSize; ++k) {
+    int v = (base[kZigzag[k]] * s + 50) / 100;
+    table[k] = uint8_t(v < 1 ? 1 : v > 255 ? 255 : v);
+  }
+  return table;
+}
+
+// Q 1..99 whose tables equal the picture's, or kQInBand.
+uint8_t MatchQ(const Bytes& luma, const Bytes& chroma) {
+  for (int q = 1; q < 100; ++q) {
+    if (ScaledTable(kLumaBase, q) == luma && ScaledTable(kChromaBase, q) == chroma) return uint8_t(q);
+  }
+  return kQInBand;
+}
+
+std::vector<Bytes> SplitJpegPictures(const Bytes& data) {
+  std::vector<Bytes> pictures;
+  size_t start = std::string::npos;
+  for (size_t i = 0; i + 1 < data.size(); ++i) {
+    if (data[i] != 0xFF) continue;
+    if (data[i + 1] == kSoi && start == std::string::npos) start = i;
+    if (data[i + 1] == kEoi && start != std::string::npos) {
+      pictures.emplace_back(data.begin() + long(start), data.begin() + long(i + 2));
+      start = std::string::npos;
+    }
+  }
+  return pictures;
+}
+
+bool LoadJpeg(const Bytes& data, size_t mtu, Clip* clip, std::string* error) {
+  clip->codec = ClipCodec::kJpeg;
+  clip->payloadType = 26;
+  for (const Bytes& picture : SplitJpegPictures(data)) {
+    ClipFrame frame;
+    if (!PacketizeJpeg(picture, mtu, &frame.packets)) {
+      *error = "unsupported JPEG picture in the clip";
+      return false;
+    }
+    clip->frames.push_back(std::move(frame));
+  }
+  clip->sdpAttributes = "a=rtpmap:26 JPEG/90000\r\n";
+  return !clip->frames.empty();
+}
+
+// Frames begin at the first start code after the previous VOP, so that the
+// configuration headers travel with the VOP they precede.
+std::vector<Bytes> SplitMpeg4Frames(const Bytes& data, Bytes* config) {
+  std::vector<Bytes> frames;
+  const std::vector<size_t> codes = StartCodes(data);
+  size_t frameStart = 0;
+  bool haveVop = false;
+  for (size_t at : codes) {
+    if (at + 3 >= data.size()) break;
+    const uint8_t code = data[at + 3];
+    if (haveVop && at > frameStart) {
+      frames.emplace_back(data.begin() + long(frameStart), data.begin() + long(at));
+      frameStart = at;
+      haveVop = false;
+    }
+    if (code == kVop) {
+      if (frames.empty() && config->empty()) config->assign(data.begin(), data.begin() + long(at));
+      haveVop = true;
+    }
+  }
+  if (haveVop) frames.emplace_back(data.begin() + long(frameStart), data.end());
+  return frames;
+}
+
+bool LoadMpeg4(const Bytes& data, size_t mtu, Clip* clip, std::string* error) {
+  Bytes config;
+  const std::vector<Bytes> frames = SplitMpeg4Frames(data, &config);
+  if (frames.empty() || config.empty()) {
+    *error = "no VOPs or configuration in the MPEG-4 clip";
+    return false;
+  }
+  clip->codec = ClipCodec::kMpeg4;
+  clip->payloadType = 96;
+  for (const Bytes& f : frames) clip->frames.push_back({PacketizeMpeg4Frame(f, mtu)});
+  unsigned profile = 1;
+  if (config.size() > 4 && config[3] == kVisualObjectSequence) profile = config[4];
+  clip->sdpAttributes = "a=rtpmap:96 MP4V-ES/90000\r\na=fmtp:96 profile-level-id=" + std::to_string(profile) +
+                        ";config=" + HexText(config) + "\r\n";
+  return true;
+}
+
+}  // namespace
+
+std::string Base64(const Bytes& bytes) {
+  std::vector<unsigned char> out(4 * ((bytes.size() + 2) / 3) + 1);
+  const int n = EVP_EncodeBlock(out.data(), bytes.data(), int(bytes.size()));
+  return std::string(reinterpret_cast<char*>(out.data()), size_t(n));
+}
+
+std::vector<Bytes> SplitAnnexB(const Bytes& stream) {
+  std::vector<Bytes> nals;
+  const std::vector<size_t> codes = StartCodes(stream);
+  for (size_t i = 0; i < codes.size(); ++i) {
+    const size_t begin = codes[i] + 3;
+    size_t end = i + 1 < codes.size() ? codes[i + 1] : stream.size();
+    // A four-byte start code leaves a zero in front of the next prefix.
+    while (end > begin && stream[end - 1] == 0) --end;
+    if (end > begin) nals.emplace_back(stream.begin() + long(begin), stream.begin() + long(end));
+  }
+  return nals;
+}
+
+std::vector<RtpPayload> PacketizeH264AccessUnit(const std::vector<Bytes>& nalUnits, size_t mtu) {
+  std::vector<RtpPayload> packets;
+  for (const Bytes& nal : nalUnits) {
+    if (nal.size() <= mtu) {
+      packets.push_back({nal, false});
+      continue;
+    }
+    const size_t chunk = mtu - kFuAHeaderSize;
+    for (size_t offset = 1; offset < nal.size(); offset += chunk) {
+      const size_t take = std::min(chunk, nal.size() - offset);
+      RtpPayload p;
+      p.bytes.push_back(uint8_t((nal[0] & kNalNriMask) | kFuA));
+      uint8_t header = nal[0] & kNalTypeMask;
+      if (offset == 1) header |= kFuStart;
+      if (offset + take == nal.size()) header |= kFuEnd;
+      p.bytes.push_back(header);
+      p.bytes.insert(p.bytes.end(), nal.begin() + long(offset), nal.begin() + long(offset + take));
+      packets.push_back(std::move(p));
+    }
+  }
+  if (!packets.empty()) packets.back().marker = true;
+  return packets;
+}
+
+bool PacketizeJpeg(const Bytes& picture, size_t mtu, std::vector<RtpPayload>* packets) {
+  if (picture.size() < 4 || picture[0] != 0xFF || picture[1] != kSoi) return false;
+  Bytes tables[4];
+  uint16_t width = 0, height = 0, restartInterval = 0;
+  int type = -1;
+  int lumaTable = 0, chromaTable = 1;
+  size_t scanStart = 0;
+  for (size_t pos = 2; pos + 4 <= picture.size();) {
+    if (picture[pos] != 0xFF) return false;
+    const uint8_t marker = picture[pos + 1];
+    if (marker == 0xFF) {
+      ++pos;
+      continue;
+    }
+    const size_t length = ReadU16(&picture[pos + 2]);
+    const size_t end = pos + 2 + length;
+    if (length < 2 || end > picture.size()) return false;
+    const uint8_t* seg = &picture[pos + 4];
+    const size_t segLength = length - 2;
+    if (marker == kDqt) {
+      for (size_t i = 0; i + 1 + kTableSize <= segLength; i += 1 + kTableSize) {
+        if (seg[i] >> 4 != 0) return false;  // 16-bit tables are not carried
+        tables[seg[i] & 3].assign(seg + i + 1, seg + i + 1 + kTableSize);
+      }
+    } else if (marker == kSof0) {
+      if (segLength < 9) return false;
+      height = ReadU16(seg + 1);
+      width = ReadU16(seg + 3);
+      if (seg[5] != 3 || segLength < 15) return false;  // three components
+      // Only the two layouts the RTP format names: Y 2x1 or 2x2, each
+      // chroma component 1x1.
+      const uint8_t lumaSampling = seg[7];
+      if (seg[10] != 0x11 || seg[13] != 0x11) return false;
+      if (lumaSampling == 0x21) type = 0;
+      if (lumaSampling == 0x22) type = 1;
+      lumaTable = seg[8] & 3;
+      chromaTable = seg[11] & 3;
+    } else if (marker == kDri) {
+      if (segLength < 2) return false;
+      restartInterval = ReadU16(seg);
+    } else if (marker == kSos) {
+      scanStart = end;
+      break;
+    }
+    pos = end;
+  }
+  if (type < 0 || scanStart == 0 || width == 0 || height == 0 || width > 2040 || height > 2040) return false;
+  const Bytes& luma = tables[lumaTable];
+  const Bytes& chroma = tables[chromaTable];
+  if (luma.empty() || chroma.empty()) return false;
+  const size_t scanEnd = picture.size() - 2;  // the picture ends with its EOI
+  const uint8_t q = MatchQ(luma, chroma);
+
+  Bytes header(kJpegHeaderSize);
+  header[4] = uint8_t(type + (restartInterval ? kTypeRestartFlag : 0));
+  header[5] = q;
+  header[6] = uint8_t(width / 8);
+  header[7] = uint8_t(height / 8);
+  if (restartInterval) {
+    header.push_back(uint8_t(restartInterval >> 8));
+    header.push_back(uint8_t(restartInterval));
+    header.push_back(0xFF);  // first and last bit set, count 0x3FFF: whole scans
+    header.push_back(0xFF);
+  }
+  for (size_t offset = scanStart; offset < scanEnd || packets->empty();) {
+    RtpPayload p;
+    p.bytes = header;
+    const size_t fragment = offset - scanStart;
+    p.bytes[1] = uint8_t(fragment >> 16);
+    p.bytes[2] = uint8_t(fragment >> 8);
+    p.bytes[3] = uint8_t(fragment);
+    if (fragment == 0 && q == kQInBand) {
+      p.bytes.insert(p.bytes.end(), {0, 0, 0, uint8_t(2 * kTableSize)});
+      p.bytes.insert(p.bytes.end(), luma.begin(), luma.end());
+      p.bytes.insert(p.bytes.end(), chroma.begin(), chroma.end());
+    }
+    if (p.bytes.size() >= mtu) return false;
+    const size_t take = std::min(mtu - p.bytes.size(), scanEnd - offset);
+    p.bytes.insert(p.bytes.end(), picture.begin() + long(offset), picture.begin() + long(offset + take));
+    offset += take;
+    p.marker = offset >= scanEnd;
+    packets->push_back(std::move(p));
+    if (take == 0) break;
+  }
+  return true;
+}
+
+std::vector<RtpPayload> PacketizeMpeg4Frame(const Bytes& frame, size_t mtu) {
+  std::vector<RtpPayload> packets;
+  for (size_t offset = 0; offset < frame.size(); offset += mtu) {
+    const size_t take = std::min(mtu, frame.size() - offset);
+    packets.push_back({Bytes(frame.begin() + long(offset), frame.begin() + long(offset + take)), false});
+  }
+  if (!packets.empty()) packets.back().marker = true;
+  return packets;
+}
+
+bool LoadClip(const std::string& path, size_t mtu, Clip* clip, std::string* error) {
+  Bytes data;
+  if (!ReadFile(path, &data) || data.empty()) {
+    *error = "cannot read clip " + path;
+    return false;
+  }
+  *clip = Clip();
+  if (EndsWith(path, ".h264") || EndsWith(path, ".264")) return LoadH264(data, mtu, clip, error);
+  if (EndsWith(path, ".mjpeg") || EndsWith(path, ".jpg")) return LoadJpeg(data, mtu, clip, error);
+  if (EndsWith(path, ".m4v")) return LoadMpeg4(data, mtu, clip, error);
+  *error = "unknown clip type " + path;
+  return false;
+}
+
+}  // namespace camsim

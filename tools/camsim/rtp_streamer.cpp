@@ -1,0 +1,255 @@
+#include "rtp_streamer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace camsim {
+namespace {
+
+constexpr uint8_t kRtpVersion = 2;
+constexpr size_t kRtpHeaderSize = 12;
+constexpr uint32_t kClockRate = 90000;
+constexpr uint8_t kRtcpSenderReport = 200;
+constexpr uint8_t kRtcpReceiverReport = 201;
+constexpr uint8_t kRtcpSourceDescription = 202;
+constexpr uint8_t kRtcpBye = 203;
+constexpr uint8_t kSdesCname = 1;
+constexpr uint64_t kSenderReportIntervalMs = 1000;
+constexpr uint64_t kNtpUnixOffset = 2208988800ull;  // seconds from 1900 to 1970
+constexpr int kPollMs = 50;
+
+void PutU16(Bytes* b, uint16_t v) {
+  b->push_back(uint8_t(v >> 8));
+  b->push_back(uint8_t(v));
+}
+
+void PutU32(Bytes* b, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) b->push_back(uint8_t(v >> shift));
+}
+
+int BindUdp(const std::string& address, uint16_t* port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = ::inet_addr(address.c_str());
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  socklen_t length = sizeof local;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+  *port = ntohs(local.sin_port);
+  return fd;
+}
+
+}  // namespace
+
+uint64_t CRtpStreamer::NowMs() {
+  return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count());
+}
+
+CRtpStreamer::CRtpStreamer(const Clip& clip, uint32_t framesPerSecond, StreamFaults faults)
+    : clip_(clip),
+      framesPerSecond_(framesPerSecond ? framesPerSecond : 1),
+      faults_(faults),
+      random_(std::random_device{}()) {
+  NewIdentity();
+}
+
+CRtpStreamer::~CRtpStreamer() {
+  Stop();
+  if (rtpSocket_ >= 0) ::close(rtpSocket_);
+  if (rtcpSocket_ >= 0) ::close(rtcpSocket_);
+}
+
+bool CRtpStreamer::Open(const std::string& bindAddress) {
+  rtpSocket_ = BindUdp(bindAddress, &rtpPort_);
+  rtcpSocket_ = BindUdp(bindAddress, &rtcpPort_);
+  return rtpSocket_ >= 0 && rtcpSocket_ >= 0;
+}
+
+void CRtpStreamer::NewIdentity() {
+  ssrc_ = uint32_t(random_());
+  sequence_ = uint16_t(random_());
+  timeBase_ = uint32_t(random_());
+  startMs_ = NowMs();
+  frameIndex_ = 0;
+  heldBack_.clear();
+}
+
+bool CRtpStreamer::Start(const std::string& clientAddress, uint16_t clientRtpPort, uint16_t clientRtcpPort) {
+  if (running_ || rtpSocket_ < 0 || clip_.frames.empty()) return false;
+  clientAddress_ = ::inet_addr(clientAddress.c_str());
+  clientRtpPort_ = clientRtpPort;
+  clientRtcpPort_ = clientRtcpPort;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    startMs_ = NowMs();
+    frameIndex_ = 0;
+  }
+  running_ = true;
+  sending_ = true;
+  sender_ = std::thread([this] { SendLoop(); });
+  receiver_ = std::thread([this] { ReceiveLoop(); });
+  return true;
+}
+
+void CRtpStreamer::StopSending() {
+  sending_ = false;
+  if (sender_.joinable()) sender_.join();
+}
+
+void CRtpStreamer::Stop() {
+  running_ = false;
+  StopSending();
+  if (receiver_.joinable()) receiver_.join();
+}
+
+void CRtpStreamer::Restart() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  NewIdentity();
+}
+
+void CRtpStreamer::SendLoop() {
+  uint64_t nextReportMs = NowMs();
+  while (running_ && sending_) {
+    uint64_t dueMs;
+    const ClipFrame* frame;
+    uint32_t timestamp;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      dueMs = startMs_ + frameIndex_ * 1000 / framesPerSecond_;
+      frame = &clip_.frames[frameIndex_ % clip_.frames.size()];
+      timestamp = timeBase_ + uint32_t(frameIndex_ * kClockRate / framesPerSecond_);
+    }
+    const uint64_t now = NowMs();
+    if (now >= nextReportMs) {
+      SendSenderReport();
+      nextReportMs = now + kSenderReportIntervalMs;
+    }
+    if (now < dueMs) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint64_t>(dueMs - now, kPollMs)));
+      continue;
+    }
+    SendFrame(*frame, timestamp);
+    ++framesSent_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++frameIndex_;
+  }
+}
+
+void CRtpStreamer::SendFrame(const ClipFrame& frame, uint32_t timestamp) {
+  for (const RtpPayload& payload : frame.packets) SendPacket(payload, timestamp);
+}
+
+void CRtpStreamer::SendPacket(const RtpPayload& payload, uint32_t timestamp) {
+  Bytes packet;
+  packet.reserve(kRtpHeaderSize + payload.bytes.size());
+  packet.push_back(kRtpVersion << 6);
+  packet.push_back(uint8_t((payload.marker ? 0x80 : 0) | clip_.payloadType));
+  PutU16(&packet, sequence_++);
+  PutU32(&packet, timestamp);
+  PutU32(&packet, ssrc_);
+  packet.insert(packet.end(), payload.bytes.begin(), payload.bytes.end());
+
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (chance(random_) < faults_.lossRate) return;
+  const bool duplicate = chance(random_) < faults_.duplicateRate;
+  if (heldBack_.empty() && chance(random_) < faults_.reorderRate) {
+    heldBack_ = std::move(packet);
+    return;
+  }
+  Bytes held;
+  held.swap(heldBack_);
+  lock.unlock();
+  SendWire(packet);
+  if (duplicate) SendWire(packet);
+  if (!held.empty()) SendWire(held);
+}
+
+void CRtpStreamer::SendWire(const Bytes& packet) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = clientAddress_;
+  to.sin_port = htons(clientRtpPort_);
+  if (::sendto(rtpSocket_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
+    ++packetsSent_;
+    octetsSent_ += packet.size() - kRtpHeaderSize;
+  }
+}
+
+void CRtpStreamer::SendSenderReport() {
+  const auto wall = std::chrono::system_clock::now().time_since_epoch();
+  const uint64_t micros = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(wall).count());
+  const uint32_t ntpSeconds = uint32_t(micros / 1000000 + kNtpUnixOffset);
+  const uint32_t ntpFraction = uint32_t((micros % 1000000) * 4294967296ull / 1000000);
+  uint32_t rtpTime;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rtpTime = timeBase_ + uint32_t((NowMs() - startMs_) * (kClockRate / 1000));
+  }
+  Bytes report;
+  report.push_back(kRtpVersion << 6);
+  report.push_back(kRtcpSenderReport);
+  PutU16(&report, 6);  // length in 32-bit words minus one
+  PutU32(&report, ssrc_);
+  PutU32(&report, ntpSeconds);
+  PutU32(&report, ntpFraction);
+  PutU32(&report, rtpTime);
+  PutU32(&report, uint32_t(packetsSent_));
+  PutU32(&report, uint32_t(octetsSent_));
+  // SDES with the CNAME, padded to a word boundary with at least one zero.
+  const std::string cname = "camsim";
+  Bytes sdes;
+  PutU32(&sdes, ssrc_);
+  sdes.push_back(kSdesCname);
+  sdes.push_back(uint8_t(cname.size()));
+  sdes.insert(sdes.end(), cname.begin(), cname.end());
+  do sdes.push_back(0);
+  while (sdes.size() % 4 != 0);
+  report.push_back((kRtpVersion << 6) | 1);
+  report.push_back(kRtcpSourceDescription);
+  PutU16(&report, uint16_t(sdes.size() / 4));
+  report.insert(report.end(), sdes.begin(), sdes.end());
+
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = clientAddress_;
+  to.sin_port = htons(clientRtcpPort_);
+  if (::sendto(rtcpSocket_, report.data(), report.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
+    ++senderReports_;
+  }
+}
+
+void CRtpStreamer::ReceiveLoop() {
+  uint8_t buffer[2048];
+  while (running_) {
+    pollfd p{rtcpSocket_, POLLIN, 0};
+    if (::poll(&p, 1, kPollMs) <= 0) continue;
+    const ssize_t n = ::recv(rtcpSocket_, buffer, sizeof buffer, 0);
+    if (n <= 0) continue;
+    // Walk the compound packet.
+    for (size_t at = 0; at + 4 <= size_t(n);) {
+      if (buffer[at] >> 6 != kRtpVersion) break;
+      const uint8_t type = buffer[at + 1];
+      const size_t length = (size_t(buffer[at + 2]) << 8 | buffer[at + 3]) * 4 + 4;
+      if (type == kRtcpReceiverReport) {
+        ++receiverReports_;
+        lastReceiverReportMs_ = NowMs();
+      }
+      if (type == kRtcpBye) ++byes_;
+      at += length;
+    }
+  }
+}
+
+}  // namespace camsim

@@ -1,0 +1,98 @@
+// Sends one clip as RTP over UDP to a client's port pair, in a loop at a
+// fixed frame rate, with RTCP sender reports once a second; listens for the
+// client's receiver reports and BYE on its RTCP port. Faults: loss,
+// reordering and duplication at given rates, and a restart that changes
+// SSRC, sequence and time base as a rebooted camera does.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "packetizer.h"
+
+namespace camsim {
+
+struct StreamFaults {
+  double lossRate = 0;       // share of packets not sent
+  double reorderRate = 0;    // share of packets held back behind the next one
+  double duplicateRate = 0;  // share of packets sent twice
+};
+
+class CRtpStreamer {
+ public:
+  CRtpStreamer(const Clip& clip, uint32_t framesPerSecond, StreamFaults faults);
+  ~CRtpStreamer();
+  CRtpStreamer(const CRtpStreamer&) = delete;
+  CRtpStreamer& operator=(const CRtpStreamer&) = delete;
+
+  // Binds the RTP and RTCP sockets on bindAddress. False when it cannot.
+  bool Open(const std::string& bindAddress);
+  uint16_t RtpPort() const { return rtpPort_; }
+  uint16_t RtcpPort() const { return rtcpPort_; }
+
+  // Starts sending to the client; address in dotted form.
+  bool Start(const std::string& clientAddress, uint16_t clientRtpPort, uint16_t clientRtcpPort);
+  // Ends sending but keeps listening, so that a BYE after TEARDOWN is seen.
+  void StopSending();
+  void Stop();
+  void Restart();
+
+  uint32_t Ssrc() const { return ssrc_; }
+  uint16_t NextSequence() const { return sequence_; }
+  uint32_t TimeBase() const { return timeBase_; }
+  uint64_t PacketsSent() const { return packetsSent_; }
+  uint64_t FramesSent() const { return framesSent_; }
+  uint64_t SenderReports() const { return senderReports_; }
+  uint64_t ReceiverReports() const { return receiverReports_; }
+  uint64_t Byes() const { return byes_; }
+  // Monotonic milliseconds of the last receiver report, 0 before the first.
+  uint64_t LastReceiverReportMs() const { return lastReceiverReportMs_; }
+
+  static uint64_t NowMs();
+
+ private:
+  void SendLoop();
+  void ReceiveLoop();
+  void SendFrame(const ClipFrame& frame, uint32_t timestamp);
+  void SendPacket(const RtpPayload& payload, uint32_t timestamp);
+  void SendWire(const Bytes& packet);
+  void SendSenderReport();
+  void NewIdentity();
+
+  const Clip& clip_;
+  const uint32_t framesPerSecond_;
+  const StreamFaults faults_;
+  int rtpSocket_ = -1;
+  int rtcpSocket_ = -1;
+  uint16_t rtpPort_ = 0;
+  uint16_t rtcpPort_ = 0;
+  uint32_t clientAddress_ = 0;  // network order
+  uint16_t clientRtpPort_ = 0;
+  uint16_t clientRtcpPort_ = 0;
+
+  std::mutex mutex_;  // identity, held-back packet, random source
+  std::atomic<uint32_t> ssrc_{0};
+  std::atomic<uint16_t> sequence_{0};
+  std::atomic<uint32_t> timeBase_{0};
+  uint64_t startMs_ = 0;
+  uint64_t frameIndex_ = 0;
+  Bytes heldBack_;
+  std::mt19937 random_;
+
+  std::atomic<bool> running_{false};
+  std::atomic<bool> sending_{false};
+  std::thread sender_;
+  std::thread receiver_;
+  std::atomic<uint64_t> packetsSent_{0};
+  std::atomic<uint64_t> framesSent_{0};
+  std::atomic<uint64_t> octetsSent_{0};
+  std::atomic<uint64_t> senderReports_{0};
+  std::atomic<uint64_t> receiverReports_{0};
+  std::atomic<uint64_t> byes_{0};
+  std::atomic<uint64_t> lastReceiverReportMs_{0};
+};
+
+}  // namespace camsim
