@@ -1,6 +1,14 @@
 #include "driver/tavrik_ip_capture_driver.h"
 
+#include <new>
+
+#include <new>
+
+#include "channels/h264_channel_rtsp.h"
+#include "channels/mjpeg_channel_rtsp.h"
+#include "channels/mpeg4_channel_rtsp.h"
 #include "driver/debug_info.h"
+#include "io/digital_io.h"
 
 namespace quenlix {
 
@@ -23,21 +31,31 @@ bool CTavrikIPCaptureDriver::Open(IDebugSink* sink, ISampleAllocator* allocator,
   std::string firmware = GetCustomString(kParamFirmware);
   if (firmware.empty()) firmware = "(none)";
   INetworkConfig* network = config->GetNetwork();
-  DebugMessage(kLevelOpened, "DRIVER IS OPENED (name: %s, device model: %s, FW: %s, address: %s:%u)",
-               kDriverName, OrEmpty(config->GetDevice()->GetModelName()), firmware.c_str(),
+  DebugMessage(kLevelOpened,
+               "DRIVER IS OPENED (name: %s, device model: %s, FW: %s, address: %s:%u)", kDriverName,
+               OrEmpty(config->GetDevice()->GetModelName()), firmware.c_str(),
                OrEmpty(network->GetAddress()), unsigned(network->GetPort()));
   return true;
 }
 
 bool CTavrikIPCaptureDriver::CreateIOApi() {
-  // The digital I/O object arrives with its own work; until then the driver
-  // runs without one, exactly as after a failed allocation.
+  // A failed allocation leaves the driver without I/O, not unopened.
+  if (ioApi == nullptr) ioApi = new (std::nothrow) CDigitalIO(static_cast<IDriver*>(this));
   return true;
 }
 
-ICameraChannel* CTavrikIPCaptureDriver::CreateChannel(uint32_t, IFrameSink*) {
-  // No codec channel classes yet: every codec type is unknown.
-  return nullptr;
+ICameraChannel* CTavrikIPCaptureDriver::CreateChannel(uint32_t index, IFrameSink* sink) {
+  // Null on an unknown codec or a failed allocation; nothing is thrown at the host.
+  switch (GetCodecType()) {
+    case 1:
+      return new (std::nothrow) CMJPEGChannelRTSP(index, this, sink);
+    case 2:
+      return new (std::nothrow) CMPEG4ChannelRTSP(index, this, sink);
+    case 3:
+      return new (std::nothrow) CH264ChannelRTSP(index, this, sink);
+    default:
+      return nullptr;
+  }
 }
 
 }  // namespace quenlix

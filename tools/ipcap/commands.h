@@ -4,5 +4,7 @@
 namespace ipcap {
 
 int RunOpenCommand(int argc, char** argv);
+int RunIoCommand(int argc, char** argv);
+int RunRecordCommand(int argc, char** argv);
 
 }  // namespace ipcap

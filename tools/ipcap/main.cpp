@@ -15,10 +15,13 @@ struct Command {
 
 const Command kCommands[] = {
     {"open", ipcap::RunOpenCommand, "open a driver with a configuration and print its log"},
+    {"io", ipcap::RunIoCommand, "watch digital inputs, switch outputs"},
+    {"record", ipcap::RunRecordCommand, "record the camera's streams to files"},
 };
 
 void Usage() {
-  std::fprintf(stderr, "usage: ipcap <command> [options]   (ipcap <command> --help)\n\ncommands:\n");
+  std::fprintf(stderr,
+               "usage: ipcap <command> [options]   (ipcap <command> --help)\n\ncommands:\n");
   for (const Command& c : kCommands) std::fprintf(stderr, "  %-8s %s\n", c.name, c.summary);
 }
 

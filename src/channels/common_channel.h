@@ -1,0 +1,33 @@
+// The layer every codec channel shares: the HTTP sender that configures the
+// camera's encoder before each start of reception.
+#pragma once
+
+#include <cstdint>
+
+#include "camera/http_sender.h"
+#include "channels/base_rtsp_channel.h"
+#include "channels/stream_configuration.h"
+#include "rtsp/base_rtsp_client.h"
+
+namespace quenlix {
+
+class CCommonChannel : public CBaseRTSPChannel {
+ public:
+  // The source name every depacketizer of this driver reports.
+  static constexpr const char* kDriverName = "TavrikIPCapture";
+
+  CCommonChannel(uint32_t channelIndex, IDriver* driver, IFrameSink* frameSink);
+  ~CCommonChannel() override;
+
+ protected:
+  // The request for the current settings and this camera's standard and group.
+  STREAM_CONFIGURATION MakeConfiguration(StreamCodec codec);
+  // Sends the stream update; a failure's text reaches the host's log.
+  bool ConfigureStream(StreamCodec codec);
+  // Port from custom parameter 2, path of the codec.
+  void FillPortAndPath(RTSP_SESSION_INFO& info, StreamCodec codec);
+
+  Web::CHttpSender sender;
+};
+
+}  // namespace quenlix

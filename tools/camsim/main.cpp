@@ -1,0 +1,143 @@
+// camsim: a camera simulator for the driver's tests and demos.
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camsim.h"
+#include "http_server.h"
+#include "rtsp_server.h"
+#include "stream_selection.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+// SIGUSR1: the camera restarts its streams (new SSRC, sequence, time base).
+volatile std::sig_atomic_t g_restart = 0;
+void OnRestartSignal(int) { g_restart = 1; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  camsim::CamsimOptions options;
+  std::string auth = "none";
+  std::string fault = "none";
+
+  CLI::App app{"camsim: camera simulator (HTTP CGI)"};
+  app.add_option("--bind", options.bindAddress, "address to listen on")->capture_default_str();
+  app.add_option("--http-port", options.httpPort, "HTTP port, 0 for any free port")
+      ->capture_default_str();
+  app.add_option("--fixture", options.fixture, "camera model: fixture name or file path")
+      ->capture_default_str();
+  app.add_option("--fixture-dir", options.fixtureDir, "directory of the fixture files")
+      ->capture_default_str();
+  app.add_option("--auth", auth, "none, basic or digest")->capture_default_str();
+  app.add_option("--user", options.user, "user name the CGI accepts")->capture_default_str();
+  app.add_option("--password", options.password, "password the CGI accepts")
+      ->capture_default_str();
+  app.add_option("--request-log", options.requestLog, "file that receives each CGI request");
+  app.add_option("--fault", fault,
+                 "none, status:N, empty, slow:MS, noanswer, close or endless (changeable at "
+                 "/camsim/fault?set=...)")
+      ->capture_default_str();
+  camsim::RtspOptions rtsp;
+  app.add_option("--rtsp-port", rtsp.port, "RTSP port, 0 for any free port")->capture_default_str();
+  app.add_option("--clip", rtsp.clipPath, "clip to stream (.h264, .mjpeg, .m4v); enables RTSP");
+  app.add_option("--fps", rtsp.framesPerSecond, "frames per second of the stream")->capture_default_str();
+  app.add_option("--session-timeout", rtsp.sessionTimeout, "RTSP session time-out, seconds")
+      ->capture_default_str();
+  app.add_option("--rtsp-split-ms", rtsp.faults.splitPauseMs, "send each reply in two segments, this pause between");
+  app.add_flag("--rtsp-always-401", rtsp.faults.always401, "refuse every RTSP request");
+  app.add_flag("--rtsp-454", rtsp.faults.answer454, "answer 454 to every request naming a session");
+  app.add_flag("--rtsp-close-mid-reply", rtsp.faults.closeMidReply, "close the connection inside each reply");
+  app.add_option("--rtp-loss", rtsp.faults.stream.lossRate, "share of RTP packets dropped");
+  app.add_option("--rtp-reorder", rtsp.faults.stream.reorderRate, "share of RTP packets held back one place");
+  app.add_option("--rtp-duplicate", rtsp.faults.stream.duplicateRate, "share of RTP packets sent twice");
+  std::string mediaDir;
+  uint32_t rtspServers = 1;
+  app.add_option("--media-dir", mediaDir,
+                 "directory of camera_<codec>_<w>x<h> clips; each stream plays the one its last "
+                 "stream update asked for (enables RTSP)");
+  app.add_option("--streams", rtspServers,
+                 "RTSP servers to run, on consecutive ports from --rtsp-port (or any free ports)")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
+  CLI11_PARSE(app, argc, argv);
+
+  if (!camsim::ParseAuthMode(auth, &options.auth)) {
+    std::fprintf(stderr, "camsim: unknown --auth \"%s\"\n", auth.c_str());
+    return 2;
+  }
+  if (!camsim::ParseFault(fault, &options.fault)) {
+    std::fprintf(stderr, "camsim: unknown --fault \"%s\"\n", fault.c_str());
+    return 2;
+  }
+
+  camsim::Camsim core(options);
+  std::string error;
+  if (!core.LoadFixture(&error)) {
+    std::fprintf(stderr, "camsim: %s\n", error.c_str());
+    return 1;
+  }
+  camsim::CHttpServer http(core);
+  const uint16_t port = http.Start();
+  if (port == 0) {
+    std::fprintf(stderr, "camsim: cannot listen on %s:%u\n", options.bindAddress.c_str(),
+                 unsigned(options.httpPort));
+    return 1;
+  }
+  std::printf("camsim: http port %u\n", unsigned(port));
+  std::fflush(stdout);
+
+  rtsp.bindAddress = options.bindAddress;
+  rtsp.auth = options.auth;
+  rtsp.user = options.user;
+  rtsp.password = options.password;
+  if (!mediaDir.empty()) {
+    rtsp.clipFor = [&core, mediaDir](const std::string& uri) {
+      return camsim::SelectClipPath(mediaDir, core.Requests(), uri);
+    };
+  }
+  std::vector<std::unique_ptr<camsim::CRtspServer>> rtspServerList;
+  if (!rtsp.clipPath.empty() || !mediaDir.empty()) {
+    for (uint32_t i = 0; i < rtspServers; ++i) {
+      camsim::RtspOptions one = rtsp;
+      if (rtsp.port != 0) one.port = uint16_t(rtsp.port + i);
+      rtspServerList.push_back(std::make_unique<camsim::CRtspServer>(one));
+      if (!rtspServerList.back()->Start(&error)) {
+        std::fprintf(stderr, "camsim: %s\n", error.c_str());
+        return 1;
+      }
+      std::printf("camsim: rtsp port %u\n", unsigned(rtspServerList.back()->Port()));
+    }
+    std::fflush(stdout);
+  }
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGUSR1, OnRestartSignal);
+  while (!g_stop) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (g_restart) {
+      g_restart = 0;
+      for (auto& server : rtspServerList) server->RestartCamera();
+    }
+  }
+  for (auto& server : rtspServerList) {
+    const camsim::RtspStats stats = server->Stats();
+    server->Stop();
+    std::printf("camsim: rtsp port %u: %llu session(s), %llu frame(s) sent\n",
+                unsigned(server->Port()), static_cast<unsigned long long>(stats.sessionsCreated),
+                static_cast<unsigned long long>(stats.framesSent));
+  }
+  std::fflush(stdout);
+  http.Stop();
+  return 0;
+}

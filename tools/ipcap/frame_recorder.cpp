@@ -1,0 +1,197 @@
+#include "frame_recorder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+
+namespace ipcap {
+
+namespace {
+
+constexpr uint32_t kTypeH264Key = 0x34363248;   // "H264"
+constexpr uint32_t kTypeMpeg4Key = 0x58564944;  // "DIVX"
+constexpr uint32_t kTypeJpeg = 0x4745504A;      // "JPEG"
+
+constexpr uint32_t kTypeH264 = 0x34363249;  // "I264"
+constexpr uint8_t kDelimiterPrefix[] = {0x00, 0x00, 0x01, 0x09};
+constexpr size_t kDelimiterSize = 5;
+
+bool IsH264(uint32_t typeCode) { return typeCode == kTypeH264Key || typeCode == kTypeH264; }
+
+bool EndsWithDelimiter(const uint8_t* data, size_t length) {
+  if (length < kDelimiterSize) return false;
+  return std::equal(std::begin(kDelimiterPrefix), std::end(kDelimiterPrefix),
+                    data + length - kDelimiterSize);
+}
+
+bool IsKeyFrame(uint32_t typeCode) {
+  return typeCode == kTypeH264Key || typeCode == kTypeMpeg4Key || typeCode == kTypeJpeg;
+}
+
+}  // namespace
+
+void PooledSample::SetTime(const quenlix::SYSTEMTIME* t) {
+  if (t == nullptr) return;
+  time = *t;
+  hasTime = true;
+}
+
+void PooledSample::Prepare(uint32_t type, uint32_t capacity) {
+  buffer.assign(capacity, 0);
+  length = 0;
+  typeCode = type;
+  width = height = sizeClass = 0;
+  hasTime = false;
+  time = {};
+}
+
+quenlix::IMediaSample* SamplePool::Allocate(uint32_t typeCode, uint32_t capacity, const char*) {
+  if (capacity == 0 || capacity > kMaxCapacity) {
+    ++refused_;
+    return nullptr;
+  }
+  PooledSample* sample = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!free_.empty()) {
+      sample = free_.back();
+      free_.pop_back();
+    } else if (all_.size() < maxSamples_) {
+      all_.push_back(std::make_unique<PooledSample>());
+      sample = all_.back().get();
+    }
+  }
+  if (sample == nullptr) {
+    ++refused_;
+    return nullptr;
+  }
+  sample->Prepare(typeCode, capacity);
+  return sample;
+}
+
+void SamplePool::Release(quenlix::IMediaSample* sample) {
+  if (sample == nullptr) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  free_.push_back(static_cast<PooledSample*>(sample));
+}
+
+size_t SamplePool::Outstanding() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return all_.size() - free_.size();
+}
+
+std::string FormatUtc(const quenlix::SYSTEMTIME& t) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth, t.wDay,
+                t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+  return text;
+}
+
+std::string TypeName(uint32_t typeCode) {
+  std::string name;
+  for (int i = 0; i < 4; ++i) {
+    const char c = char((typeCode >> (8 * i)) & 0xFF);
+    name += (c >= 0x20 && c < 0x7F) ? c : '?';
+  }
+  return name;
+}
+
+quenlix::SYSTEMTIME NowUtc() {
+  using namespace std::chrono;
+  const int64_t ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  const int64_t days = ms / 86400000;
+  const int64_t msOfDay = ms % 86400000;
+  // Civil date from days since 1970-01-01 (proleptic Gregorian).
+  const int64_t z = days + 719468;
+  const int64_t era = z / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  quenlix::SYSTEMTIME t{};
+  t.wYear = uint16_t(year);
+  t.wMonth = uint16_t(month);
+  t.wDayOfWeek = uint16_t((days + 4) % 7);  // 1970-01-01 was a Thursday
+  t.wDay = uint16_t(day);
+  t.wHour = uint16_t(msOfDay / 3600000);
+  t.wMinute = uint16_t(msOfDay / 60000 % 60);
+  t.wSecond = uint16_t(msOfDay / 1000 % 60);
+  t.wMilliseconds = uint16_t(msOfDay % 1000);
+  return t;
+}
+
+StreamRecorder::StreamRecorder(uint32_t index, std::string mediaPath, std::string indexPath)
+    : index_(index), mediaPath_(std::move(mediaPath)), indexPath_(std::move(indexPath)) {}
+
+StreamRecorder::~StreamRecorder() { Close(); }
+
+bool StreamRecorder::Open(std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  media_ = std::fopen(mediaPath_.c_str(), "wb");
+  indexFile_ = std::fopen(indexPath_.c_str(), "w");
+  if (media_ == nullptr || indexFile_ == nullptr) {
+    *error = "can not write " + (media_ == nullptr ? mediaPath_ : indexPath_);
+    return false;
+  }
+  std::fprintf(indexFile_, "# stream %u: time type bytes width height received\n", index_);
+  return true;
+}
+
+void StreamRecorder::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (media_ != nullptr) std::fclose(media_);
+  if (indexFile_ != nullptr) std::fclose(indexFile_);
+  media_ = indexFile_ = nullptr;
+}
+
+bool StreamRecorder::Deliver(quenlix::IMediaSample* sample) {
+  // Only samples of our own pool reach us; anything that claims more bytes
+  // than it has room for is refused rather than read past its end.
+  auto* s = static_cast<PooledSample*>(sample);
+  const quenlix::SYSTEMTIME received = NowUtc();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (s == nullptr || s->length == 0 || s->length > s->buffer.size() || media_ == nullptr) {
+    ++counters_.rejected;
+    return false;
+  }
+  size_t body = s->length;
+  const bool holdDelimiter = IsH264(s->typeCode) && EndsWithDelimiter(s->buffer.data(), body);
+  if (holdDelimiter) body -= kDelimiterSize;
+  const bool written = std::fwrite(heldDelimiter_.data(), 1, heldDelimiter_.size(), media_) ==
+                           heldDelimiter_.size() &&
+                       std::fwrite(s->buffer.data(), 1, body, media_) == body;
+  heldDelimiter_.clear();
+  if (holdDelimiter) heldDelimiter_.assign(s->buffer.data() + body, s->buffer.data() + s->length);
+  if (!written) {
+    ++counters_.rejected;
+    return false;
+  }
+  std::fprintf(indexFile_, "%s %s %u %u %u %s\n", s->hasTime ? FormatUtc(s->time).c_str() : "-",
+               TypeName(s->typeCode).c_str(), s->length, s->width, s->height,
+               FormatUtc(received).c_str());
+  const double now =
+      std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  if (counters_.frames == 0) counters_.firstFrameSeconds = now;
+  counters_.lastFrameSeconds = now;
+  ++counters_.frames;
+  if (IsKeyFrame(s->typeCode)) ++counters_.keyFrames;
+  counters_.bytes += s->length;
+  counters_.width = s->width;
+  counters_.height = s->height;
+  return true;
+}
+
+void StreamRecorder::OnSignalLost() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counters_.signalLost;
+}
+
+StreamCounters StreamRecorder::Counters() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return counters_;
+}
+
+}  // namespace ipcap

@@ -1,0 +1,156 @@
+// ipcap record's host objects on the frame path: a pool of samples the
+// driver fills, one sink per stream that writes frames to a playable file and
+// an index, and the stream settings handed to StartChannel.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "quenlix/media.h"
+
+namespace ipcap {
+
+class PooledSample : public quenlix::IMediaSample {
+ public:
+  void Reserved0() override {}
+  void Reserved1() override {}
+  uint8_t* GetBuffer() override { return buffer.data(); }
+  void Reserved3() override {}
+  void SetLength(uint32_t n) override { length = n; }
+  void Reserved5() override {}
+  void SetTime(const quenlix::SYSTEMTIME* t) override;
+  void Reserved7() override {}
+  void Reserved8() override {}
+  void Reserved9() override {}
+  void SetType(uint32_t code) override { typeCode = code; }
+  void Reserved11() override {}
+  void SetHeight(uint32_t h) override { height = h; }
+  void Reserved13() override {}
+  void SetWidth(uint32_t w) override { width = w; }
+  void Reserved15() override {}
+  void SetSizeClass(uint32_t c) override { sizeClass = c; }
+
+  void Prepare(uint32_t type, uint32_t capacity);
+
+  std::vector<uint8_t> buffer;
+  uint32_t length = 0;
+  uint32_t typeCode = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t sizeClass = 0;
+  bool hasTime = false;
+  quenlix::SYSTEMTIME time{};
+};
+
+// Hands out samples from a pool that grows up to maxSamples; called from
+// every stream's receive thread.
+class SamplePool : public quenlix::ISampleAllocator {
+ public:
+  static constexpr uint32_t kMaxCapacity = 64u << 20;
+
+  explicit SamplePool(size_t maxSamples = 64) : maxSamples_(maxSamples) {}
+  void Reserved0() override {}
+  void Reserved1() override {}
+  quenlix::IMediaSample* Allocate(uint32_t typeCode, uint32_t capacity,
+                                  const char* source) override;
+  void Reserved3() override {}
+  void Reserved4() override {}
+  void Reserved5() override {}
+  void Release(quenlix::IMediaSample* sample) override;
+
+  size_t Outstanding() const;
+  size_t Refused() const { return refused_.load(); }
+
+ private:
+  mutable std::mutex mutex_;
+  size_t maxSamples_;
+  std::vector<std::unique_ptr<PooledSample>> all_;
+  std::vector<PooledSample*> free_;
+  std::atomic<size_t> refused_{0};
+};
+
+// "YYYY-MM-DDTHH:MM:SS.mmmZ".
+std::string FormatUtc(const quenlix::SYSTEMTIME& t);
+// The four characters of a type code.
+std::string TypeName(uint32_t typeCode);
+// The current UTC time.
+quenlix::SYSTEMTIME NowUtc();
+
+struct StreamCounters {
+  uint64_t frames = 0;
+  uint64_t keyFrames = 0;
+  uint64_t bytes = 0;
+  uint64_t rejected = 0;
+  uint64_t signalLost = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  // Steady-clock seconds of the first and last frame, for the rates.
+  double firstFrameSeconds = 0;
+  double lastFrameSeconds = 0;
+};
+
+// Writes one stream: the frames back to back (an elementary stream or
+// concatenated JPEG pictures) and the index, one line per frame.
+class StreamRecorder : public quenlix::IFrameSink {
+ public:
+  StreamRecorder(uint32_t index, std::string mediaPath, std::string indexPath);
+  ~StreamRecorder();
+  StreamRecorder(const StreamRecorder&) = delete;
+  StreamRecorder& operator=(const StreamRecorder&) = delete;
+
+  bool Open(std::string* error);
+  void Close();
+
+  void Reserved0() override {}
+  bool Deliver(quenlix::IMediaSample* sample) override;
+  void Reserved2() override {}
+  void OnSignalLost() override;
+
+  StreamCounters Counters() const;
+  const std::string& MediaPath() const { return mediaPath_; }
+  const std::string& IndexPath() const { return indexPath_; }
+
+ private:
+  uint32_t index_;
+  std::string mediaPath_;
+  std::string indexPath_;
+  mutable std::mutex mutex_;
+  std::FILE* media_ = nullptr;
+  std::FILE* indexFile_ = nullptr;
+  StreamCounters counters_;
+  // The access unit delimiter that closes each H.264 frame, written in front
+  // of the next frame instead: a file that ended in one would end in an
+  // access unit without a picture, which decoders report as an error.
+  std::vector<uint8_t> heldDelimiter_;
+};
+
+// The requested stream as the host's settings objects.
+class HostStreamSettings : public quenlix::IStreamSettings,
+                           public quenlix::IStreamFormat,
+                           public quenlix::IStreamRate,
+                           public quenlix::IResolution {
+ public:
+  HostStreamSettings(uint16_t width, uint16_t height, uint16_t frameIntervalMs, uint16_t quality)
+      : width_(width), height_(height), interval_(frameIntervalMs), quality_(quality) {}
+
+  void Reserved0() override {}
+  quenlix::IStreamFormat* GetFormat() override { return this; }
+  quenlix::IStreamRate* GetRate() override { return this; }
+  void Reserved1() override {}
+  void Reserved2() override {}
+  quenlix::IResolution* GetResolution() override { return this; }
+  uint16_t GetFrameInterval() override { return interval_; }
+  uint16_t GetQuality() override { return quality_; }
+  uint16_t GetWidth() override { return width_; }
+  uint16_t GetHeight() override { return height_; }
+
+ private:
+  uint16_t width_, height_, interval_, quality_;
+};
+
+}  // namespace ipcap
