@@ -88,6 +88,9 @@ uint32_t CBaseRTPChannel::Run() {
         OnTick();
         break;
       case CameraSignalLost:
+        // Report the loss while the state still says so: StopReception sets
+        // the stopped state first, which would log an ordinary stop instead.
+        SetCameraState(false);
         StopReception();
         StartReception();
         break;
