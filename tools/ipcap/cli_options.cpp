@@ -1,8 +1,16 @@
 #include "cli_options.h"
 
+#include <algorithm>
+
 #include "driver_library.h"
 
 namespace ipcap {
+
+namespace {
+
+constexpr uint32_t kKnownCustomParameters = 4;
+
+}  // namespace
 
 void AddCommonOptions(CLI::App& app, CommonOptions& options) {
   CameraOptions& c = options.camera;
@@ -29,6 +37,12 @@ bool FinishCommonOptions(CommonOptions& options, std::string* error) {
   for (const std::string& p : options.params) {
     if (!ParseParam(p, &options.camera.params, error)) return false;
   }
+  // The driver reads custom parameters from 1 until the first one missing, as
+  // a recorder supplies them: every index up to the highest given (and the
+  // four the driver knows) is filled, "(none)" standing for unset.
+  uint32_t last = kKnownCustomParameters;
+  if (!options.camera.params.empty()) last = std::max(last, options.camera.params.rbegin()->first);
+  for (uint32_t index = 1; index <= last; ++index) options.camera.params.emplace(index, "(none)");
   return true;
 }
 

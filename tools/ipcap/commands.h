@@ -6,5 +6,6 @@ namespace ipcap {
 int RunOpenCommand(int argc, char** argv);
 int RunIoCommand(int argc, char** argv);
 int RunRecordCommand(int argc, char** argv);
+int RunQueryCommand(int argc, char** argv);
 
 }  // namespace ipcap

@@ -16,6 +16,7 @@
 #include "commands.h"
 #include "driver_library.h"
 #include "host_objects.h"
+#include "record_companion.h"
 
 namespace ipcap {
 
@@ -89,6 +90,81 @@ bool ParseSet(const std::string& text, std::pair<uint32_t, uint32_t>* set, std::
   return true;
 }
 
+// Queues each change in order; false when one names no output or cannot be
+// queued.
+bool ApplyOutputChanges(quenlix::ICaptureIOApi* io,
+                        const std::vector<std::pair<uint32_t, uint32_t>>& changes) {
+  bool ok = true;
+  for (const auto& change : changes) {
+    if (change.first >= io->GetOutputCount()) {
+      std::fprintf(stderr, "ipcap: output %u does not exist (--outputs %u)\n",
+                   unsigned(change.first), unsigned(io->GetOutputCount()));
+      ok = false;
+    } else if (!io->SetOutput(change.first, change.second)) {
+      std::fprintf(stderr, "ipcap: output %u: the change was not queued\n",
+                   unsigned(change.first));
+      ok = false;
+    } else {
+      std::printf("%s output %u %s: queued\n", TimeNow().c_str(), unsigned(change.first),
+                  change.second == kOutputOpen ? "open" : "closed");
+    }
+  }
+  std::fflush(stdout);
+  return ok;
+}
+
+bool ParseSets(const std::vector<std::string>& sets,
+               std::vector<std::pair<uint32_t, uint32_t>>* changes, std::string* error) {
+  for (const std::string& s : sets) {
+    std::pair<uint32_t, uint32_t> change;
+    if (!ParseSet(s, &change, error)) return false;
+    changes->push_back(change);
+  }
+  return true;
+}
+
+// ipcap record --io: the I/O object runs beside the recording, printing input
+// changes and failures, and --set switches outputs once the streams started.
+class IoRecordCompanion : public IRecordCompanion {
+ public:
+  void AddOptions(CLI::App& app) override {
+    app.add_option("--set", sets_,
+                   "with --io: switch output N once the streams run: N=open or N=closed");
+  }
+  bool Start(quenlix::ipcapture::IIPCaptureDriver* driver) override {
+    std::string error;
+    std::vector<std::pair<uint32_t, uint32_t>> changes;
+    if (!ParseSets(sets_, &changes, &error)) {
+      std::fprintf(stderr, "ipcap: %s\n", error.c_str());
+      return false;
+    }
+    io_ = driver->GetIOApi();
+    if (io_ == nullptr) {
+      std::fprintf(stderr, "ipcap: --io: the driver has no I/O object\n");
+      return false;
+    }
+    io_->SetEventSink(&sink_);
+    if (!io_->Start()) std::fprintf(stderr, "ipcap: --io: Start of the I/O object failed\n");
+    ApplyOutputChanges(io_, changes);
+    return true;
+  }
+  void Stop() override {
+    if (io_ == nullptr) return;
+    io_->Stop();
+    std::printf("ipcap: %u input change(s), %u I/O failure(s)\n", unsigned(sink_.Changes()),
+                unsigned(sink_.Failures()));
+    io_ = nullptr;
+  }
+
+ private:
+  std::vector<std::string> sets_;
+  PrintingIOSink sink_{true};
+  quenlix::ICaptureIOApi* io_ = nullptr;
+};
+
+IoRecordCompanion gIoRecordCompanion;
+[[maybe_unused]] const bool gIoRecordCompanionRegistered = (SetRecordCompanion(&gIoRecordCompanion), true);
+
 void WaitSeconds(double seconds) {
   const auto end = std::chrono::steady_clock::now() +
                    std::chrono::milliseconds(long(seconds * 1000));
@@ -125,13 +201,9 @@ int RunIoCommand(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   std::string error;
   std::vector<std::pair<uint32_t, uint32_t>> changes;
-  for (const std::string& s : sets) {
-    std::pair<uint32_t, uint32_t> change;
-    if (!ParseSet(s, &change, &error)) {
-      std::fprintf(stderr, "ipcap: %s\n", error.c_str());
-      return 2;
-    }
-    changes.push_back(change);
+  if (!ParseSets(sets, &changes, &error)) {
+    std::fprintf(stderr, "ipcap: %s\n", error.c_str());
+    return 2;
   }
   if (!FinishCommonOptions(options, &error)) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
@@ -170,20 +242,7 @@ int RunIoCommand(int argc, char** argv) {
                 unsigned(io->GetInputCount()), unsigned(io->GetOutputCount()));
     bool ok = io->Start();
     if (!ok) std::fprintf(stderr, "ipcap: Start of the I/O object failed\n");
-    for (const auto& change : changes) {
-      if (change.first >= io->GetOutputCount()) {
-        std::fprintf(stderr, "ipcap: output %u does not exist (--outputs %u)\n",
-                     unsigned(change.first), unsigned(io->GetOutputCount()));
-        ok = false;
-      } else if (!io->SetOutput(change.first, change.second)) {
-        std::fprintf(stderr, "ipcap: output %u: the change was not queued\n",
-                     unsigned(change.first));
-        ok = false;
-      } else {
-        std::printf("%s output %u %s: queued\n", TimeNow().c_str(), unsigned(change.first),
-                    change.second == kOutputOpen ? "open" : "closed");
-      }
-    }
+    if (!ApplyOutputChanges(io, changes)) ok = false;
     std::fflush(stdout);
     WaitSeconds(seconds);
     io->Stop();

@@ -17,6 +17,7 @@ const Command kCommands[] = {
     {"open", ipcap::RunOpenCommand, "open a driver with a configuration and print its log"},
     {"io", ipcap::RunIoCommand, "watch digital inputs, switch outputs"},
     {"record", ipcap::RunRecordCommand, "record the camera's streams to files"},
+    {"query", ipcap::RunQueryCommand, "ask a camera what it can do (capability query)"},
 };
 
 void Usage() {

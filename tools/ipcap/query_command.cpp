@@ -1,7 +1,7 @@
 // ipcap query: loads the driver library, runs its capability query with host
 // result objects that keep what they are given, waits for the callback and
 // prints the camera's capabilities as a table (or JSON).
-#include "query_command.h"
+#include "commands.h"
 
 #include <CLI/CLI.hpp>
 

@@ -22,7 +22,6 @@ namespace ipcap {
 
 namespace {
 
-constexpr uint32_t kKnownCustomParameters = 4;
 
 IRecordCompanion* gCompanion = nullptr;
 std::atomic<bool> gInterrupted{false};
@@ -161,16 +160,12 @@ int RunRecordCommand(int argc, char** argv) {
   RecordOptions record;
   AddCommonOptions(app, options);
   AddRecordOptions(app, record);
+  if (IRecordCompanion* companion = GetRecordCompanion()) companion->AddOptions(app);
   CLI11_PARSE(app, argc, argv);
   std::string error;
   if (!FinishCommonOptions(options, &error)) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
     return 2;
-  }
-  // The driver reads custom parameters until the first one missing, so the
-  // four it knows are always supplied; "(none)" reads as absent.
-  for (uint32_t index = 1; index <= kKnownCustomParameters; ++index) {
-    options.camera.params.emplace(index, "(none)");
   }
   if (record.io && GetRecordCompanion() == nullptr) {
     std::fprintf(stderr, "ipcap: --io: this build has no I/O task to run beside the recording\n");

@@ -3,6 +3,8 @@
 // initializer of its own file, so record needs no knowledge of it.
 #pragma once
 
+#include <CLI/CLI.hpp>
+
 #include "quenlix/ipcapture.h"
 
 namespace ipcap {
@@ -10,6 +12,8 @@ namespace ipcap {
 class IRecordCompanion {
  public:
   virtual ~IRecordCompanion() = default;
+  // Adds the task's own options to record's command line.
+  virtual void AddOptions(CLI::App& app) { (void)app; }
   // Called after the streams have started; false stops the recording.
   virtual bool Start(quenlix::ipcapture::IIPCaptureDriver* driver) = 0;
   // Called before the streams stop.
