@@ -1,26 +1,50 @@
 #include "driver_library.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdlib>
 
 namespace ipcap {
 
+namespace {
+
+#if defined(_WIN32)
+void* OpenLibrary(const std::string& path) { return reinterpret_cast<void*>(LoadLibraryA(path.c_str())); }
+void CloseLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+void* LookUp(void* handle, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+std::string LoadError() { return "error " + std::to_string(GetLastError()); }
+#else
+void* OpenLibrary(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void CloseLibrary(void* handle) { dlclose(handle); }
+void* LookUp(void* handle, const char* name) { return dlsym(handle, name); }
+std::string LoadError() {
+  const char* why = dlerror();
+  return why != nullptr ? why : "unknown error";
+}
+#endif
+
+}  // namespace
+
 DriverLibrary::~DriverLibrary() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (handle_ != nullptr) CloseLibrary(handle_);
 }
 
 void* DriverLibrary::Symbol(const char* name) {
-  void* p = dlsym(handle_, name);
+  void* p = LookUp(handle_, name);
   if (p == nullptr && error_.empty()) error_ = std::string("export missing: ") + name;
   return p;
 }
 
 bool DriverLibrary::Load(const std::string& path) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = OpenLibrary(path);
   if (handle_ == nullptr) {
-    const char* why = dlerror();
-    error_ = "cannot load " + path + ": " + (why != nullptr ? why : "unknown error");
+    error_ = "cannot load " + path + ": " + LoadError();
     return false;
   }
   createIPCapture = reinterpret_cast<CreateIPCaptureFn>(Symbol("CreateIPCapture"));
