@@ -16,6 +16,7 @@ static void* Sym(LibHandle h, const char* s) { return (void*)GetProcAddress(h, s
 static void CloseLib(LibHandle h) { FreeLibrary(h); }
 #else
 #include <dlfcn.h>
+#include <time.h>
 typedef void* LibHandle;
 static LibHandle OpenLib(const char* name) { return dlopen(name, RTLD_NOW); }
 static void* Sym(LibHandle h, const char* s) { return dlsym(h, s); }
@@ -56,7 +57,7 @@ static void THISCALL NotCalled(void* self) {
 }
 
 /* Debug sink: slot 1 Post(record). Record: slot 1 GetLevel, slot 2 GetText. */
-#define MAX_LINES 16
+#define MAX_LINES 64
 typedef struct {
   const Slot* vtbl;
   int count;
@@ -86,10 +87,11 @@ static const Slot kDeviceTable[] = {(Slot)NotCalled, (Slot)NotCalled, (Slot)DevM
 
 /* Network configuration: 1 address, 2 port, 4 codec, 5 user, 6 password. */
 static const char* THISCALL NetAddress(void* s) { (void)s; return "127.0.0.1"; }
-static uint16_t THISCALL NetPort(void* s) { (void)s; return 8088; }
+static uint16_t httpPort = 8088;
+static uint16_t THISCALL NetPort(void* s) { (void)s; return httpPort; }
 static uint32_t THISCALL NetCodec(void* s) { (void)s; return 3; }
 static const char* THISCALL NetUser(void* s) { (void)s; return "admin"; }
-static const char* THISCALL NetPassword(void* s) { (void)s; return "pw"; }
+static const char* THISCALL NetPassword(void* s) { (void)s; return "admin"; }
 static const Slot kNetworkTable[] = {(Slot)NotCalled, (Slot)NetAddress, (Slot)NetPort,
                                      (Slot)NotCalled, (Slot)NetCodec, (Slot)NetUser,
                                      (Slot)NetPassword};
@@ -98,7 +100,8 @@ static Object device = {kDeviceTable};
 static Object network = {kNetworkTable};
 
 /* Camera configuration: 1 device, 2 network, 4 custom parameter. */
-static const char* customParams[] = {NULL, "0", "554", "FW-C-1.0", "1"};
+static char rtspPortText[16] = "554";
+static const char* customParams[] = {NULL, "0", rtspPortText, "FW-C-1.0", "1"};
 static void* THISCALL CfgDevice(void* s) { (void)s; return &device; }
 static void* THISCALL CfgNetwork(void* s) { (void)s; return &network; }
 static const char* THISCALL CfgCustom(void* s, uint32_t index) {
@@ -109,10 +112,111 @@ static const Slot kConfigTable[] = {(Slot)NotCalled, (Slot)CfgDevice, (Slot)CfgN
                                     (Slot)NotCalled, (Slot)CfgCustom};
 static Object config = {kConfigTable};
 
-/* Sample allocator: stored by Open only, never called there. */
-static const Slot kAllocatorTable[] = {(Slot)NotCalled, (Slot)NotCalled, (Slot)NotCalled,
+/* ---- Frame path (streaming mode) ------------------------------------------ */
+
+typedef struct {
+  uint16_t wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+} HostSystemTime;
+
+typedef struct {
+  const Slot* vtbl;
+  uint8_t* buffer;
+  uint32_t capacity;
+  uint32_t length;
+  uint32_t type;
+  uint32_t width;
+  uint32_t height;
+  uint32_t sizeClass;
+  HostSystemTime time;
+} Sample;
+
+static uint8_t* THISCALL SampleBuffer(Sample* s) { return s->buffer; }
+static void THISCALL SampleLength(Sample* s, uint32_t n) { s->length = n; }
+static void THISCALL SampleTime(Sample* s, const HostSystemTime* t) { s->time = *t; }
+static void THISCALL SampleType(Sample* s, uint32_t t) { s->type = t; }
+static void THISCALL SampleHeight(Sample* s, uint32_t h) { s->height = h; }
+static void THISCALL SampleWidth(Sample* s, uint32_t w) { s->width = w; }
+static void THISCALL SampleSizeClass(Sample* s, uint32_t c) { s->sizeClass = c; }
+static const Slot kSampleTable[] = {
+    (Slot)NotCalled,   (Slot)NotCalled,    (Slot)SampleBuffer, (Slot)NotCalled,
+    (Slot)SampleLength, (Slot)NotCalled,   (Slot)SampleTime,   (Slot)NotCalled,
+    (Slot)NotCalled,   (Slot)NotCalled,    (Slot)SampleType,   (Slot)NotCalled,
+    (Slot)SampleHeight, (Slot)NotCalled,   (Slot)SampleWidth,  (Slot)NotCalled,
+    (Slot)SampleSizeClass};
+
+static volatile long allocations = 0, releases = 0;
+static void* THISCALL AllocSample(void* self, uint32_t type, uint32_t capacity, const char* source) {
+  (void)self;
+  CHECK(source && strcmp(source, "TavrikIPCapture") == 0, "source name \"%s\"", source ? source : "");
+  Sample* s = (Sample*)calloc(1, sizeof(Sample));
+  if (!s) return NULL;
+  s->vtbl = kSampleTable;
+  s->buffer = (uint8_t*)malloc(capacity);
+  s->capacity = capacity;
+  s->type = type;
+  __atomic_add_fetch(&allocations, 1, __ATOMIC_SEQ_CST);
+  return s;
+}
+static void THISCALL ReleaseSample(void* self, Sample* s) {
+  (void)self;
+  free(s->buffer);
+  free(s);
+  __atomic_add_fetch(&releases, 1, __ATOMIC_SEQ_CST);
+}
+
+static volatile long framesDelivered = 0, keyFrames = 0, badFrames = 0, signalLost = 0;
+static unsigned char THISCALL SinkDeliver(void* self, Sample* s) {
+  (void)self;
+  const uint32_t h264 = 0x34363248u, i264 = 0x34363249u;
+  int ok = (s->type == h264 || s->type == i264) && s->width == 352 && s->height == 288 &&
+           s->sizeClass == 2 && s->length > 4 && s->length <= s->capacity &&
+           s->time.wYear >= 2020 && s->time.wMonth >= 1 && s->time.wMonth <= 12 &&
+           s->buffer[0] == 0 && s->buffer[1] == 0 &&
+           (s->buffer[2] == 1 || (s->buffer[2] == 0 && s->buffer[3] == 1));
+  if (!ok) {
+    if (__atomic_add_fetch(&badFrames, 1, __ATOMIC_SEQ_CST) == 1) {
+      fprintf(stderr, "abi_host: bad frame: type %08x %ux%u class %u length %u of %u year %u\n",
+              (unsigned)s->type, (unsigned)s->width, (unsigned)s->height, (unsigned)s->sizeClass,
+              (unsigned)s->length, (unsigned)s->capacity, (unsigned)s->time.wYear);
+      fprintf(stderr, "abi_host: first bytes %02x %02x %02x %02x\n", s->buffer[0], s->buffer[1],
+              s->buffer[2], s->buffer[3]);
+    }
+    return 0;
+  }
+  if (s->type == h264) __atomic_add_fetch(&keyFrames, 1, __ATOMIC_SEQ_CST);
+  __atomic_add_fetch(&framesDelivered, 1, __ATOMIC_SEQ_CST);
+  return 1;
+}
+static void THISCALL SinkSignalLost(void* self) {
+  (void)self;
+  __atomic_add_fetch(&signalLost, 1, __ATOMIC_SEQ_CST);
+}
+static const Slot kFrameSinkTable[] = {(Slot)NotCalled, (Slot)SinkDeliver, (Slot)NotCalled,
+                                       (Slot)SinkSignalLost};
+static Object frameSink = {kFrameSinkTable};
+
+static uint16_t THISCALL ResWidth(void* s) { (void)s; return 352; }
+static uint16_t THISCALL ResHeight(void* s) { (void)s; return 288; }
+static const Slot kResolutionTable[] = {(Slot)NotCalled, (Slot)ResWidth, (Slot)ResHeight};
+static Object resolution = {kResolutionTable};
+static void* THISCALL FmtResolution(void* s) { (void)s; return &resolution; }
+static const Slot kFormatTable[] = {(Slot)NotCalled, (Slot)NotCalled, (Slot)NotCalled,
+                                    (Slot)FmtResolution};
+static Object format = {kFormatTable};
+static uint16_t THISCALL RateInterval(void* s) { (void)s; return 40; }
+static uint16_t THISCALL RateQuality(void* s) { (void)s; return 50; }
+static const Slot kRateTable[] = {(Slot)NotCalled, (Slot)RateInterval, (Slot)NotCalled,
+                                  (Slot)RateQuality};
+static Object rate = {kRateTable};
+static void* THISCALL SetFormat(void* s) { (void)s; return &format; }
+static void* THISCALL SetRate(void* s) { (void)s; return &rate; }
+static const Slot kSettingsTable[] = {(Slot)NotCalled, (Slot)SetFormat, (Slot)SetRate};
+static Object settings = {kSettingsTable};
+
+/* Sample allocator: slot 2 Allocate, slot 6 Release. */
+static const Slot kAllocatorTable[] = {(Slot)NotCalled, (Slot)NotCalled, (Slot)AllocSample,
                                        (Slot)NotCalled, (Slot)NotCalled, (Slot)NotCalled,
-                                       (Slot)NotCalled};
+                                       (Slot)ReleaseSample};
 static Object allocator = {kAllocatorTable};
 
 /* ---- Driver slots --------------------------------------------------------- */
@@ -134,6 +238,64 @@ typedef void*(THISCALL* PtrFn)(void*);
 typedef void* (*FactoryFn)(void);
 typedef void (*DeleteFn)(void*);
 
+enum {
+  kCapGetChannelCount = 1,
+  kCapStartChannel = 2,
+  kCapStopChannel = 3,
+  kCapGetChannelStatus = 6
+};
+typedef uint32_t(THISCALL* CountFn)(void*);
+typedef unsigned char(THISCALL* StartFn)(void*, uint32_t, void*, void*);
+typedef unsigned char(THISCALL* StopFn)(void*, uint32_t);
+typedef unsigned char(THISCALL* StatusFn)(void*, uint32_t, uint32_t*, uint32_t*, char*, uint32_t);
+
+static void SleepSeconds(int seconds) {
+#if defined(_WIN32)
+  Sleep((DWORD)seconds * 1000);
+#else
+  struct timespec t = {seconds, 0};
+  nanosleep(&t, NULL);
+#endif
+}
+
+/* Streams H.264 352x288 from a camera (camsim) for some seconds through the
+ * capture object's slots and checks every frame that reaches the sink. */
+static void Stream(FactoryFn create, DeleteFn destroy, int seconds) {
+  DebugSink sink = {kSinkTable, 0, {0}, {{0}}};
+  void* driver = create();
+  unsigned char ok = CALL(driver, kOpen, OpenFn)(driver, &sink, &allocator, &config);
+  CHECK(ok == 1, "Open returned %u", ok);
+  void* capture = CALL(driver, kGetVideoCapture, PtrFn)(driver);
+  CHECK(capture != NULL, "no video capture object");
+  if (capture == NULL) return;
+  CHECK(CALL(capture, kCapGetChannelCount, CountFn)(capture) == 2, "channel count");
+  ok = CALL(capture, kCapStartChannel, StartFn)(capture, 0, &frameSink, &settings);
+  CHECK(ok == 1, "StartChannel returned %u", ok);
+  SleepSeconds(seconds);
+  uint32_t state = 99, code = 99;
+  char text[32] = "x";
+  ok = CALL(capture, kCapGetChannelStatus, StatusFn)(capture, 0, &state, &code, text, sizeof text);
+  CHECK(ok == 1 && state == 0 && code == 0 && text[0] == 0, "status %u state %u code %u", ok,
+        state, code);
+  ok = CALL(capture, kCapStopChannel, StopFn)(capture, 0);
+  CHECK(ok == 1, "StopChannel returned %u", ok);
+  CALL(driver, kClose, VoidFn)(driver);
+  destroy(driver);
+
+  const long expected = 25L * (seconds - 4);
+  CHECK(framesDelivered >= expected, "%ld frames in %d s, expected at least %ld", framesDelivered,
+        seconds, expected);
+  CHECK(keyFrames >= 1, "no key frame");
+  CHECK(badFrames == 0, "%ld malformed frames", badFrames);
+  CHECK(allocations == releases, "%ld samples allocated, %ld released", allocations, releases);
+  int online = 0;
+  for (int i = 0; i < sink.count && i < MAX_LINES; ++i) {
+    if (strstr(sink.text[i], "Camera 127.0.0.1 is online")) ++online;
+  }
+  CHECK(online == 1, "online reported %d times", online);
+  printf("abi_host: %ld frames (%ld key) through the C host's tables\n", framesDelivered, keyFrames);
+}
+
 static const char kOpenLine[] =
     "DRIVER IS OPENED (name: TavrikIPCapture, device model: C Host Camera, FW: FW-C-1.0, "
     "address: 127.0.0.1:8088)";
@@ -147,8 +309,8 @@ static void OpenAndClose(void* driver, DebugSink* sink) {
 }
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: abi_host <library>\n");
+  if (argc != 2 && argc != 5) {
+    fprintf(stderr, "usage: abi_host <library> [<http port> <rtsp port> <seconds>]\n");
     return 2;
   }
   LibHandle lib = OpenLib(argv[1]);
@@ -162,6 +324,16 @@ int main(int argc, char** argv) {
   DeleteFn destroyEx = (DeleteFn)Sym(lib, "DeleteIPCaptureEx");
   CHECK(create && createEx && destroy && destroyEx, "a factory export is missing");
   if (failures) return 1;
+
+  if (argc == 5) {
+    httpPort = (uint16_t)atoi(argv[2]);
+    snprintf(rtspPortText, sizeof rtspPortText, "%s", argv[3]);
+    Stream(create, destroy, atoi(argv[4]));
+    CloseLib(lib);
+    if (failures) fprintf(stderr, "abi_host: %d check(s) failed\n", failures);
+    else printf("abi_host: all checks passed\n");
+    return failures ? 1 : 0;
+  }
 
   DebugSink sink = {kSinkTable, 0, {0}, {{0}}};
   void* driver = create();
