@@ -1,0 +1,223 @@
+#include "media/h264_rtp_media_parser.h"
+
+#include <cstring>
+
+#include "media/h264_sps_reader.h"
+#include "media/h264_sps_writer.h"
+#include "media/sample_contract.h"
+
+namespace quenlix {
+
+namespace {
+
+constexpr uint8_t kNalTypeMask = 0x1F;
+constexpr uint8_t kNalNriMask = 0xE0;
+constexpr uint8_t kNalIdr = 5;
+constexpr uint8_t kNalSps = 7;
+constexpr uint8_t kNalPps = 8;
+constexpr uint8_t kStapA = 24;
+constexpr uint8_t kFuA = 28;
+
+constexpr size_t kStapAMinSize = 4;
+constexpr size_t kStapAUnitSizeField = 2;
+constexpr size_t kFuAHeaderSize = 2;
+constexpr size_t kFuAMinSize = 3;
+constexpr uint8_t kFuStartBit = 0x80;
+// Start fragment of an IDR slice with the end bit clear: where the stored
+// parameter sets go in front.
+constexpr uint8_t kFuIdrStart = 0x85;
+
+constexpr uint8_t kStartCode[] = {0x00, 0x00, 0x01};
+// An access unit delimiter closes every frame.
+constexpr uint8_t kFrameTrailer[] = {0x00, 0x00, 0x01, 0x09, 0x30};
+constexpr size_t kMaxFrameSize = 2097152;
+
+inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+bool IsKeyNalType(uint8_t type) { return type == kNalIdr || type == kNalSps || type == kNalPps; }
+
+}  // namespace
+
+CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, const char* sourceName)
+    : CRTPMediaParser(driver, sourceName) {}
+
+CH264RTPMediaParser::~CH264RTPMediaParser() = default;
+
+void CH264RTPMediaParser::Reset() {
+  discarding = true;
+  keyNal = false;
+  width = 0;
+  height = 0;
+  frame.clear();
+  atFrameStart = true;
+  timeConverter.Reset();
+}
+
+void CH264RTPMediaParser::ParsePacket(const RTPPacket& packet) {
+  try {
+    if (!CheckSequence(packet.sequenceNumber)) {
+      discarding = true;
+      frame.clear();
+    }
+    if (packet.timestamp != lastTimestamp) atFrameStart = true;
+    lastTimestamp = packet.timestamp;
+    const uint8_t* p = nullptr;
+    size_t n = 0;
+    const bool usable = PayloadOf(packet, &p, &n) ? Depacketize(p, n) : Depacketize(nullptr, 0);
+    if (usable && packet.marker) {
+      EmitFrame(packet.timestamp);
+      frame.clear();
+    }
+    atFrameStart = packet.marker;
+  } catch (...) {
+    // Out of memory: drop what was being assembled and wait for a key packet.
+    discarding = true;
+    frame.clear();
+  }
+}
+
+void CH264RTPMediaParser::AppendStartCode() {
+  frame.insert(frame.end(), kStartCode, kStartCode + sizeof kStartCode);
+}
+
+bool CH264RTPMediaParser::Depacketize(const uint8_t* p, size_t n) {
+  bool handled = false;
+  const uint8_t type = n > 0 ? (p[0] & kNalTypeMask) : 0;
+  if (type >= 1 && type <= 23) {
+    handled = AppendSingleNal(p, n);
+  } else if (type == kStapA) {
+    handled = AppendStapA(p, n);
+  } else if (type == kFuA) {
+    handled = AppendFuA(p, n);
+  }
+
+  if (!handled || frame.size() > kMaxFrameSize) {
+    discarding = true;
+  } else if (discarding && keyNal && atFrameStart) {
+    discarding = false;
+  }
+  if (discarding) {
+    frame.clear();
+    return false;
+  }
+  return true;
+}
+
+bool CH264RTPMediaParser::AppendSingleNal(const uint8_t* p, size_t n) {
+  AppendStartCode();
+  frame.insert(frame.end(), p, p + n);
+  keyNal = IsKeyNalType(p[0] & kNalTypeMask);
+  return true;
+}
+
+bool CH264RTPMediaParser::AppendStapA(const uint8_t* p, size_t n) {
+  if (n < kStapAMinSize) return false;
+  // Every unit must lie inside the payload before any of it is taken, so a
+  // bad size field drops the packet whole.
+  size_t units = 0;
+  for (size_t at = 1; at < n;) {
+    if (n - at < kStapAUnitSizeField) return false;
+    const size_t size = ReadU16(p + at);
+    at += kStapAUnitSizeField;
+    if (size == 0 || size > n - at) return false;
+    at += size;
+    ++units;
+  }
+  if (units == 0) return false;
+  for (size_t at = 1; at < n;) {
+    const size_t size = ReadU16(p + at);
+    at += kStapAUnitSizeField;
+    AppendStartCode();
+    frame.insert(frame.end(), p + at, p + at + size);
+    at += size;
+  }
+  keyNal = IsKeyNalType(p[3] & kNalTypeMask);
+  return true;
+}
+
+bool CH264RTPMediaParser::AppendFuA(const uint8_t* p, size_t n) {
+  if (n < kFuAMinSize || width == 0 || height == 0) return false;
+  const uint8_t indicator = p[0];
+  const uint8_t header = p[1];
+  const uint8_t type = header & kNalTypeMask;
+  if (header == kFuIdrStart) {
+    if ((sps.empty() || pps.empty()) && !SynthesizeParameterSets()) {
+      discarding = true;
+      return false;
+    }
+    AppendStartCode();
+    frame.insert(frame.end(), sps.begin(), sps.end());
+    AppendStartCode();
+    frame.insert(frame.end(), pps.begin(), pps.end());
+  }
+  if (header & kFuStartBit) {
+    AppendStartCode();
+    frame.push_back(uint8_t((indicator & kNalNriMask) | type));
+  }
+  frame.insert(frame.end(), p + kFuAHeaderSize, p + n);
+  keyNal = type == kNalIdr;
+  return true;
+}
+
+void CH264RTPMediaParser::SetParameterSets(const std::vector<uint8_t>& newSps,
+                                           const std::vector<uint8_t>& newPps) {
+  if (newSps.empty() || newPps.empty()) return;
+  uint32_t w = 0;
+  uint32_t h = 0;
+  if (CH264SpsReader::ReadNalUnit(newSps.data(), newSps.size(), &w, &h)) {
+    sps = newSps;
+    pps = newPps;
+    width = w;
+    height = h;
+    return;
+  }
+  SynthesizeParameterSets();
+}
+
+bool CH264RTPMediaParser::SynthesizeParameterSets() {
+  sps.clear();
+  pps.clear();
+  if (client == nullptr) return false;
+  const auto size = client->GetResolution();
+  width = size.first;
+  height = size.second;
+  sps = CH264SpsWriter::BuildSps(width, height);
+  if (sps.empty()) return false;
+  pps = CH264SpsWriter::FixedPps();
+  return true;
+}
+
+void CH264RTPMediaParser::EmitFrame(uint32_t rtpTime) {
+  ISampleAllocator* allocator = GetAllocator();
+  if (allocator == nullptr || client == nullptr || frame.empty()) return;
+  timeConverter.Update(rtpTime);
+  frame.insert(frame.end(), kFrameTrailer, kFrameTrailer + sizeof kFrameTrailer);
+  const uint32_t length = uint32_t(frame.size());
+
+  uint32_t type = kTypeI264;
+  if (keyNal) {
+    uint32_t w = 0;
+    uint32_t h = 0;
+    if (!CH264SpsReader::ReadPictureSize(frame.data(), frame.size(), &w, &h)) {
+      discarding = true;
+      return;
+    }
+    width = w;
+    height = h;
+    type = kTypeH264;
+  }
+
+  IMediaSample* sample = allocator->Allocate(type, H264Capacity(length), sourceName.c_str());
+  if (sample == nullptr) return;
+  uint8_t* buffer = sample->GetBuffer();
+  if (buffer == nullptr) {
+    allocator->Release(sample);
+    return;
+  }
+  std::memcpy(buffer, frame.data(), length);
+  FillSample(sample, length, type);
+  if (!client->OnFrame(sample)) discarding = true;
+  allocator->Release(sample);
+}
+
+}  // namespace quenlix

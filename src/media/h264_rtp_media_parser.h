@@ -1,0 +1,50 @@
+// H.264 RTP payloads (single NAL units, STAP-A, FU-A) to one Annex B access
+// unit per frame.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "media/rtp_media_parser.h"
+
+namespace quenlix {
+
+class CH264RTPMediaParser : public CRTPMediaParser {
+ public:
+  CH264RTPMediaParser(IDriver* driver, const char* sourceName);
+  ~CH264RTPMediaParser() override;
+
+  void ParsePacket(const RTPPacket& packet) override;
+  void Reset() override;
+
+  // Each one NAL unit without start code, as the session description gives
+  // them. Ignored when either is empty; an unreadable SPS makes the parser
+  // synthesize both from the requested picture size.
+  void SetParameterSets(const std::vector<uint8_t>& newSps, const std::vector<uint8_t>& newPps);
+
+  const std::vector<uint8_t>& GetSps() const { return sps; }
+  const std::vector<uint8_t>& GetPps() const { return pps; }
+
+ private:
+  bool Depacketize(const uint8_t* p, size_t n);
+  bool AppendSingleNal(const uint8_t* p, size_t n);
+  bool AppendStapA(const uint8_t* p, size_t n);
+  bool AppendFuA(const uint8_t* p, size_t n);
+  bool SynthesizeParameterSets();
+  void EmitFrame(uint32_t rtpTime);
+  void AppendStartCode();
+
+  bool discarding = true;
+  bool keyNal = false;
+  // The packet in hand begins an access unit: the one before it carried the
+  // marker or another time stamp. Only there may a key packet end
+  // discarding; a later IDR fragment after a loss would make a broken
+  // picture look whole.
+  bool atFrameStart = true;
+  uint32_t lastTimestamp = 0;
+  std::vector<uint8_t> sps;
+  std::vector<uint8_t> pps;
+};
+
+}  // namespace quenlix

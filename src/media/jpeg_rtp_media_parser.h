@@ -1,0 +1,29 @@
+// JPEG RTP payloads to complete JPEG pictures.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "media/rtp_media_parser.h"
+
+namespace quenlix {
+
+class CJpegRTPMediaParser : public CRTPMediaParser {
+ public:
+  CJpegRTPMediaParser(IDriver* driver, const char* sourceName);
+  ~CJpegRTPMediaParser() override;
+
+  void ParsePacket(const RTPPacket& packet) override;
+  void Reset() override;
+
+ private:
+  void Append(const uint8_t* p, size_t n);
+  // Headers and scan data into out; 0 when the frame cannot make a picture.
+  size_t BuildPicture(uint8_t* out);
+  void EmitFrame(uint32_t rtpTime);
+
+  bool discarding = true;
+  bool frameStart = true;
+};
+
+}  // namespace quenlix

@@ -1,0 +1,330 @@
+#include "media/h264_rtp_media_parser.h"
+
+#include <gtest/gtest.h>
+
+#include "media/h264_sps_writer.h"
+#include "media/sample_contract.h"
+#include "media_fakes.h"
+#include "media_test_util.h"
+
+namespace quenlix {
+namespace test {
+namespace {
+
+const Bytes kSc = {0, 0, 1};
+const Bytes kTrailer = {0, 0, 1, 9, 0x30};
+const Bytes kIdr = {0x65, 0x88, 0x84, 0x21, 0xA0};
+const Bytes kSlice = {0x41, 0x9A, 0x02, 0x03};
+
+struct H264Fixture : ::testing::Test {
+  H264Fixture() {
+    parser.SetClient(&host.client);
+    host.client.resolution = {320, 240};
+  }
+  Host host;
+  CH264RTPMediaParser parser{&host.driver, kSampleSourceName};
+  const Bytes sps = CH264SpsWriter::BuildSps(320, 240);
+  const Bytes pps = CH264SpsWriter::FixedPps();
+  // SPS, PPS and an IDR slice as single NAL units, then the marker.
+  std::vector<TestPacket> KeyFrame(uint16_t seq) const {
+    return {Packet(sps, seq, false), Packet(pps, uint16_t(seq + 1), false),
+            Packet(kIdr, uint16_t(seq + 2), true)};
+  }
+};
+
+TEST_F(H264Fixture, SingleNalKeyFrameBecomesAnnexBWithTrailer) {
+  Feed(parser, KeyFrame(10));
+  ASSERT_EQ(host.client.frames.size(), 1u);
+  const DeliveredFrame& f = host.client.frames[0];
+  EXPECT_EQ(f.data, Cat({kSc, sps, kSc, pps, kSc, kIdr, kTrailer}));
+  EXPECT_EQ(f.type, kTypeH264);
+  EXPECT_EQ(f.allocatedType, kTypeH264);
+  EXPECT_EQ(f.capacity, 4096u + 40960u);
+  EXPECT_EQ(f.source, "TavrikIPCapture");
+  EXPECT_EQ(f.width, 320u);
+  EXPECT_EQ(f.height, 240u);
+  EXPECT_EQ(f.sizeClass, 2u);
+  EXPECT_TRUE(f.timeSet);
+  EXPECT_EQ(host.allocator.outstanding, 0);
+}
+
+TEST_F(H264Fixture, KeyFrameWithoutItsSpsIsDropped) {
+  Feed(parser, {Packet(kIdr, 1, true)});
+  EXPECT_TRUE(host.client.frames.empty());
+  // And the parser waits for the next key packet: a P slice yields nothing.
+  Feed(parser, {Packet(kSlice, 2, true)});
+  EXPECT_TRUE(host.client.frames.empty());
+  Feed(parser, KeyFrame(3));
+  EXPECT_EQ(host.client.frames.size(), 1u);
+}
+
+TEST_F(H264Fixture, SequenceCheckAcceptsWrapAndRejectsGapsRepeatsAndReordering) {
+  struct Case {
+    const char* name;
+    std::vector<uint16_t> seqs;  // key frame's three packets, then one P frame
+    size_t frames;
+  };
+  const Case cases[] = {
+      {"wrap 65535 to 0", {65533, 65534, 65535, 0}, 2},
+      {"any first number", {4711, 4712, 4713, 4714}, 2},
+      {"gap before P frame", {1, 2, 3, 5}, 1},
+      {"repeat of marker", {1, 2, 3, 3}, 1},
+      {"reordered", {1, 3, 2, 4}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host h;
+    CH264RTPMediaParser p(&h.driver, kSampleSourceName);
+    p.SetClient(&h.client);
+    Feed(p, {Packet(sps, c.seqs[0], false), Packet(pps, c.seqs[1], false),
+             Packet(kIdr, c.seqs[2], true), Packet(kSlice, c.seqs[3], true)});
+    EXPECT_EQ(h.client.frames.size(), c.frames);
+  }
+}
+
+TEST_F(H264Fixture, StapAWithParameterSetsBecomesTwoNalUnits) {
+  Bytes stap = {24};
+  for (const Bytes* nal : {&sps, &pps}) {
+    stap.push_back(0);
+    stap.push_back(uint8_t(nal->size()));
+    stap.insert(stap.end(), nal->begin(), nal->end());
+  }
+  Feed(parser, {Packet(stap, 1, false), Packet(kIdr, 2, true)});
+  ASSERT_EQ(host.client.frames.size(), 1u);
+  EXPECT_EQ(host.client.frames[0].data, Cat({kSc, sps, kSc, pps, kSc, kIdr, kTrailer}));
+}
+
+// Every unit's size must fit the payload; a bad one drops the packet whole
+// rather than reading past it or keeping half of it.
+TEST_F(H264Fixture, MalformedStapAIsRejected) {
+  struct Case {
+    const char* name;
+    Bytes payload;
+  };
+  const Case cases[] = {
+      {"size runs past end", {24, 0, 9, 0x67, 0x42}},
+      {"second size runs past end", {24, 0, 1, 0x67, 0, 200, 0x68}},
+      {"odd byte after last unit", {24, 0, 1, 0x67, 0}},
+      {"zero size", {24, 0, 0, 0, 1, 0x68}},
+      {"too short", {24, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host h;
+    CH264RTPMediaParser p(&h.driver, kSampleSourceName);
+    p.SetClient(&h.client);
+    Feed(p, KeyFrame(1));
+    ASSERT_EQ(h.client.frames.size(), 1u);
+    // A bad STAP-A puts the parser back into waiting for a key packet.
+    Feed(p, {Packet(c.payload, 4, false), Packet(kSlice, 5, true)});
+    EXPECT_EQ(h.client.frames.size(), 1u);
+  }
+}
+
+TEST_F(H264Fixture, UnhandledPayloadStructuresCountAsFailures) {
+  for (uint8_t type : {0, 25, 26, 27, 29, 30, 31}) {
+    SCOPED_TRACE(int(type));
+    Host h;
+    CH264RTPMediaParser p(&h.driver, kSampleSourceName);
+    p.SetClient(&h.client);
+    Feed(p, KeyFrame(1));
+    Feed(p, {Packet({uint8_t(type), 1, 2, 3}, 4, false), Packet(kSlice, 5, true)});
+    EXPECT_EQ(h.client.frames.size(), 1u);
+  }
+}
+
+TEST_F(H264Fixture, FuAAfterResetYieldsNothingUntilParameterSets) {
+  parser.Reset();
+  const std::vector<TestPacket> fu = {Packet({0x7C, 0x85, 1, 2}, 1, false),
+                                      Packet({0x7C, 0x45, 3, 4}, 2, true)};
+  Feed(parser, fu);
+  EXPECT_TRUE(host.client.frames.empty());
+
+  parser.SetParameterSets(sps, pps);
+  EXPECT_EQ(parser.GetWidth(), 320u);
+  std::vector<TestPacket> again = fu;
+  Number(&again, 3);
+  Feed(parser, again);
+  ASSERT_EQ(host.client.frames.size(), 1u);
+  EXPECT_EQ(host.client.frames[0].data,
+            Cat({kSc, sps, kSc, pps, kSc, {0x65, 1, 2, 3, 4}, kTrailer}));
+}
+
+TEST_F(H264Fixture, IdrStartWithoutStoredSetsSynthesizesThemFromRequestedSize) {
+  host.client.resolution = {1920, 1080};
+  parser.SetParameterSets({0x67, 0xFF}, {0x68, 0xCE});  // unreadable: synthesized
+  EXPECT_EQ(parser.GetSps(), CH264SpsWriter::BuildSps(1920, 1080));
+  EXPECT_EQ(parser.GetPps(), CH264SpsWriter::FixedPps());
+  Feed(parser, {Packet({0x7C, 0x85, 1}, 1, false), Packet({0x7C, 0x45, 2}, 2, true)});
+  ASSERT_EQ(host.client.frames.size(), 1u);
+  EXPECT_EQ(host.client.frames[0].type, kTypeH264);
+  EXPECT_EQ(host.client.frames[0].width, 1920u);
+  EXPECT_EQ(host.client.frames[0].height, 1088u);  // coded size, not cropped
+}
+
+TEST_F(H264Fixture, OnlyAnIdrStartWithEndBitClearGetsParameterSets) {
+  parser.SetParameterSets(sps, pps);
+  Feed(parser, {Packet({0x7C, 0xC5, 7, 8}, 1, true)});  // start and end in one
+  // Nothing in front, so its SPS is missing: dropped as an unreadable key frame.
+  EXPECT_TRUE(host.client.frames.empty());
+  Feed(parser, {Packet(sps, 2, false), Packet({0x7C, 0xC5, 7, 8}, 3, true)});
+  ASSERT_EQ(host.client.frames.size(), 1u);
+  EXPECT_EQ(host.client.frames[0].data, Cat({kSc, sps, kSc, {0x65, 7, 8}, kTrailer}));
+}
+
+TEST_F(H264Fixture, RefusedSampleDiscardsUntilNextKeyPacket) {
+  host.client.accept = false;
+  Feed(parser, KeyFrame(1));
+  host.client.accept = true;
+  Feed(parser, {Packet(kSlice, 4, true)});
+  EXPECT_EQ(host.client.frames.size(), 1u);  // only the refused one
+  Feed(parser, KeyFrame(5));
+  EXPECT_EQ(host.client.frames.size(), 2u);
+}
+
+TEST_F(H264Fixture, OversizedFrameIsDroppedAndAssemblyResumesAtKeyPacket) {
+  Feed(parser, KeyFrame(1));
+  std::vector<TestPacket> big;
+  Bytes slice(60000, 0x11);
+  slice[0] = 0x41;
+  uint16_t seq = 4;
+  for (int i = 0; i < 36; ++i) big.push_back(Packet(slice, seq++, false));  // > 2 MiB
+  big.push_back(Packet(kSlice, seq++, true));
+  Feed(parser, big);
+  EXPECT_EQ(host.client.frames.size(), 1u);
+  Feed(parser, KeyFrame(seq));
+  EXPECT_EQ(host.client.frames.size(), 2u);
+}
+
+TEST_F(H264Fixture, PaddingIsNotPartOfTheFrame) {
+  TestPacket idr = Packet(Cat({kIdr, {0, 0, 3}}), 3, true);
+  idr.padding = true;
+  std::vector<TestPacket> key = KeyFrame(1);
+  key[2] = idr;
+  Feed(parser, key);
+  ASSERT_EQ(host.client.frames.size(), 1u);
+  EXPECT_EQ(host.client.frames[0].data, Cat({kSc, sps, kSc, pps, kSc, kIdr, kTrailer}));
+}
+
+// ---- Round trips on encoded clips -------------------------------------------
+
+struct Clip {
+  const char* file;
+  uint32_t width;
+  uint32_t height;  // coded size
+};
+
+struct Stream {
+  std::vector<std::vector<Bytes>> units;
+  Bytes sps, pps;
+};
+
+Stream LoadClip(const char* file) {
+  Stream s;
+  s.units = GroupAccessUnits(SplitAnnexB(ReadFile(MediaPath(file))));
+  for (const Bytes& nal : s.units.empty() ? std::vector<Bytes>{} : s.units[0]) {
+    if ((nal[0] & 0x1F) == 7 && s.sps.empty()) s.sps = nal;
+    if ((nal[0] & 0x1F) == 8 && s.pps.empty()) s.pps = nal;
+  }
+  return s;
+}
+
+bool IsKeyUnit(const std::vector<Bytes>& au) {
+  for (const Bytes& nal : au) {
+    if ((nal[0] & 0x1F) == 5) return true;
+  }
+  return false;
+}
+
+const Clip kClips[] = {
+    {"h264_baseline_320x180.h264", 320, 192},
+    {"h264_main_352x288.h264", 352, 288},
+    {"h264_high_640x480_slices.h264", 640, 480},
+};
+
+TEST(H264RoundTrip, ClipsComeBackByteForByteAtSeveralMtus) {
+  for (const Clip& clip : kClips) {
+    const Stream s = LoadClip(clip.file);
+    ASSERT_GE(s.units.size(), 10u) << clip.file;
+    ASSERT_FALSE(s.sps.empty());
+    for (size_t mtu : {1400, 500, 120}) {
+      for (bool stapA : {true, false}) {
+        SCOPED_TRACE(std::string(clip.file) + " mtu " + std::to_string(mtu) +
+                     (stapA ? " stap-a" : ""));
+        Host h;
+        CH264RTPMediaParser p(&h.driver, kSampleSourceName);
+        p.SetClient(&h.client);
+        p.SetParameterSets(s.sps, s.pps);
+        H264Packetizer packetizer{mtu, stapA, s.sps, s.pps};
+        std::vector<TestPacket> packets;
+        std::vector<Bytes> expected;
+        for (size_t i = 0; i < s.units.size(); ++i) {
+          expected.push_back(packetizer.Packetize(s.units[i], uint32_t(i * 3600), &packets));
+        }
+        Number(&packets, 65000);  // crosses the sequence wrap
+        Feed(p, packets);
+        ASSERT_EQ(h.client.frames.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+          EXPECT_EQ(h.client.frames[i].data, expected[i]) << "frame " << i;
+          EXPECT_EQ(h.client.frames[i].type, IsKeyUnit(s.units[i]) ? kTypeH264 : kTypeI264);
+          EXPECT_EQ(h.client.frames[i].width, clip.width);
+          EXPECT_EQ(h.client.frames[i].height, clip.height);
+          EXPECT_GE(h.client.frames[i].capacity, expected[i].size());
+        }
+        EXPECT_TRUE(h.allocator.guardsIntact);
+      }
+    }
+  }
+}
+
+// A disturbed packet costs its frame and every frame up to the next key
+// frame, never more.
+TEST(H264RoundTrip, LossDuplicationAndReorderingDropUntilNextKeyFrame) {
+  const Stream s = LoadClip("h264_high_640x480_slices.h264");
+  ASSERT_GE(s.units.size(), 12u);
+  enum class Fault { kLoss, kDuplicate, kSwap };
+  for (Fault fault : {Fault::kLoss, Fault::kDuplicate, Fault::kSwap}) {
+    for (size_t hit : {size_t(2), size_t(6), size_t(8)}) {  // a P frame, an IDR frame, a P frame
+      SCOPED_TRACE("fault " + std::to_string(int(fault)) + " in frame " + std::to_string(hit));
+      H264Packetizer packetizer{300, true, s.sps, s.pps};
+      std::vector<TestPacket> packets;
+      std::vector<Bytes> expected;
+      std::vector<size_t> owner;
+      for (size_t i = 0; i < s.units.size(); ++i) {
+        const size_t before = packets.size();
+        expected.push_back(packetizer.Packetize(s.units[i], uint32_t(i * 3600), &packets));
+        owner.resize(packets.size(), i);
+        (void)before;
+      }
+      Number(&packets, 100);
+      size_t at = 0;
+      while (owner[at] != hit) ++at;
+      at += 1;  // the frame's second packet
+      ASSERT_EQ(owner[at], hit);
+      ASSERT_EQ(owner[at + 1], hit);
+      if (fault == Fault::kLoss) packets.erase(packets.begin() + long(at));
+      if (fault == Fault::kDuplicate) packets.insert(packets.begin() + long(at), packets[at]);
+      if (fault == Fault::kSwap) std::swap(packets[at], packets[at + 1]);
+
+      size_t nextKey = hit + 1;
+      while (nextKey < s.units.size() && !IsKeyUnit(s.units[nextKey])) ++nextKey;
+      std::vector<Bytes> want;
+      for (size_t i = 0; i < expected.size(); ++i) {
+        if (i < hit || i >= nextKey) want.push_back(expected[i]);
+      }
+      Host h;
+      CH264RTPMediaParser p(&h.driver, kSampleSourceName);
+      p.SetClient(&h.client);
+      p.SetParameterSets(s.sps, s.pps);
+      Feed(p, packets);
+      std::vector<Bytes> got;
+      for (const DeliveredFrame& f : h.client.frames) got.push_back(f.data);
+      EXPECT_EQ(got.size(), want.size());
+      EXPECT_TRUE(got == want);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace quenlix
