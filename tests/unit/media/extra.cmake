@@ -16,3 +16,8 @@ if(TARGET Kelvardec)
     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:Kelvardec> ${test_output_dir}/
     COMMENT "Putting the header library beside ${test_target}")
 endif()
+if(NOT CMAKE_CROSSCOMPILING)
+  target_compile_definitions(${test_target} PRIVATE QUENLIX_TEST_DECODER=1)
+else()
+  target_compile_definitions(${test_target} PRIVATE QUENLIX_TEST_DECODER=0)
+endif()

@@ -160,7 +160,7 @@ TEST(H264SpsReader, FindsTheSpsInAFrameOnlyAfterAStartCode) {
 
 // An IDR picture of I_PCM macroblocks for the fixed PPS (CAVLC, deblocking
 // control present), so that a decoder has a picture to size.
-Bytes PcmIdrSlice(uint32_t mbs) {
+[[maybe_unused]] Bytes PcmIdrSlice(uint32_t mbs) {
   std::string bits = Ue(0) + Ue(7) + Ue(0) + "0000 " + Ue(0) + "0 0 " + Se(0) + Ue(1);
   Bytes rbsp;
   auto flush = [&](const std::string& b, bool align) {
@@ -197,6 +197,9 @@ Bytes PcmIdrSlice(uint32_t mbs) {
   return nal;
 }
 
+// The decoder is the build machine's ffmpeg, which a Windows build of the
+// tests cannot start.
+#if QUENLIX_TEST_DECODER
 TEST(H264SpsWriter, BuildsReadableSetsThatADecoderAccepts) {
   struct Case {
     uint32_t width, height;
@@ -227,6 +230,7 @@ TEST(H264SpsWriter, BuildsReadableSetsThatADecoderAccepts) {
   EXPECT_TRUE(CH264SpsWriter::BuildSps(0, 480).empty());
   EXPECT_TRUE(CH264SpsWriter::BuildSps(640, 0).empty());
 }
+#endif  // QUENLIX_TEST_DECODER
 
 }  // namespace
 }  // namespace test

@@ -169,6 +169,9 @@ TEST_F(JpegFixture, ShortContinuationsAddNothingAndRefusalChangesNothing) {
 
 // ---- Round trips on encoded clips -------------------------------------------
 
+// The decoder is the build machine's ffmpeg, which a Windows build of the
+// tests cannot start.
+#if QUENLIX_TEST_DECODER
 TEST(JpegRoundTrip, PicturesDecodeToTheSourcePictures) {
   struct Case {
     const char* file;
@@ -209,6 +212,7 @@ TEST(JpegRoundTrip, PicturesDecodeToTheSourcePictures) {
     }
   }
 }
+#endif  // QUENLIX_TEST_DECODER
 
 }  // namespace
 }  // namespace test
