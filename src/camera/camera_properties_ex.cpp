@@ -14,7 +14,8 @@ enum ConnectionField : uint32_t {
 };
 
 void SetField(ICapabilityResults* results, uint32_t index, const std::string& text) {
-  if (ICapabilityTextField* field = results->GetConnectionField(index)) field->SetText(text.c_str());
+  if (ICapabilityTextField* field = results->GetConnectionField(index))
+    field->SetText(text.c_str());
 }
 
 }  // namespace

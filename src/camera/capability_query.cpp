@@ -84,9 +84,7 @@ uint32_t QueryThread(void* arg) {
 }
 
 // Destroys the properties object of an ended query.
-void ReleaseProperties() {
-  delete queryProperties.exchange(nullptr);
-}
+void ReleaseProperties() { delete queryProperties.exchange(nullptr); }
 
 }  // namespace
 
@@ -108,8 +106,8 @@ int32_t QUENLIX_CDECL InitCapabilityQuery(quenlix::ICapabilityQueryCallback* cal
   return 1;
 }
 
-int32_t QUENLIX_CDECL StartCapabilityQuery(const char* address, uint32_t port,
-                                           const char* userName, const char* password,
+int32_t QUENLIX_CDECL StartCapabilityQuery(const char* address, uint32_t port, const char* userName,
+                                           const char* password,
                                            quenlix::ICapabilityResults* results) {
   using namespace quenlix;
   // One query at a time: a second start while the first still runs would

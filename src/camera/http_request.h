@@ -7,8 +7,8 @@
 namespace Web {
 
 // Bits of CHttpRequest::options.
-constexpr uint32_t kRequestOptionRawQuery = 1;         // send the query exactly as given
-constexpr uint32_t kRequestOptionNoRedirects = 4;      // never follow a redirect
+constexpr uint32_t kRequestOptionRawQuery = 1;     // send the query exactly as given
+constexpr uint32_t kRequestOptionNoRedirects = 4;  // never follow a redirect
 
 // CHttpRequest::authScheme values.
 enum RequestAuthScheme : uint32_t {

@@ -64,8 +64,7 @@ http::HttpHandle CHttpSender::OpenRequest(const CHttpRequest& request) {
       http::HttpOpenRequest(connectHandle, request.method.c_str(), request.path.c_str(), flags);
   if (handle == nullptr) return nullptr;
   if (!deviceInfo.userName.empty()) {
-    const uint32_t scheme =
-        learnedScheme != 0 ? learnedScheme : MapAuthScheme(request.authScheme);
+    const uint32_t scheme = learnedScheme != 0 ? learnedScheme : MapAuthScheme(request.authScheme);
     if (!http::HttpSetCredentials(handle, http::kHttpAuthTargetServer, scheme,
                                   deviceInfo.userName.c_str(), deviceInfo.password.c_str())) {
       http::HttpCloseHandle(handle);
@@ -79,7 +78,8 @@ bool CHttpSender::Send(const CHttpRequest& request) {
   // At most one retry: the first 401 sets learnedScheme, after which a 401
   // goes back to the caller as a status.
   for (;;) {
-    const uint32_t usedScheme = learnedScheme != 0 ? learnedScheme : MapAuthScheme(request.authScheme);
+    const uint32_t usedScheme =
+        learnedScheme != 0 ? learnedScheme : MapAuthScheme(request.authScheme);
     const bool hadLearned = learnedScheme != 0;
     if (!SendOnce(request)) return false;
     if (statusCode != kStatusUnauthorized || hadLearned) return true;
@@ -127,7 +127,8 @@ size_t CHttpSender::ReadBody(std::vector<uint8_t>& buffer) {
     // insert could double a full buffer to twice the cap.
     const size_t needed = buffer.size() + got;
     if (needed > buffer.capacity()) {
-      buffer.reserve(std::min(std::max(needed, 2 * buffer.capacity()), kMaxBodySize + kReadBlockSize));
+      buffer.reserve(
+          std::min(std::max(needed, 2 * buffer.capacity()), kMaxBodySize + kReadBlockSize));
     }
     buffer.insert(buffer.end(), block, block + got);
     if (buffer.size() >= kMaxBodySize) break;

@@ -48,11 +48,11 @@ CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body,
                          FormatString("%s: can not send request \"%s\" to %s", kRequestGetRDName,
                                       path.c_str(), address.c_str()));
   } else if (sender.StatusCode() / 100 != 2) {
-    outcome = CResultDef(
-        ResultLevelError, ResultBadStatus,
-        FormatString("%s: %s sent does not process request \"%s\", status code = %d",
-                     kRequestGetRDName, address.c_str(), path.c_str(),
-                     static_cast<int>(sender.StatusCode())));
+    outcome =
+        CResultDef(ResultLevelError, ResultBadStatus,
+                   FormatString("%s: %s sent does not process request \"%s\", status code = %d",
+                                kRequestGetRDName, address.c_str(), path.c_str(),
+                                static_cast<int>(sender.StatusCode())));
   }
 
   if (readBody && outcome.code == ResultOk) {
@@ -77,8 +77,7 @@ bool HttpGet(Web::CHttpSender& sender, const std::string& path) {
 bool HttpGetLogged(const std::string& path, Web::CHttpSender& sender, IDebugMessage* sink) {
   std::vector<uint8_t> scratch;
   const CResultDef outcome = RequestGetRD(path, scratch, sender, false);
-  if (outcome.code != ResultOk && !outcome.text.empty() && sink != nullptr &&
-      ShouldReport(sink)) {
+  if (outcome.code != ResultOk && !outcome.text.empty() && sink != nullptr && ShouldReport(sink)) {
     // The text is the whole message, never a format: a path may hold '%'.
     sink->DebugMessage(outcome.level, "%s", outcome.text.c_str());
   }

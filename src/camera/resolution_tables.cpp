@@ -8,13 +8,13 @@ namespace {
 
 // Walked in this order: by width, then height.
 constexpr RESOLUTION_NAME kPalTable[kResolutionNameCount] = {
-    {"qcif", 176, 144},  {"qvga", 320, 240},    {"cif", 352, 288},      {"vga", 640, 480},
-    {"d1", 720, 576},    {"720p", 1280, 720},   {"quadvga", 1280, 960}, {"1080p", 1920, 1080},
+    {"qcif", 176, 144}, {"qvga", 320, 240},  {"cif", 352, 288},      {"vga", 640, 480},
+    {"d1", 720, 576},   {"720p", 1280, 720}, {"quadvga", 1280, 960}, {"1080p", 1920, 1080},
 };
 
 constexpr RESOLUTION_NAME kNtscTable[kResolutionNameCount] = {
-    {"qcif", 176, 120},  {"qvga", 320, 240},    {"cif", 352, 240},      {"vga", 640, 480},
-    {"d1", 720, 480},    {"720p", 1280, 720},   {"quadvga", 1280, 960}, {"1080p", 1920, 1080},
+    {"qcif", 176, 120}, {"qvga", 320, 240},  {"cif", 352, 240},      {"vga", 640, 480},
+    {"d1", 720, 480},   {"720p", 1280, 720}, {"quadvga", 1280, 960}, {"1080p", 1920, 1080},
 };
 
 }  // namespace

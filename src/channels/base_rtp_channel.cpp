@@ -99,7 +99,8 @@ uint32_t CBaseRTPChannel::Run() {
         break;
     }
     platform::WaitResult wait = platform::WaitForEvent(stopEvent, kCycleMs);
-    bool stop = wait == platform::WaitResult::kSignalled || wait == platform::WaitResult::kAbandoned;
+    bool stop =
+        wait == platform::WaitResult::kSignalled || wait == platform::WaitResult::kAbandoned;
     // A broken event must not turn the loop into a busy one.
     if (wait == platform::WaitResult::kFailed) platform::SleepMs(kCycleMs);
 

@@ -33,7 +33,8 @@ std::string ReplyText(const std::vector<uint8_t>& body) {
   if (body.empty()) return std::string();
   const char* text = reinterpret_cast<const char*>(body.data());
   const void* zero = std::memchr(text, 0, body.size());
-  const size_t length = zero != nullptr ? size_t(static_cast<const char*>(zero) - text) : body.size();
+  const size_t length =
+      zero != nullptr ? size_t(static_cast<const char*>(zero) - text) : body.size();
   return std::string(text, length);
 }
 

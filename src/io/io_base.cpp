@@ -30,9 +30,7 @@ bool CIOBase::SetEventSink(IIOEventSink* sink) {
 
 uint32_t CIOBase::GetInputCount() { return driver != nullptr ? driver->GetIOCounts().first : 0; }
 
-uint32_t CIOBase::GetOutputCount() {
-  return driver != nullptr ? driver->GetIOCounts().second : 0;
-}
+uint32_t CIOBase::GetOutputCount() { return driver != nullptr ? driver->GetIOCounts().second : 0; }
 
 bool CIOBase::ThreadsRunning() const {
   return CWorkItemThread::HasThread() || CTickerThread::HasThread();

@@ -16,9 +16,7 @@
 
 namespace quenlix {
 
-class CIOBase : public ICaptureIOApi,
-                public thread::CWorkItemThread,
-                public thread::CTickerThread {
+class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thread::CTickerThread {
  public:
   QUENLIX_IMPLEMENTS_DESTRUCTOR()
 

@@ -51,9 +51,9 @@ enum HttpOption : uint32_t {
   kHttpOptionResolveTimeout = 2,
   kHttpOptionConnectTimeout = 3,
   kHttpOptionSendTimeout = 5,
-  kHttpOptionReceiveTimeout = 6,           // each read of the response
-  kHttpOptionReceiveResponseTimeout = 7,   // from the request sent to the headers
-  kHttpOptionDisableFeature = 63,          // value: kHttpDisable* bits
+  kHttpOptionReceiveTimeout = 6,          // each read of the response
+  kHttpOptionReceiveResponseTimeout = 7,  // from the request sent to the headers
+  kHttpOptionDisableFeature = 63,         // value: kHttpDisable* bits
   kHttpOptionMaxConnsPerServer = 73,
   kHttpOptionMaxConnsPer10Server = 74,
 };
@@ -88,8 +88,8 @@ HttpHandle HttpOpenRequest(HttpHandle connection, const char* verb, const char* 
                            uint32_t flags);
 
 // Credentials for one scheme bit, used when the request is sent.
-bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme,
-                        const char* userName, const char* password);
+bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme, const char* userName,
+                        const char* password);
 
 // Sends the request with no extra headers and no body.
 bool HttpSendRequest(HttpHandle request);

@@ -13,7 +13,7 @@ namespace {
 
 constexpr size_t kDosHeaderSize = 64;
 constexpr size_t kDosNewHeaderOffset = 0x3C;
-constexpr uint16_t kDosSignature = 0x5A4D;  // "MZ"
+constexpr uint16_t kDosSignature = 0x5A4D;     // "MZ"
 constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
 constexpr size_t kPeSignatureSize = 4;
 constexpr size_t kCoffHeaderSize = 20;
@@ -52,8 +52,8 @@ constexpr size_t kFixedFileVersionLs = 12;
 
 uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t ReadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // A bounded view of bytes; every read says whether it fits.
@@ -90,7 +90,8 @@ bool ReadHeaders(Span file, Image* image) {
   image->file = file;
   uint16_t dosSignature = 0;
   uint32_t peOffset = 0;
-  if (file.size < kDosHeaderSize || !file.U16(0, &dosSignature) || dosSignature != kDosSignature) return false;
+  if (file.size < kDosHeaderSize || !file.U16(0, &dosSignature) || dosSignature != kDosSignature)
+    return false;
   if (!file.U32(kDosNewHeaderOffset, &peOffset)) return false;
   uint32_t peSignature = 0;
   if (!file.U32(peOffset, &peSignature) || peSignature != kPeSignature) return false;
@@ -115,7 +116,8 @@ bool ReadHeaders(Span file, Image* image) {
     return false;
   }
   uint32_t directoryCount = 0;
-  if (!header.U32(countOffset, &directoryCount) || directoryCount <= kResourceDirectoryIndex) return false;
+  if (!header.U32(countOffset, &directoryCount) || directoryCount <= kResourceDirectoryIndex)
+    return false;
   const size_t resourceEntry = countOffset + 4 + kResourceDirectoryIndex * kDataDirectorySize;
   if (!header.U32(resourceEntry, &image->resourceRva) || image->resourceRva == 0) return false;
 
@@ -130,7 +132,8 @@ bool ReadHeaders(Span file, Image* image) {
 // The file bytes from an RVA to the end of the raw data of its section.
 bool MapRva(const Image& image, uint32_t rva, Span* out) {
   for (uint16_t i = 0; i < image.sections.count; ++i) {
-    const Span header = image.sections.table.Sub(size_t{i} * kSectionHeaderSize, kSectionHeaderSize);
+    const Span header =
+        image.sections.table.Sub(size_t{i} * kSectionHeaderSize, kSectionHeaderSize);
     uint32_t virtualSize = 0, virtualAddress = 0, rawSize = 0, rawPointer = 0;
     header.U32(kSectionVirtualSize, &virtualSize);
     header.U32(kSectionVirtualAddress, &virtualAddress);
@@ -184,10 +187,15 @@ bool FindVersionResource(const Image& image, Span* out) {
   if (!MapRva(image, image.resourceRva, &resources)) return false;
   const uint32_t versionType = kRtVersion;
   uint32_t target = 0, names = 0, languages = 0;
-  if (!FindResourceEntry(resources, 0, &versionType, &target) || !SubdirectoryOffset(target, &names)) return false;
-  if (!FindResourceEntry(resources, names, nullptr, &target) || !SubdirectoryOffset(target, &languages)) return false;
+  if (!FindResourceEntry(resources, 0, &versionType, &target) ||
+      !SubdirectoryOffset(target, &names))
+    return false;
+  if (!FindResourceEntry(resources, names, nullptr, &target) ||
+      !SubdirectoryOffset(target, &languages))
+    return false;
   if (!FindResourceEntry(resources, languages, nullptr, &target)) return false;
-  if ((target & kResourceEntryIsDirectory) != 0 || !resources.Has(target, kResourceDataEntrySize)) return false;
+  if ((target & kResourceEntryIsDirectory) != 0 || !resources.Has(target, kResourceDataEntrySize))
+    return false;
   uint32_t dataRva = 0, dataSize = 0;
   resources.U32(target, &dataRva);
   resources.U32(target + 4, &dataSize);

@@ -11,7 +11,9 @@ namespace platform {
 constexpr uint16_t kMinSystemTimeYear = 1601;
 constexpr uint16_t kMaxSystemTimeYear = 30827;
 
-inline bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+inline bool IsLeapYear(unsigned year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 // Month 1 to 12.
 inline unsigned DaysInMonth(unsigned year, unsigned month) {

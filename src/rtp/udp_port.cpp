@@ -61,8 +61,8 @@ PortOpenResult CUDPPort::Open(uint16_t port) {
     result = kPortAlreadyOpen;
   } else if ((s = platform::CreateUdpSocket()) == platform::kInvalidSocket) {
     result = kPortSocketFailed;
-  } else if (platform::SetReceiveBufferSize(
-                 s, int(std::min(kSocketBufferFactor * bufferSize.load(), kMaxSocketBuffer))) != 0) {
+  } else if (platform::SetReceiveBufferSize(s, int(std::min(kSocketBufferFactor * bufferSize.load(),
+                                                            kMaxSocketBuffer))) != 0) {
     platform::CloseSocket(s);
     result = kPortBufferRefused;
   } else if (platform::BindSocket(s, 0, port) != 0) {

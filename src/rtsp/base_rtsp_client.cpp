@@ -54,12 +54,18 @@ CBaseRTSPClient::~CBaseRTSPClient() {
 
 const char* CBaseRTSPClient::GetMethodName(int method) {
   switch (method) {
-    case kRtspDescribe: return "DESCRIBE";
-    case kRtspSetup: return "SETUP";
-    case kRtspPlay: return "PLAY";
-    case kRtspTeardown: return "TEARDOWN";
-    case kRtspOptions: return "OPTIONS";
-    default: return "";
+    case kRtspDescribe:
+      return "DESCRIBE";
+    case kRtspSetup:
+      return "SETUP";
+    case kRtspPlay:
+      return "PLAY";
+    case kRtspTeardown:
+      return "TEARDOWN";
+    case kRtspOptions:
+      return "OPTIONS";
+    default:
+      return "";
   }
 }
 
@@ -139,7 +145,8 @@ std::string CBaseRTSPClient::MakeDigestAuthorization(int method, const std::stri
       info_.userName.empty() || info_.password.empty() || uri.empty()) {
     return std::string();
   }
-  const std::string ha1 = CMD5::HexDigest(info_.userName + ":" + parser_.realm + ":" + info_.password);
+  const std::string ha1 =
+      CMD5::HexDigest(info_.userName + ":" + parser_.realm + ":" + info_.password);
   const std::string ha2 = CMD5::HexDigest(std::string(GetMethodName(method)) + ":" + uri);
   const std::string response = MakeDigestHash(ha1, parser_.nonce + ":" + ha2);
   return FormatString(
@@ -152,8 +159,8 @@ std::string CBaseRTSPClient::MakeDigestAuthorization(int method, const std::stri
 std::string CBaseRTSPClient::BuildRequest(int method) {
   const std::string baseUrl =
       FormatString("rtsp://%s:%d/%s", info_.address.c_str(), int(info_.port), info_.path.c_str());
-  const std::string controlUrl = FormatString(info_.path.empty() ? "%s%s" : "%s/%s",
-                                              baseUrl.c_str(), parser_.control.c_str());
+  const std::string controlUrl =
+      FormatString(info_.path.empty() ? "%s%s" : "%s/%s", baseUrl.c_str(), parser_.control.c_str());
   // The digest covers the URI of the request line, which for SETUP is the
   // control URL; a server that checks the two against each other refuses
   // anything else.
@@ -261,10 +268,13 @@ bool CBaseRTSPClient::SendRequest(int method) {
   return result && !CredentialsRefused();
 }
 
-bool CBaseRTSPClient::CredentialsRefused() const { return parser_.statusCode == kStatusUnauthorized; }
+bool CBaseRTSPClient::CredentialsRefused() const {
+  return parser_.statusCode == kStatusUnauthorized;
+}
 
 uint32_t CBaseRTSPClient::GetSessionTimeoutMs() const {
-  const uint64_t seconds = parser_.sessionTimeout != 0 ? parser_.sessionTimeout : info_.defaultSessionTimeout;
+  const uint64_t seconds =
+      parser_.sessionTimeout != 0 ? parser_.sessionTimeout : info_.defaultSessionTimeout;
   const uint64_t ms = seconds * 1000;
   return ms > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(ms);
 }

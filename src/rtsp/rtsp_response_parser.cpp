@@ -195,12 +195,23 @@ bool CRTSPResponseParser::Parse(const std::string& reply, int method) {
     const int kind = ClassifyHeader(line);
     bool ok = true;
     switch (kind) {
-      case kHeaderCSeq: ok = ParseCSeq(line); break;
-      case kHeaderContentType: ok = ParseContentType(line); break;
-      case kHeaderContentLength: ok = ParseContentLength(line); break;
-      case kHeaderSession: ok = ParseSession(line); break;
-      case kHeaderWwwAuthenticate: ok = ParseAuthenticate(line); break;
-      default: break;
+      case kHeaderCSeq:
+        ok = ParseCSeq(line);
+        break;
+      case kHeaderContentType:
+        ok = ParseContentType(line);
+        break;
+      case kHeaderContentLength:
+        ok = ParseContentLength(line);
+        break;
+      case kHeaderSession:
+        ok = ParseSession(line);
+        break;
+      case kHeaderWwwAuthenticate:
+        ok = ParseAuthenticate(line);
+        break;
+      default:
+        break;
     }
     if (kind != kHeaderEmptyLine) {
       if (!ok) return false;
@@ -289,20 +300,29 @@ bool CRTSPResponseParser::ParseSdp(const std::string& sdp) {
   for (;;) {
     const std::string line = ReadLine(body, &pos);
     switch (ClassifySdpLine(line)) {
-      case kSdpMediaVideo: inVideo = true; break;
+      case kSdpMediaVideo:
+        inVideo = true;
+        break;
       case kSdpMediaAudio:
-      case kSdpMediaOther: inVideo = false; break;
-      case kSdpFmtp: ParseFmtp(line); break;
+      case kSdpMediaOther:
+        inVideo = false;
+        break;
+      case kSdpFmtp:
+        ParseFmtp(line);
+        break;
       case kSdpControl:
         if (inVideo) {
           const size_t colon = line.find(':');
-          const std::string value = colon == std::string::npos ? std::string() : FirstWord(line.substr(colon + 1));
+          const std::string value =
+              colon == std::string::npos ? std::string() : FirstWord(line.substr(colon + 1));
           if (value.empty()) return false;
           control = value;
         }
         break;
-      case kSdpEmptyLine: return true;
-      default: break;
+      case kSdpEmptyLine:
+        return true;
+      default:
+        break;
     }
   }
 }

@@ -38,14 +38,14 @@ typedef struct {
 #define CALL(obj, slot, type) ((type)(((Object*)(obj))->vtbl[slot]))
 
 static int failures = 0;
-#define CHECK(cond, ...)                              \
-  do {                                                \
-    if (!(cond)) {                                    \
-      ++failures;                                     \
+#define CHECK(cond, ...)                               \
+  do {                                                 \
+    if (!(cond)) {                                     \
+      ++failures;                                      \
       fprintf(stderr, "abi_host: FAILED %s: ", #cond); \
-      fprintf(stderr, __VA_ARGS__);                   \
-      fprintf(stderr, "\n");                          \
-    }                                                 \
+      fprintf(stderr, __VA_ARGS__);                    \
+      fprintf(stderr, "\n");                           \
+    }                                                  \
   } while (0)
 
 /* ---- Host objects ------------------------------------------------------- */
@@ -77,23 +77,50 @@ static void THISCALL SinkPost(DebugSink* self, void* record) {
 static const Slot kSinkTable[] = {(Slot)NotCalled, (Slot)SinkPost};
 
 /* Device configuration: 2 model, 3 channels, 5 inputs, 6 outputs. */
-static const char* THISCALL DevModel(void* s) { (void)s; return "C Host Camera"; }
-static uint32_t THISCALL DevChannels(void* s) { (void)s; return 2; }
-static uint32_t THISCALL DevInputs(void* s) { (void)s; return 3; }
-static uint32_t THISCALL DevOutputs(void* s) { (void)s; return 1; }
-static const Slot kDeviceTable[] = {(Slot)NotCalled, (Slot)NotCalled, (Slot)DevModel,
+static const char* THISCALL DevModel(void* s) {
+  (void)s;
+  return "C Host Camera";
+}
+static uint32_t THISCALL DevChannels(void* s) {
+  (void)s;
+  return 2;
+}
+static uint32_t THISCALL DevInputs(void* s) {
+  (void)s;
+  return 3;
+}
+static uint32_t THISCALL DevOutputs(void* s) {
+  (void)s;
+  return 1;
+}
+static const Slot kDeviceTable[] = {(Slot)NotCalled,   (Slot)NotCalled, (Slot)DevModel,
                                     (Slot)DevChannels, (Slot)NotCalled, (Slot)DevInputs,
                                     (Slot)DevOutputs};
 
 /* Network configuration: 1 address, 2 port, 4 codec, 5 user, 6 password. */
-static const char* THISCALL NetAddress(void* s) { (void)s; return "127.0.0.1"; }
+static const char* THISCALL NetAddress(void* s) {
+  (void)s;
+  return "127.0.0.1";
+}
 static uint16_t httpPort = 8088;
-static uint16_t THISCALL NetPort(void* s) { (void)s; return httpPort; }
-static uint32_t THISCALL NetCodec(void* s) { (void)s; return 3; }
-static const char* THISCALL NetUser(void* s) { (void)s; return "admin"; }
-static const char* THISCALL NetPassword(void* s) { (void)s; return "admin"; }
-static const Slot kNetworkTable[] = {(Slot)NotCalled, (Slot)NetAddress, (Slot)NetPort,
-                                     (Slot)NotCalled, (Slot)NetCodec, (Slot)NetUser,
+static uint16_t THISCALL NetPort(void* s) {
+  (void)s;
+  return httpPort;
+}
+static uint32_t THISCALL NetCodec(void* s) {
+  (void)s;
+  return 3;
+}
+static const char* THISCALL NetUser(void* s) {
+  (void)s;
+  return "admin";
+}
+static const char* THISCALL NetPassword(void* s) {
+  (void)s;
+  return "admin";
+}
+static const Slot kNetworkTable[] = {(Slot)NotCalled,  (Slot)NetAddress, (Slot)NetPort,
+                                     (Slot)NotCalled,  (Slot)NetCodec,   (Slot)NetUser,
                                      (Slot)NetPassword};
 
 static Object device = {kDeviceTable};
@@ -102,8 +129,14 @@ static Object network = {kNetworkTable};
 /* Camera configuration: 1 device, 2 network, 4 custom parameter. */
 static char rtspPortText[16] = "554";
 static const char* customParams[] = {NULL, "0", rtspPortText, "FW-C-1.0", "1"};
-static void* THISCALL CfgDevice(void* s) { (void)s; return &device; }
-static void* THISCALL CfgNetwork(void* s) { (void)s; return &network; }
+static void* THISCALL CfgDevice(void* s) {
+  (void)s;
+  return &device;
+}
+static void* THISCALL CfgNetwork(void* s) {
+  (void)s;
+  return &network;
+}
 static const char* THISCALL CfgCustom(void* s, uint32_t index) {
   (void)s;
   return index >= 1 && index <= 4 ? customParams[index] : NULL;
@@ -138,16 +171,17 @@ static void THISCALL SampleHeight(Sample* s, uint32_t h) { s->height = h; }
 static void THISCALL SampleWidth(Sample* s, uint32_t w) { s->width = w; }
 static void THISCALL SampleSizeClass(Sample* s, uint32_t c) { s->sizeClass = c; }
 static const Slot kSampleTable[] = {
-    (Slot)NotCalled,   (Slot)NotCalled,    (Slot)SampleBuffer, (Slot)NotCalled,
-    (Slot)SampleLength, (Slot)NotCalled,   (Slot)SampleTime,   (Slot)NotCalled,
-    (Slot)NotCalled,   (Slot)NotCalled,    (Slot)SampleType,   (Slot)NotCalled,
-    (Slot)SampleHeight, (Slot)NotCalled,   (Slot)SampleWidth,  (Slot)NotCalled,
-    (Slot)SampleSizeClass};
+    (Slot)NotCalled,  (Slot)NotCalled,      (Slot)SampleBuffer, (Slot)NotCalled, (Slot)SampleLength,
+    (Slot)NotCalled,  (Slot)SampleTime,     (Slot)NotCalled,    (Slot)NotCalled, (Slot)NotCalled,
+    (Slot)SampleType, (Slot)NotCalled,      (Slot)SampleHeight, (Slot)NotCalled, (Slot)SampleWidth,
+    (Slot)NotCalled,  (Slot)SampleSizeClass};
 
 static volatile long allocations = 0, releases = 0;
-static void* THISCALL AllocSample(void* self, uint32_t type, uint32_t capacity, const char* source) {
+static void* THISCALL AllocSample(void* self, uint32_t type, uint32_t capacity,
+                                  const char* source) {
   (void)self;
-  CHECK(source && strcmp(source, "TavrikIPCapture") == 0, "source name \"%s\"", source ? source : "");
+  CHECK(source && strcmp(source, "TavrikIPCapture") == 0, "source name \"%s\"",
+        source ? source : "");
   Sample* s = (Sample*)calloc(1, sizeof(Sample));
   if (!s) return NULL;
   s->vtbl = kSampleTable;
@@ -195,27 +229,48 @@ static const Slot kFrameSinkTable[] = {(Slot)NotCalled, (Slot)SinkDeliver, (Slot
                                        (Slot)SinkSignalLost};
 static Object frameSink = {kFrameSinkTable};
 
-static uint16_t THISCALL ResWidth(void* s) { (void)s; return 352; }
-static uint16_t THISCALL ResHeight(void* s) { (void)s; return 288; }
+static uint16_t THISCALL ResWidth(void* s) {
+  (void)s;
+  return 352;
+}
+static uint16_t THISCALL ResHeight(void* s) {
+  (void)s;
+  return 288;
+}
 static const Slot kResolutionTable[] = {(Slot)NotCalled, (Slot)ResWidth, (Slot)ResHeight};
 static Object resolution = {kResolutionTable};
-static void* THISCALL FmtResolution(void* s) { (void)s; return &resolution; }
+static void* THISCALL FmtResolution(void* s) {
+  (void)s;
+  return &resolution;
+}
 static const Slot kFormatTable[] = {(Slot)NotCalled, (Slot)NotCalled, (Slot)NotCalled,
                                     (Slot)FmtResolution};
 static Object format = {kFormatTable};
-static uint16_t THISCALL RateInterval(void* s) { (void)s; return 40; }
-static uint16_t THISCALL RateQuality(void* s) { (void)s; return 50; }
+static uint16_t THISCALL RateInterval(void* s) {
+  (void)s;
+  return 40;
+}
+static uint16_t THISCALL RateQuality(void* s) {
+  (void)s;
+  return 50;
+}
 static const Slot kRateTable[] = {(Slot)NotCalled, (Slot)RateInterval, (Slot)NotCalled,
                                   (Slot)RateQuality};
 static Object rate = {kRateTable};
-static void* THISCALL SetFormat(void* s) { (void)s; return &format; }
-static void* THISCALL SetRate(void* s) { (void)s; return &rate; }
+static void* THISCALL SetFormat(void* s) {
+  (void)s;
+  return &format;
+}
+static void* THISCALL SetRate(void* s) {
+  (void)s;
+  return &rate;
+}
 static const Slot kSettingsTable[] = {(Slot)NotCalled, (Slot)SetFormat, (Slot)SetRate};
 static Object settings = {kSettingsTable};
 
 /* Sample allocator: slot 2 Allocate, slot 6 Release. */
-static const Slot kAllocatorTable[] = {(Slot)NotCalled, (Slot)NotCalled, (Slot)AllocSample,
-                                       (Slot)NotCalled, (Slot)NotCalled, (Slot)NotCalled,
+static const Slot kAllocatorTable[] = {(Slot)NotCalled,    (Slot)NotCalled, (Slot)AllocSample,
+                                       (Slot)NotCalled,    (Slot)NotCalled, (Slot)NotCalled,
                                        (Slot)ReleaseSample};
 static Object allocator = {kAllocatorTable};
 
@@ -275,8 +330,8 @@ static void Stream(FactoryFn create, DeleteFn destroy, int seconds) {
   uint32_t state = 99, code = 99;
   char text[32] = "x";
   ok = CALL(capture, kCapGetChannelStatus, StatusFn)(capture, 0, &state, &code, text, sizeof text);
-  CHECK(ok == 1 && state == 0 && code == 0 && text[0] == 0, "status %u state %u code %u", ok,
-        state, code);
+  CHECK(ok == 1 && state == 0 && code == 0 && text[0] == 0, "status %u state %u code %u", ok, state,
+        code);
   ok = CALL(capture, kCapStopChannel, StopFn)(capture, 0);
   CHECK(ok == 1, "StopChannel returned %u", ok);
   CALL(driver, kClose, VoidFn)(driver);
@@ -293,7 +348,8 @@ static void Stream(FactoryFn create, DeleteFn destroy, int seconds) {
     if (strstr(sink.text[i], "Camera 127.0.0.1 is online")) ++online;
   }
   CHECK(online == 1, "online reported %d times", online);
-  printf("abi_host: %ld frames (%ld key) through the C host's tables\n", framesDelivered, keyFrames);
+  printf("abi_host: %ld frames (%ld key) through the C host's tables\n", framesDelivered,
+         keyFrames);
 }
 
 static const char kOpenLine[] =
@@ -330,8 +386,10 @@ int main(int argc, char** argv) {
     snprintf(rtspPortText, sizeof rtspPortText, "%s", argv[3]);
     Stream(create, destroy, atoi(argv[4]));
     CloseLib(lib);
-    if (failures) fprintf(stderr, "abi_host: %d check(s) failed\n", failures);
-    else printf("abi_host: all checks passed\n");
+    if (failures)
+      fprintf(stderr, "abi_host: %d check(s) failed\n", failures);
+    else
+      printf("abi_host: all checks passed\n");
     return failures ? 1 : 0;
   }
 

@@ -55,13 +55,20 @@ bool ParseFault(const std::string& text, FaultState* fault) {
 
 std::string FaultText(const FaultState& fault) {
   switch (fault.mode) {
-    case FaultMode::kNone: return "none";
-    case FaultMode::kStatus: return "status:" + std::to_string(fault.status);
-    case FaultMode::kEmpty: return "empty";
-    case FaultMode::kSlow: return "slow:" + std::to_string(fault.delayMs);
-    case FaultMode::kNoAnswer: return "noanswer";
-    case FaultMode::kClose: return "close";
-    case FaultMode::kEndless: return "endless";
+    case FaultMode::kNone:
+      return "none";
+    case FaultMode::kStatus:
+      return "status:" + std::to_string(fault.status);
+    case FaultMode::kEmpty:
+      return "empty";
+    case FaultMode::kSlow:
+      return "slow:" + std::to_string(fault.delayMs);
+    case FaultMode::kNoAnswer:
+      return "noanswer";
+    case FaultMode::kClose:
+      return "close";
+    case FaultMode::kEndless:
+      return "endless";
   }
   return "none";
 }

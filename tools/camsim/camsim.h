@@ -37,7 +37,7 @@ bool ParseAuthMode(const std::string& text, AuthMode* mode);
 
 struct CamsimOptions {
   std::string bindAddress = "127.0.0.1";
-  uint16_t httpPort = 0;  // 0: any free port
+  uint16_t httpPort = 0;                    // 0: any free port
   std::string fixture = "siqura_pal_h264";  // a name in the fixture directory, or a path
   std::string fixtureDir = CAMSIM_FIXTURE_DIR;
   AuthMode auth = AuthMode::kNone;

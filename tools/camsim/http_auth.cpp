@@ -77,8 +77,8 @@ std::string CHttpAuth::DigestChallenge() {
     nonce += std::to_string(++counter_);
     nonces_.insert(nonce);
   }
-  return "Digest realm=\"" + realm_ + "\", qop=\"auth\", nonce=\"" + nonce +
-         "\", opaque=\"" + RandomHex(8) + "\", algorithm=MD5";
+  return "Digest realm=\"" + realm_ + "\", qop=\"auth\", nonce=\"" + nonce + "\", opaque=\"" +
+         RandomHex(8) + "\", algorithm=MD5";
 }
 
 std::map<std::string, std::string> CHttpAuth::ParseDigestParams(const std::string& header) {

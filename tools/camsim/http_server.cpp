@@ -67,8 +67,7 @@ void CHttpServer::Routes() {
     res.set_content(out, "text/plain");
   });
   server_->Get("/camsim/stats", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content("endless_bytes " + std::to_string(core_.EndlessBytes()) + "\n",
-                    "text/plain");
+    res.set_content("endless_bytes " + std::to_string(core_.EndlessBytes()) + "\n", "text/plain");
   });
   server_->Get("/camsim/requests/clear", [this](const httplib::Request&, httplib::Response& res) {
     core_.ClearRequests();
@@ -95,9 +94,9 @@ void CHttpServer::Routes() {
       res.set_header("WWW-Authenticate", auth_.BasicChallenge());
       return;
     }
-    if (mode == AuthMode::kDigest && !auth_.CheckDigest(req.method, req.target,
-                                                       httplib::detail::decode_url(req.target, false),
-                                                       authorization)) {
+    if (mode == AuthMode::kDigest &&
+        !auth_.CheckDigest(req.method, req.target, httplib::detail::decode_url(req.target, false),
+                           authorization)) {
       res.status = 401;
       res.set_header("WWW-Authenticate", auth_.DigestChallenge());
       return;
@@ -127,14 +126,13 @@ void CHttpServer::Routes() {
                                          [](size_t, httplib::DataSink&) { return false; });
         return;
       case FaultMode::kEndless:
-        res.set_chunked_content_provider(
-            "text/plain", [this](size_t, httplib::DataSink& sink) {
-              if (core_.Stopping()) return false;
-              static const std::string kChunk(kEndlessChunk, 'x');
-              if (!sink.write(kChunk.data(), kChunk.size())) return false;
-              core_.AddEndlessBytes(kChunk.size());
-              return true;
-            });
+        res.set_chunked_content_provider("text/plain", [this](size_t, httplib::DataSink& sink) {
+          if (core_.Stopping()) return false;
+          static const std::string kChunk(kEndlessChunk, 'x');
+          if (!sink.write(kChunk.data(), kChunk.size())) return false;
+          core_.AddEndlessBytes(kChunk.size());
+          return true;
+        });
         return;
       case FaultMode::kNone:
         break;

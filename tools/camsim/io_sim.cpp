@@ -22,7 +22,8 @@ constexpr uint32_t kMaxHoldMs = 10 * 60 * 1000;
 constexpr int kBrokenStatus = 0;
 
 bool ParseNumber(const std::string& text, uint32_t* value) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     return false;
   }
   *value = uint32_t(std::strtoul(text.c_str(), nullptr, 10));
@@ -31,9 +32,12 @@ bool ParseNumber(const std::string& text, uint32_t* value) {
 
 const char* InputStateText(InputState state) {
   switch (state) {
-    case InputState::kActive: return "active";
-    case InputState::kMissing: return "missing";
-    case InputState::kInactive: break;
+    case InputState::kActive:
+      return "active";
+    case InputState::kMissing:
+      return "missing";
+    case InputState::kInactive:
+      break;
   }
   return "inactive";
 }
@@ -78,9 +82,12 @@ bool ParseIoMode(const std::string& text, IoMode* mode) {
 
 std::string IoModeText(IoMode mode) {
   switch (mode) {
-    case IoMode::kHang: return "hang";
-    case IoMode::kRefuse: return "refuse";
-    case IoMode::kAnswer: break;
+    case IoMode::kHang:
+      return "hang";
+    case IoMode::kRefuse:
+      return "refuse";
+    case IoMode::kAnswer:
+      break;
   }
   return "answer";
 }
@@ -153,7 +160,8 @@ bool CIoSim::HandleCgi(const httplib::Request& req, httplib::Response& res) {
     case IoMode::kHang:
       HoldWhileHanging();
       // Released: the held request still gets no answer.
-      res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink&) { return false; });
+      res.set_chunked_content_provider("text/plain",
+                                       [](size_t, httplib::DataSink&) { return false; });
       return true;
     case IoMode::kRefuse:
       res.status = kBrokenStatus;

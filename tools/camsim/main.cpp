@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--auth", auth, "none, basic or digest")->capture_default_str();
   app.add_option("--user", options.user, "user name the CGI accepts")->capture_default_str();
-  app.add_option("--password", options.password, "password the CGI accepts")
-      ->capture_default_str();
+  app.add_option("--password", options.password, "password the CGI accepts")->capture_default_str();
   app.add_option("--request-log", options.requestLog, "file that receives each CGI request");
   app.add_option("--fault", fault,
                  "none, status:N, empty, slow:MS, noanswer, close or endless (changeable at "
@@ -50,16 +49,21 @@ int main(int argc, char** argv) {
   camsim::RtspOptions rtsp;
   app.add_option("--rtsp-port", rtsp.port, "RTSP port, 0 for any free port")->capture_default_str();
   app.add_option("--clip", rtsp.clipPath, "clip to stream (.h264, .mjpeg, .m4v); enables RTSP");
-  app.add_option("--fps", rtsp.framesPerSecond, "frames per second of the stream")->capture_default_str();
+  app.add_option("--fps", rtsp.framesPerSecond, "frames per second of the stream")
+      ->capture_default_str();
   app.add_option("--session-timeout", rtsp.sessionTimeout, "RTSP session time-out, seconds")
       ->capture_default_str();
-  app.add_option("--rtsp-split-ms", rtsp.faults.splitPauseMs, "send each reply in two segments, this pause between");
+  app.add_option("--rtsp-split-ms", rtsp.faults.splitPauseMs,
+                 "send each reply in two segments, this pause between");
   app.add_flag("--rtsp-always-401", rtsp.faults.always401, "refuse every RTSP request");
   app.add_flag("--rtsp-454", rtsp.faults.answer454, "answer 454 to every request naming a session");
-  app.add_flag("--rtsp-close-mid-reply", rtsp.faults.closeMidReply, "close the connection inside each reply");
+  app.add_flag("--rtsp-close-mid-reply", rtsp.faults.closeMidReply,
+               "close the connection inside each reply");
   app.add_option("--rtp-loss", rtsp.faults.stream.lossRate, "share of RTP packets dropped");
-  app.add_option("--rtp-reorder", rtsp.faults.stream.reorderRate, "share of RTP packets held back one place");
-  app.add_option("--rtp-duplicate", rtsp.faults.stream.duplicateRate, "share of RTP packets sent twice");
+  app.add_option("--rtp-reorder", rtsp.faults.stream.reorderRate,
+                 "share of RTP packets held back one place");
+  app.add_option("--rtp-duplicate", rtsp.faults.stream.duplicateRate,
+                 "share of RTP packets sent twice");
   std::string mediaDir;
   uint32_t rtspServers = 1;
   app.add_option("--media-dir", mediaDir,

@@ -72,7 +72,8 @@ std::vector<std::vector<Bytes>> GroupAccessUnits(const std::vector<Bytes>& nals)
   for (const Bytes& nal : nals) {
     const uint8_t type = nal[0] & kNalTypeMask;
     bool startsNew = false;
-    if (type == kNalAud || type == kNalSps || type == kNalPps || type == kNalSei) startsNew = seenVcl;
+    if (type == kNalAud || type == kNalSps || type == kNalPps || type == kNalSei)
+      startsNew = seenVcl;
     // first_mb_in_slice is ue(v) 0, a single 1 bit, in the first slice of a picture.
     if (IsVcl(type)) startsNew = seenVcl && nal.size() > 1 && (nal[1] & 0x80) != 0;
     if (startsNew) {
@@ -112,21 +113,24 @@ bool LoadH264(const Bytes& data, size_t mtu, Clip* clip, std::string* error) {
   }
   clip->codec = ClipCodec::kH264;
   clip->payloadType = 96;
-  for (const auto& unit : GroupAccessUnits(nals)) clip->frames.push_back({PacketizeH264AccessUnit(unit, mtu)});
+  for (const auto& unit : GroupAccessUnits(nals))
+    clip->frames.push_back({PacketizeH264AccessUnit(unit, mtu)});
   char profile[7];
   std::snprintf(profile, sizeof profile, "%02x%02x%02x", sps[1], sps[2], sps[3]);
-  clip->sdpAttributes = "a=rtpmap:96 H264/90000\r\n"
-                        "a=fmtp:96 packetization-mode=1;profile-level-id=" + std::string(profile) +
-                        ";sprop-parameter-sets=" + Base64(sps) + "," + Base64(pps) + "\r\n";
+  clip->sdpAttributes =
+      "a=rtpmap:96 H264/90000\r\n"
+      "a=fmtp:96 packetization-mode=1;profile-level-id=" +
+      std::string(profile) + ";sprop-parameter-sets=" + Base64(sps) + "," + Base64(pps) + "\r\n";
   return true;
 }
 
 // Natural-order base tables of the RTP JPEG format, to match a picture's
 // own tables to a Q value.
 constexpr uint8_t kLumaBase[kTableSize] = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,  14, 13, 16, 24, 40, 57,
-    69, 56, 14, 17, 22,  29,  51,  87,  80, 62, 18, 22, 37,  56,  68,  109, 103, 77, 24, 35, 55, 64,
-    81, 104, 113, 92, 49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
 constexpr uint8_t kChromaBase[kTableSize] = {
     17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
     99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
@@ -149,7 +153,8 @@ Bytes ScaledTable(const uint8_t* base, int q) {
 // Q 1..99 whose tables equal the picture's, or kQInBand.
 uint8_t MatchQ(const Bytes& luma, const Bytes& chroma) {
   for (int q = 1; q < 100; ++q) {
-    if (ScaledTable(kLumaBase, q) == luma && ScaledTable(kChromaBase, q) == chroma) return uint8_t(q);
+    if (ScaledTable(kLumaBase, q) == luma && ScaledTable(kChromaBase, q) == chroma)
+      return uint8_t(q);
   }
   return kQInBand;
 }
@@ -219,8 +224,9 @@ bool LoadMpeg4(const Bytes& data, size_t mtu, Clip* clip, std::string* error) {
   for (const Bytes& f : frames) clip->frames.push_back({PacketizeMpeg4Frame(f, mtu)});
   unsigned profile = 1;
   if (config.size() > 4 && config[3] == kVisualObjectSequence) profile = config[4];
-  clip->sdpAttributes = "a=rtpmap:96 MP4V-ES/90000\r\na=fmtp:96 profile-level-id=" + std::to_string(profile) +
-                        ";config=" + HexText(config) + "\r\n";
+  clip->sdpAttributes =
+      "a=rtpmap:96 MP4V-ES/90000\r\na=fmtp:96 profile-level-id=" + std::to_string(profile) +
+      ";config=" + HexText(config) + "\r\n";
   return true;
 }
 
@@ -315,7 +321,8 @@ bool PacketizeJpeg(const Bytes& picture, size_t mtu, std::vector<RtpPayload>* pa
     }
     pos = end;
   }
-  if (type < 0 || scanStart == 0 || width == 0 || height == 0 || width > 2040 || height > 2040) return false;
+  if (type < 0 || scanStart == 0 || width == 0 || height == 0 || width > 2040 || height > 2040)
+    return false;
   const Bytes& luma = tables[lumaTable];
   const Bytes& chroma = tables[chromaTable];
   if (luma.empty() || chroma.empty()) return false;
@@ -347,7 +354,8 @@ bool PacketizeJpeg(const Bytes& picture, size_t mtu, std::vector<RtpPayload>* pa
     }
     if (p.bytes.size() >= mtu) return false;
     const size_t take = std::min(mtu - p.bytes.size(), scanEnd - offset);
-    p.bytes.insert(p.bytes.end(), picture.begin() + long(offset), picture.begin() + long(offset + take));
+    p.bytes.insert(p.bytes.end(), picture.begin() + long(offset),
+                   picture.begin() + long(offset + take));
     offset += take;
     p.marker = offset >= scanEnd;
     packets->push_back(std::move(p));
@@ -360,7 +368,8 @@ std::vector<RtpPayload> PacketizeMpeg4Frame(const Bytes& frame, size_t mtu) {
   std::vector<RtpPayload> packets;
   for (size_t offset = 0; offset < frame.size(); offset += mtu) {
     const size_t take = std::min(mtu, frame.size() - offset);
-    packets.push_back({Bytes(frame.begin() + long(offset), frame.begin() + long(offset + take)), false});
+    packets.push_back(
+        {Bytes(frame.begin() + long(offset), frame.begin() + long(offset + take)), false});
   }
   if (!packets.empty()) packets.back().marker = true;
   return packets;

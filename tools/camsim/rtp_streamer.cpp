@@ -85,7 +85,8 @@ void CRtpStreamer::NewIdentity() {
   heldBack_.clear();
 }
 
-bool CRtpStreamer::Start(const std::string& clientAddress, uint16_t clientRtpPort, uint16_t clientRtcpPort) {
+bool CRtpStreamer::Start(const std::string& clientAddress, uint16_t clientRtpPort,
+                         uint16_t clientRtcpPort) {
   if (running_ || rtpSocket_ < 0 || clip_.frames.empty()) return false;
   clientAddress_ = ::inet_addr(clientAddress.c_str());
   clientRtpPort_ = clientRtpPort;
@@ -136,7 +137,8 @@ void CRtpStreamer::SendLoop() {
       nextReportMs = now + kSenderReportIntervalMs;
     }
     if (now < dueMs) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint64_t>(dueMs - now, kPollMs)));
+      std::this_thread::sleep_for(
+          std::chrono::milliseconds(std::min<uint64_t>(dueMs - now, kPollMs)));
       continue;
     }
     SendFrame(*frame, timestamp);
@@ -181,7 +183,8 @@ void CRtpStreamer::SendWire(const Bytes& packet) {
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = clientAddress_;
   to.sin_port = htons(clientRtpPort_);
-  if (::sendto(rtpSocket_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
+  if (::sendto(rtpSocket_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof to) > 0) {
     ++packetsSent_;
     octetsSent_ += packet.size() - kRtpHeaderSize;
   }
@@ -189,7 +192,8 @@ void CRtpStreamer::SendWire(const Bytes& packet) {
 
 void CRtpStreamer::SendSenderReport() {
   const auto wall = std::chrono::system_clock::now().time_since_epoch();
-  const uint64_t micros = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(wall).count());
+  const uint64_t micros =
+      uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(wall).count());
   const uint32_t ntpSeconds = uint32_t(micros / 1000000 + kNtpUnixOffset);
   const uint32_t ntpFraction = uint32_t((micros % 1000000) * 4294967296ull / 1000000);
   uint32_t rtpTime;
@@ -225,7 +229,8 @@ void CRtpStreamer::SendSenderReport() {
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = clientAddress_;
   to.sin_port = htons(clientRtcpPort_);
-  if (::sendto(rtcpSocket_, report.data(), report.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
+  if (::sendto(rtcpSocket_, report.data(), report.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof to) > 0) {
     ++senderReports_;
   }
 }

@@ -1,9 +1,9 @@
 #include "rtsp_server.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,13 +49,20 @@ bool SendAll(int fd, const char* data, size_t length) {
 
 std::string StatusText(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 454: return "Session Not Found";
-    case 461: return "Unsupported Transport";
-    case 501: return "Not Implemented";
-    default: return "Error";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 454:
+      return "Session Not Found";
+    case 461:
+      return "Unsupported Transport";
+    case 501:
+      return "Not Implemented";
+    default:
+      return "Error";
   }
 }
 
@@ -103,8 +110,7 @@ std::string CRtspServer::Request::Header(const char* name) const {
 }
 
 CRtspServer::CRtspServer(RtspOptions options)
-    : options_(std::move(options)),
-      faults_(options_.faults) {}
+    : options_(std::move(options)), faults_(options_.faults) {}
 
 CRtspServer::~CRtspServer() { Stop(); }
 
@@ -121,8 +127,10 @@ bool CRtspServer::Start(std::string* error) {
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = ::inet_addr(options_.bindAddress.c_str());
   local.sin_port = htons(options_.port);
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || ::listen(listener_, 8) != 0) {
-    *error = "cannot listen for RTSP on " + options_.bindAddress + ":" + std::to_string(options_.port);
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      ::listen(listener_, 8) != 0) {
+    *error =
+        "cannot listen for RTSP on " + options_.bindAddress + ":" + std::to_string(options_.port);
     ::close(listener_);
     listener_ = -1;
     return false;
@@ -252,8 +260,10 @@ void CRtspServer::EndSession(const std::string& id, bool dropped) {
     if (it == sessions_.end()) return;
     session = std::move(it->second);
     sessions_.erase(it);
-    if (dropped) ++stats_.dropped;
-    else ++stats_.teardowns;
+    if (dropped)
+      ++stats_.dropped;
+    else
+      ++stats_.teardowns;
   }
   session->streamer->StopSending();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -301,7 +311,8 @@ void CRtspServer::Serve(int fd, std::string peerAddress) {
   }
   ::shutdown(fd, SHUT_RDWR);
   std::lock_guard<std::mutex> lock(mutex_);
-  connectionFds_.erase(std::remove(connectionFds_.begin(), connectionFds_.end(), fd), connectionFds_.end());
+  connectionFds_.erase(std::remove(connectionFds_.begin(), connectionFds_.end(), fd),
+                       connectionFds_.end());
   ::close(fd);
 }
 
@@ -324,7 +335,8 @@ bool CRtspServer::SendReply(int fd, const std::string& text) {
 }
 
 std::string CRtspServer::Challenge() {
-  if (options_.auth != AuthMode::kDigest) return "WWW-Authenticate: Basic realm=\"" + options_.realm + "\"\r\n";
+  if (options_.auth != AuthMode::kDigest)
+    return "WWW-Authenticate: Basic realm=\"" + options_.realm + "\"\r\n";
   unsigned char raw[16];
   RAND_bytes(raw, sizeof raw);
   std::string nonce;
@@ -349,7 +361,8 @@ bool CRtspServer::Authorized(const Request& request) {
     Bytes credential = text;
     credential.push_back(':');
     credential.insert(credential.end(), options_.password.begin(), options_.password.end());
-    return Lower(authorization.substr(0, 6)) == "basic " && Trim(authorization.substr(6)) == Base64(credential);
+    return Lower(authorization.substr(0, 6)) == "basic " &&
+           Trim(authorization.substr(6)) == Base64(credential);
   }
   if (Lower(authorization.substr(0, 7)) != "digest ") return false;
   auto p = AuthParams(authorization);
@@ -358,7 +371,8 @@ bool CRtspServer::Authorized(const Request& request) {
     if (nonces_.count(p["nonce"]) == 0) return false;
   }
   // A strict camera: the digest must cover the URI of the request line.
-  if (p["username"] != options_.user || p["realm"] != options_.realm || p["uri"] != request.uri) return false;
+  if (p["username"] != options_.user || p["realm"] != options_.realm || p["uri"] != request.uri)
+    return false;
   const std::string ha1 = Md5Hex(options_.user + ":" + options_.realm + ":" + options_.password);
   const std::string ha2 = Md5Hex(request.method + ":" + request.uri);
   return p["response"] == Md5Hex(ha1 + ":" + p["nonce"] + ":" + ha2);
@@ -384,13 +398,15 @@ const Clip* CRtspServer::ClipFor(const std::string& uri) {
 
 std::string CRtspServer::Sdp(const Clip& clip) const {
   return "v=0\r\n"
-         "o=- 1 1 IN IP4 " + options_.bindAddress + "\r\n"
+         "o=- 1 1 IN IP4 " +
+         options_.bindAddress +
+         "\r\n"
          "s=camsim\r\n"
          "c=IN IP4 0.0.0.0\r\n"
          "t=0 0\r\n"
          "a=control:*\r\n"
-         "m=video 0 RTP/AVP " + std::to_string(clip.payloadType) + "\r\n" +
-         clip.sdpAttributes + "a=control:trackID=1\r\n";
+         "m=video 0 RTP/AVP " +
+         std::to_string(clip.payloadType) + "\r\n" + clip.sdpAttributes + "a=control:trackID=1\r\n";
 }
 
 std::string CRtspServer::SessionHeader(const Session& session) const {
@@ -404,51 +420,57 @@ bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& 
     faults = faults_;
   }
   const std::string cseq = request.Header("cseq");
-  auto reply = [&](int status, const std::string& headers, const std::string& body = std::string()) {
-    std::string text = "RTSP/1.0 " + std::to_string(status) + " " + StatusText(status) + "\r\nCSeq: " + cseq +
-                       "\r\n" + kServerLine + headers;
+  auto reply = [&](int status, const std::string& headers,
+                   const std::string& body = std::string()) {
+    std::string text = "RTSP/1.0 " + std::to_string(status) + " " + StatusText(status) +
+                       "\r\nCSeq: " + cseq + "\r\n" + kServerLine + headers;
     if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     return SendReply(fd, text + "\r\n" + body);
   };
 
   if (faults.always401 || !Authorized(request)) return reply(401, Challenge());
-  const std::string sessionId = Trim(request.Header("session").substr(0, request.Header("session").find(';')));
+  const std::string sessionId =
+      Trim(request.Header("session").substr(0, request.Header("session").find(';')));
   if (!sessionId.empty() && faults.answer454) return reply(454, "");
 
   const std::string& m = request.method;
   if (m == "DESCRIBE") {
     const Clip* clip = ClipFor(request.uri);
     if (clip == nullptr) return reply(404, "");
-    return reply(200, "Content-Base: " + request.uri + "/\r\nContent-Type: application/sdp\r\n", Sdp(*clip));
+    return reply(200, "Content-Base: " + request.uri + "/\r\nContent-Type: application/sdp\r\n",
+                 Sdp(*clip));
   }
   if (m == "SETUP") {
     const std::string transport = request.Header("transport");
     const size_t at = transport.find("client_port=");
     unsigned rtp = 0, rtcp = 0;
-    if (at == std::string::npos || std::sscanf(transport.c_str() + at, "client_port=%u-%u", &rtp, &rtcp) != 2 ||
-        rtp == 0 || rtp > 65535 || rtcp == 0 || rtcp > 65535) {
+    if (at == std::string::npos ||
+        std::sscanf(transport.c_str() + at, "client_port=%u-%u", &rtp, &rtcp) != 2 || rtp == 0 ||
+        rtp > 65535 || rtcp == 0 || rtcp > 65535) {
       return reply(461, "");
     }
     const Clip* clip = ClipFor(request.uri);
     if (clip == nullptr) return reply(404, "");
     auto session = std::make_unique<Session>();
-    session->streamer = std::make_unique<CRtpStreamer>(*clip, options_.framesPerSecond, faults.stream);
+    session->streamer =
+        std::make_unique<CRtpStreamer>(*clip, options_.framesPerSecond, faults.stream);
     if (!session->streamer->Open(options_.bindAddress)) return reply(500, "");
     session->clientRtpPort = uint16_t(rtp);
     session->clientRtcpPort = uint16_t(rtcp);
     session->lastAliveMs = CRtpStreamer::NowMs();
     char ssrc[9];
     std::snprintf(ssrc, sizeof ssrc, "%08X", unsigned(session->streamer->Ssrc()));
-    const std::string headers = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtp) + "-" +
-                                std::to_string(rtcp) + ";server_port=" +
-                                std::to_string(session->streamer->RtpPort()) + "-" +
-                                std::to_string(session->streamer->RtcpPort()) + ";ssrc=" + ssrc + "\r\n";
+    const std::string headers =
+        "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtp) + "-" +
+        std::to_string(rtcp) + ";server_port=" + std::to_string(session->streamer->RtpPort()) +
+        "-" + std::to_string(session->streamer->RtcpPort()) + ";ssrc=" + ssrc + "\r\n";
     std::string sessionLine;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       // Upper-case hex: the identifier must come back exactly as given.
       char id[16];
-      std::snprintf(id, sizeof id, "%04X%04X", unsigned(std::random_device{}() & 0xFFFF), ++sessionCounter_);
+      std::snprintf(id, sizeof id, "%04X%04X", unsigned(std::random_device{}() & 0xFFFF),
+                    ++sessionCounter_);
       session->id = id;
       sessionLine = SessionHeader(*session);
       ++stats_.sessionsCreated;
@@ -481,7 +503,8 @@ bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& 
     }
   }
   if (m == "OPTIONS" || m == "GET_PARAMETER") {
-    return reply(200, sessionLine + "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER\r\n");
+    return reply(
+        200, sessionLine + "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER\r\n");
   }
   if (m == "PLAY") {
     if (streamer == nullptr) return reply(454, "");
@@ -489,8 +512,8 @@ bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& 
     const uint32_t rtpTime = streamer->TimeBase();
     streamer->Start(peerAddress, rtpPort, rtcpPort);
     return reply(200, sessionLine + "Range: npt=0.000-\r\nRTP-Info: url=" + request.uri +
-                          "/trackID=1;seq=" + std::to_string(sequence) + ";rtptime=" + std::to_string(rtpTime) +
-                          "\r\n");
+                          "/trackID=1;seq=" + std::to_string(sequence) +
+                          ";rtptime=" + std::to_string(rtpTime) + "\r\n");
   }
   if (m == "TEARDOWN") {
     if (!sessionId.empty()) EndSession(sessionId, false);

@@ -24,11 +24,11 @@
 namespace camsim {
 
 struct RtspFaults {
-  uint32_t splitPauseMs = 0;  // >0: every reply goes in two TCP segments with this pause
-  bool always401 = false;     // every request is refused with a challenge
-  bool answer454 = false;     // every request that names a session gets 454
-  bool closeMidReply = false; // half a reply, then the connection is closed
-  StreamFaults stream;        // for streams started from now on
+  uint32_t splitPauseMs = 0;   // >0: every reply goes in two TCP segments with this pause
+  bool always401 = false;      // every request is refused with a challenge
+  bool answer454 = false;      // every request that names a session gets 454
+  bool closeMidReply = false;  // half a reply, then the connection is closed
+  StreamFaults stream;         // for streams started from now on
 };
 
 struct RtspOptions {

@@ -13,7 +13,9 @@ namespace ipcap {
 namespace {
 
 #if defined(_WIN32)
-void* OpenLibrary(const std::string& path) { return reinterpret_cast<void*>(LoadLibraryA(path.c_str())); }
+void* OpenLibrary(const std::string& path) {
+  return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+}
 void CloseLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
 void* LookUp(void* handle, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));

@@ -36,13 +36,13 @@ std::string TimeNow() {
   static std::mutex mutex;
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(
-                           now.time_since_epoch()).count() % 1000);
+  const long ms = long(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   char text[32] = "";
   std::lock_guard<std::mutex> lock(mutex);  // gmtime's result is shared
   if (const std::tm* tm = std::gmtime(&seconds)) {
-    std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03ldZ", tm->tm_hour, tm->tm_min,
-                  tm->tm_sec, ms);
+    std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03ldZ", tm->tm_hour, tm->tm_min, tm->tm_sec,
+                  ms);
   }
   return text;
 }
@@ -57,7 +57,9 @@ class PrintingIOSink : public quenlix::IIOEventSink {
     ++changes_;
     if (!printInputs_) return;
     std::printf("%s input %u %s\n", TimeNow().c_str(), unsigned(input),
-                state == 2 ? "active" : state == 1 ? "inactive" : "state?");
+                state == 2   ? "active"
+                : state == 1 ? "inactive"
+                             : "state?");
     std::fflush(stdout);
   }
   void OnIOFailure() override {
@@ -101,8 +103,7 @@ bool ApplyOutputChanges(quenlix::ICaptureIOApi* io,
                    unsigned(change.first), unsigned(io->GetOutputCount()));
       ok = false;
     } else if (!io->SetOutput(change.first, change.second)) {
-      std::fprintf(stderr, "ipcap: output %u: the change was not queued\n",
-                   unsigned(change.first));
+      std::fprintf(stderr, "ipcap: output %u: the change was not queued\n", unsigned(change.first));
       ok = false;
     } else {
       std::printf("%s output %u %s: queued\n", TimeNow().c_str(), unsigned(change.first),
@@ -163,11 +164,12 @@ class IoRecordCompanion : public IRecordCompanion {
 };
 
 IoRecordCompanion gIoRecordCompanion;
-[[maybe_unused]] const bool gIoRecordCompanionRegistered = (SetRecordCompanion(&gIoRecordCompanion), true);
+[[maybe_unused]] const bool gIoRecordCompanionRegistered =
+    (SetRecordCompanion(&gIoRecordCompanion), true);
 
 void WaitSeconds(double seconds) {
-  const auto end = std::chrono::steady_clock::now() +
-                   std::chrono::milliseconds(long(seconds * 1000));
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(long(seconds * 1000));
   while (!g_interrupted && (seconds <= 0 || std::chrono::steady_clock::now() < end)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -250,8 +252,9 @@ int RunIoCommand(int argc, char** argv) {
     std::printf("ipcap: %u input change(s), %u I/O failure(s)\n", unsigned(sink.Changes()),
                 unsigned(failures));
     if (failures > 0 && !changes.empty()) {
-      std::fprintf(stderr, "ipcap: the camera failed to answer I/O requests; an output change "
-                           "may not have reached it\n");
+      std::fprintf(stderr,
+                   "ipcap: the camera failed to answer I/O requests; an output change "
+                   "may not have reached it\n");
     }
     result = ok && failures == 0 ? 0 : 1;
   }

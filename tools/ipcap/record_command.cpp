@@ -22,7 +22,6 @@ namespace ipcap {
 
 namespace {
 
-
 IRecordCompanion* gCompanion = nullptr;
 std::atomic<bool> gInterrupted{false};
 

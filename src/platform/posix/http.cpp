@@ -48,12 +48,23 @@ struct Timeouts {
 
 bool SetTimeout(Timeouts& t, uint32_t option, uint32_t value) {
   switch (option) {
-    case kHttpOptionResolveTimeout: t.resolveMs = value; return true;
-    case kHttpOptionConnectTimeout: t.connectMs = value; return true;
-    case kHttpOptionSendTimeout: t.sendMs = value; return true;
-    case kHttpOptionReceiveTimeout: t.receiveMs = value; return true;
-    case kHttpOptionReceiveResponseTimeout: t.receiveResponseMs = value; return true;
-    default: return false;
+    case kHttpOptionResolveTimeout:
+      t.resolveMs = value;
+      return true;
+    case kHttpOptionConnectTimeout:
+      t.connectMs = value;
+      return true;
+    case kHttpOptionSendTimeout:
+      t.sendMs = value;
+      return true;
+    case kHttpOptionReceiveTimeout:
+      t.receiveMs = value;
+      return true;
+    case kHttpOptionReceiveResponseTimeout:
+      t.receiveResponseMs = value;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -122,7 +133,7 @@ struct Request : HttpHandleRecord {
 
 Session* AsSession(HttpHandle h) {
   return h != nullptr && h->kind == HttpHandleRecord::Kind::kSession ? static_cast<Session*>(h)
-                                                                      : nullptr;
+                                                                     : nullptr;
 }
 Connection* AsConnection(HttpHandle h) {
   return h != nullptr && h->kind == HttpHandleRecord::Kind::kConnection
@@ -131,7 +142,7 @@ Connection* AsConnection(HttpHandle h) {
 }
 Request* AsRequest(HttpHandle h) {
   return h != nullptr && h->kind == HttpHandleRecord::Kind::kRequest ? static_cast<Request*>(h)
-                                                                      : nullptr;
+                                                                     : nullptr;
 }
 
 bool StartsWithNoCase(const char* text, size_t length, const char* prefix) {
@@ -298,11 +309,16 @@ std::string EscapeTarget(const std::string& path) {
 
 long CurlAuthFor(uint32_t scheme) {
   switch (scheme) {
-    case kHttpAuthSchemeBasic: return CURLAUTH_BASIC;
-    case kHttpAuthSchemeNtlm: return CURLAUTH_NTLM;
-    case kHttpAuthSchemeDigest: return CURLAUTH_DIGEST;
-    case kHttpAuthSchemeNegotiate: return CURLAUTH_NEGOTIATE;
-    default: return 0;
+    case kHttpAuthSchemeBasic:
+      return CURLAUTH_BASIC;
+    case kHttpAuthSchemeNtlm:
+      return CURLAUTH_NTLM;
+    case kHttpAuthSchemeDigest:
+      return CURLAUTH_DIGEST;
+    case kHttpAuthSchemeNegotiate:
+      return CURLAUTH_NEGOTIATE;
+    default:
+      return 0;
   }
 }
 
@@ -416,8 +432,8 @@ HttpHandle HttpOpenRequest(HttpHandle connection, const char* verb, const char* 
   return r;
 }
 
-bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme,
-                        const char* userName, const char* password) {
+bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme, const char* userName,
+                        const char* password) {
   Request* r = AsRequest(request);
   if (r == nullptr || r->added || target != kHttpAuthTargetServer || userName == nullptr) {
     return false;
@@ -438,14 +454,17 @@ bool HttpSendRequest(HttpHandle request) {
   r->lastActivityMs = NowMs();
   // Connecting is bounded by curl's connect time-out, which includes the
   // name look-up.
-  if (!Drive(*r, [r] { return r->connected; }, 0, true)) return false;
+  if (!Drive(
+          *r, [r] { return r->connected; }, 0, true))
+    return false;
   return !(r->done && r->result != CURLE_OK && !r->headersComplete);
 }
 
 bool HttpReceiveResponse(HttpHandle request) {
   Request* r = AsRequest(request);
   if (r == nullptr || !r->added) return false;
-  if (!Drive(*r, [r] { return r->headersComplete; }, r->timeouts.receiveResponseMs, true)) {
+  if (!Drive(
+          *r, [r] { return r->headersComplete; }, r->timeouts.receiveResponseMs, true)) {
     return false;
   }
   return r->headersComplete;
@@ -481,7 +500,8 @@ bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* byt
       curl_easy_pause(r->easy, CURLPAUSE_CONT);
     }
     r->lastActivityMs = NowMs();
-    if (!Drive(*r, [r] { return r->Buffered() > 0; }, r->timeouts.receiveMs, false)) {
+    if (!Drive(
+            *r, [r] { return r->Buffered() > 0; }, r->timeouts.receiveMs, false)) {
       return false;
     }
   }

@@ -62,7 +62,7 @@ std::vector<std::string> VersionSearchDirectories() {
 }
 
 bool IsRegularFile(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 

@@ -101,7 +101,8 @@ sockaddr_in MakeAddress(uint32_t networkAddress, uint16_t hostPort) {
 }
 
 int MilliBetween(const timespec& from, const timespec& to) {
-  const long long ms = (static_cast<long long>(to.tv_sec) - from.tv_sec) * 1000 + (to.tv_nsec - from.tv_nsec) / 1000000;
+  const long long ms = (static_cast<long long>(to.tv_sec) - from.tv_sec) * 1000 +
+                       (to.tv_nsec - from.tv_nsec) / 1000000;
   return ms < 0 ? 0 : ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
@@ -160,7 +161,8 @@ int LastSocketError() { return lastSocketError; }
 
 int BindSocket(SocketHandle socket, uint32_t address, uint16_t port) {
   sockaddr_in local = MakeAddress(address, port);
-  if (::bind(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) return FailFromErrno();
+  if (::bind(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0)
+    return FailFromErrno();
   return 0;
 }
 
@@ -175,7 +177,8 @@ uint16_t LocalPort(SocketHandle socket) {
 }
 
 int SetReceiveBufferSize(SocketHandle socket, int bytes) {
-  if (::setsockopt(Descriptor(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) != 0) return FailFromErrno();
+  if (::setsockopt(Descriptor(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) != 0)
+    return FailFromErrno();
   return 0;
 }
 
@@ -190,14 +193,16 @@ int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
 
 int SetReuseAddress(SocketHandle socket, bool reuse) {
   int value = reuse ? 1 : 0;
-  if (::setsockopt(Descriptor(socket), SOL_SOCKET, SO_REUSEADDR, &value, sizeof(value)) != 0) return FailFromErrno();
+  if (::setsockopt(Descriptor(socket), SOL_SOCKET, SO_REUSEADDR, &value, sizeof(value)) != 0)
+    return FailFromErrno();
   return 0;
 }
 
 int ConnectSocket(SocketHandle socket, uint32_t address, uint16_t port) {
   posix::CancellationPoint point;
   sockaddr_in remote = MakeAddress(address, port);
-  if (::connect(Descriptor(socket), reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) == 0) return 0;
+  if (::connect(Descriptor(socket), reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) == 0)
+    return 0;
   // Winsock reports a connect under way as "would block".
   if (errno == EINPROGRESS) return Fail(kWsaEWOULDBLOCK);
   return FailFromErrno();
@@ -212,7 +217,8 @@ SocketHandle AcceptSocket(SocketHandle socket, SocketAddress* from) {
   posix::CancellationPoint point;
   sockaddr_in remote{};
   socklen_t length = sizeof(remote);
-  int fd = ::accept4(Descriptor(socket), reinterpret_cast<sockaddr*>(&remote), &length, SOCK_CLOEXEC);
+  int fd =
+      ::accept4(Descriptor(socket), reinterpret_cast<sockaddr*>(&remote), &length, SOCK_CLOEXEC);
   if (fd < 0) {
     FailFromErrno();
     return kInvalidSocket;
@@ -249,8 +255,12 @@ int WaitConnected(SocketHandle socket, uint32_t timeoutMs) {
   return 1;
 }
 
-int WaitReadable(SocketHandle socket, uint32_t timeoutMs) { return WaitFor(socket, POLLIN, timeoutMs); }
-int WaitWritable(SocketHandle socket, uint32_t timeoutMs) { return WaitFor(socket, POLLOUT, timeoutMs); }
+int WaitReadable(SocketHandle socket, uint32_t timeoutMs) {
+  return WaitFor(socket, POLLIN, timeoutMs);
+}
+int WaitWritable(SocketHandle socket, uint32_t timeoutMs) {
+  return WaitFor(socket, POLLOUT, timeoutMs);
+}
 
 int SendBytes(SocketHandle socket, const void* data, size_t length) {
   posix::CancellationPoint point;
@@ -274,8 +284,8 @@ int SendTo(SocketHandle socket, const void* data, size_t length, const SocketAdd
   remote.sin_family = AF_INET;
   remote.sin_addr.s_addr = to.address;
   remote.sin_port = to.port;
-  ssize_t sent =
-      ::sendto(Descriptor(socket), data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&remote), sizeof(remote));
+  ssize_t sent = ::sendto(Descriptor(socket), data, length, MSG_NOSIGNAL,
+                          reinterpret_cast<sockaddr*>(&remote), sizeof(remote));
   if (sent < 0) return FailFromErrno();
   return static_cast<int>(sent);
 }
@@ -286,8 +296,8 @@ int ReceiveFrom(SocketHandle socket, void* buffer, size_t length, SocketAddress*
   sockaddr_in remote{};
   socklen_t remoteLength = sizeof(remote);
   // MSG_TRUNC makes recvfrom return the datagram's real length.
-  ssize_t received =
-      ::recvfrom(Descriptor(socket), buffer, length, MSG_TRUNC, reinterpret_cast<sockaddr*>(&remote), &remoteLength);
+  ssize_t received = ::recvfrom(Descriptor(socket), buffer, length, MSG_TRUNC,
+                                reinterpret_cast<sockaddr*>(&remote), &remoteLength);
   if (received < 0) return FailFromErrno();
   if (from != nullptr) {
     from->address = remote.sin_addr.s_addr;

@@ -13,8 +13,9 @@ int SetTimeoutOption(SocketHandle socket, int option, uint32_t timeoutMs) {
   timeval tv{};
   tv.tv_sec = static_cast<time_t>(timeoutMs / 1000);
   tv.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
-  return setsockopt(static_cast<int>(socket), SOL_SOCKET, option, &tv, sizeof tv) == 0 ? 0
-                                                                                       : kSocketError;
+  return setsockopt(static_cast<int>(socket), SOL_SOCKET, option, &tv, sizeof tv) == 0
+             ? 0
+             : kSocketError;
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ bool CriticalSection::TryEnter() { return pthread_mutex_trylock(Mutex(impl_)) ==
 
 int32_t InterlockedCompareExchange(volatile int32_t* target, int32_t exchange, int32_t comparand) {
   int32_t expected = comparand;
-  __atomic_compare_exchange_n(target, &expected, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  __atomic_compare_exchange_n(target, &expected, exchange, false, __ATOMIC_SEQ_CST,
+                              __ATOMIC_SEQ_CST);
   return expected;  // holds the old value whether or not it matched
 }
 
@@ -49,7 +50,9 @@ int32_t InterlockedDecrement(volatile int32_t* target) {
   return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST);
 }
 
-int32_t InterlockedRead(const volatile int32_t* target) { return __atomic_load_n(target, __ATOMIC_SEQ_CST); }
+int32_t InterlockedRead(const volatile int32_t* target) {
+  return __atomic_load_n(target, __ATOMIC_SEQ_CST);
+}
 
 void InterlockedWrite(volatile int32_t* target, int32_t value) {
   __atomic_store_n(target, value, __ATOMIC_SEQ_CST);

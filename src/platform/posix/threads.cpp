@@ -57,8 +57,9 @@ class EndGuard {
     {
       posix::MutexLock lock(record_->ended.mutex);
       const bool forced = record_->terminateRequested.load(std::memory_order_acquire);
-      record_->exitCode.store(forced ? record_->forcedExitCode.load(std::memory_order_relaxed) : result_,
-                              std::memory_order_relaxed);
+      record_->exitCode.store(
+          forced ? record_->forcedExitCode.load(std::memory_order_relaxed) : result_,
+          std::memory_order_relaxed);
       record_->done.store(true, std::memory_order_release);
       pthread_cond_broadcast(&record_->ended.condition);
     }
@@ -169,7 +170,8 @@ WaitResult WaitForThread(Thread thread, uint32_t timeoutMs) {
   posix::MutexLock lock(thread->ended.mutex);
   posix::Deadline deadline(timeoutMs);
   while (!thread->done) {
-    if (!thread->ended.WaitUntil(deadline)) return thread->done ? WaitResult::kSignalled : WaitResult::kTimeout;
+    if (!thread->ended.WaitUntil(deadline))
+      return thread->done ? WaitResult::kSignalled : WaitResult::kTimeout;
   }
   return WaitResult::kSignalled;
 }
@@ -239,7 +241,8 @@ void SleepMs(uint32_t ms) {
 
 // UBSan sees the handler of a cancellation bind a reference to no object
 // (the unwind carries none); nothing reads it, so that check is off here.
-__attribute__((no_sanitize("undefined"))) bool CallSwallowingExceptions(void (*fn)(void*), void* ctx) {
+__attribute__((no_sanitize("undefined"))) bool CallSwallowingExceptions(void (*fn)(void*),
+                                                                        void* ctx) {
   if (fn == nullptr) return true;
   try {
     fn(ctx);

@@ -34,7 +34,8 @@ void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) 
   days += 719468;
   const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
   const int64_t dayOfEra = days - era * 146097;
-  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
   const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
   const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
   *day = static_cast<unsigned>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
@@ -56,8 +57,8 @@ void GetSystemTime(SYSTEMTIME* time) {
 bool SystemTimeToFileTime(const SYSTEMTIME& time, uint64_t* fileTime) {
   if (fileTime == nullptr || !IsValidSystemTime(time)) return false;
   const int64_t days = DaysFromCivil(time.wYear, time.wMonth, time.wDay) + kDaysFrom1601To1970;
-  const uint64_t ms = static_cast<uint64_t>(days) * kMsPerDay + time.wHour * 3600000ull + time.wMinute * 60000ull +
-                      time.wSecond * 1000ull + time.wMilliseconds;
+  const uint64_t ms = static_cast<uint64_t>(days) * kMsPerDay + time.wHour * 3600000ull +
+                      time.wMinute * 60000ull + time.wSecond * 1000ull + time.wMilliseconds;
   *fileTime = ms * kFileTimeUnitsPerMs;
   return true;
 }
@@ -88,7 +89,8 @@ bool FileTimeToSystemTime(uint64_t fileTime, SYSTEMTIME* time) {
 uint64_t MonotonicMs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000ull + static_cast<uint64_t>(now.tv_nsec) / 1000000ull;
+  return static_cast<uint64_t>(now.tv_sec) * 1000ull +
+         static_cast<uint64_t>(now.tv_nsec) / 1000000ull;
 }
 
 }  // namespace platform

@@ -9,7 +9,8 @@ HANDLE ToHandle(Event event) { return reinterpret_cast<HANDLE>(event); }
 }  // namespace
 
 Event CreateEvent(bool manualReset, bool initiallySignalled) {
-  HANDLE handle = ::CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySignalled ? TRUE : FALSE, nullptr);
+  HANDLE handle = ::CreateEventA(nullptr, manualReset ? TRUE : FALSE,
+                                 initiallySignalled ? TRUE : FALSE, nullptr);
   return reinterpret_cast<Event>(handle);
 }
 

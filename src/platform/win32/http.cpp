@@ -67,7 +67,7 @@ HINTERNET Live(HttpHandleRecord* record) {
 
 Request* AsRequest(HttpHandle h) {
   return h != nullptr && h->kind == HttpHandleRecord::Kind::kRequest ? static_cast<Request*>(h)
-                                                                      : nullptr;
+                                                                     : nullptr;
 }
 
 }  // namespace
@@ -125,8 +125,8 @@ HttpHandle HttpOpenRequest(HttpHandle connection, const char* verb, const char* 
   return r;
 }
 
-bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme,
-                        const char* userName, const char* password) {
+bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme, const char* userName,
+                        const char* password) {
   HINTERNET h = Live(AsRequest(request));
   if (h == nullptr) return false;
   const std::wstring user = Widen(userName);
@@ -153,8 +153,7 @@ bool HttpQueryStatusCode(HttpHandle request, uint32_t* statusCode) {
   DWORD status = 0;
   DWORD size = sizeof(status);
   if (!WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                           WINHTTP_NO_HEADER_INDEX)) {
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
     return false;
   }
   *statusCode = status;

@@ -26,7 +26,9 @@ int Fail(int wsaError) {
 int Result(int result) { return result == SOCKET_ERROR ? kSocketError : result; }
 
 // Winsock limits send and receive lengths to int.
-int ClampLength(size_t length) { return length > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(length); }
+int ClampLength(size_t length) {
+  return length > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(length);
+}
 
 sockaddr_in MakeAddress(uint32_t networkAddress, uint16_t hostPort) {
   sockaddr_in address{};
@@ -48,7 +50,8 @@ int WaitFor(SocketHandle socket, bool write, uint32_t timeoutMs) {
   FD_ZERO(&set);
   FD_SET(ToSocket(socket), &set);
   timeval storage{};
-  int result = ::select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr, ToTimeval(timeoutMs, &storage));
+  int result = ::select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr,
+                        ToTimeval(timeoutMs, &storage));
   if (result == SOCKET_ERROR) return kSocketError;
   return result > 0 ? 1 : 0;
 }
@@ -81,7 +84,8 @@ SocketHandle CreateUdpSocket() {
   // loop when the far side's port is briefly closed.
   BOOL report = FALSE;
   DWORD returned = 0;
-  ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned, nullptr, nullptr);
+  ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned, nullptr,
+             nullptr);
   return static_cast<SocketHandle>(s);
 }
 
@@ -97,13 +101,14 @@ int BindSocket(SocketHandle socket, uint32_t address, uint16_t port) {
 uint16_t LocalPort(SocketHandle socket) {
   sockaddr_in local{};
   int length = sizeof(local);
-  if (::getsockname(ToSocket(socket), reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR) return 0;
+  if (::getsockname(ToSocket(socket), reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR)
+    return 0;
   return ntohs(local.sin_port);
 }
 
 int SetReceiveBufferSize(SocketHandle socket, int bytes) {
-  return Result(
-      ::setsockopt(ToSocket(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof(bytes)));
+  return Result(::setsockopt(ToSocket(socket), SOL_SOCKET, SO_RCVBUF,
+                             reinterpret_cast<const char*>(&bytes), sizeof(bytes)));
 }
 
 int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
@@ -113,8 +118,8 @@ int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
 
 int SetReuseAddress(SocketHandle socket, bool reuse) {
   BOOL value = reuse ? TRUE : FALSE;
-  return Result(
-      ::setsockopt(ToSocket(socket), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&value), sizeof(value)));
+  return Result(::setsockopt(ToSocket(socket), SOL_SOCKET, SO_REUSEADDR,
+                             reinterpret_cast<const char*>(&value), sizeof(value)));
 }
 
 int ConnectSocket(SocketHandle socket, uint32_t address, uint16_t port) {
@@ -122,7 +127,9 @@ int ConnectSocket(SocketHandle socket, uint32_t address, uint16_t port) {
   return Result(::connect(ToSocket(socket), reinterpret_cast<sockaddr*>(&remote), sizeof(remote)));
 }
 
-int ListenSocket(SocketHandle socket, int backlog) { return Result(::listen(ToSocket(socket), backlog)); }
+int ListenSocket(SocketHandle socket, int backlog) {
+  return Result(::listen(ToSocket(socket), backlog));
+}
 
 SocketHandle AcceptSocket(SocketHandle socket, SocketAddress* from) {
   sockaddr_in remote{};
@@ -150,7 +157,8 @@ int WaitConnected(SocketHandle socket, uint32_t timeoutMs) {
   if (FD_ISSET(ToSocket(socket), &failed)) {
     int error = 0;
     int length = sizeof(error);
-    if (::getsockopt(ToSocket(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0) {
+    if (::getsockopt(ToSocket(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                     &length) == 0) {
       Fail(error != 0 ? error : kWsaECONNREFUSED);
     }
     return -1;
@@ -158,8 +166,12 @@ int WaitConnected(SocketHandle socket, uint32_t timeoutMs) {
   return 1;
 }
 
-int WaitReadable(SocketHandle socket, uint32_t timeoutMs) { return WaitFor(socket, false, timeoutMs); }
-int WaitWritable(SocketHandle socket, uint32_t timeoutMs) { return WaitFor(socket, true, timeoutMs); }
+int WaitReadable(SocketHandle socket, uint32_t timeoutMs) {
+  return WaitFor(socket, false, timeoutMs);
+}
+int WaitWritable(SocketHandle socket, uint32_t timeoutMs) {
+  return WaitFor(socket, true, timeoutMs);
+}
 
 int SendBytes(SocketHandle socket, const void* data, size_t length) {
   return Result(::send(ToSocket(socket), static_cast<const char*>(data), ClampLength(length), 0));

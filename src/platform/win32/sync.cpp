@@ -10,7 +10,9 @@ volatile LONG* AsLong(volatile int32_t* target) { return reinterpret_cast<volati
 static_assert(sizeof(LONG) == sizeof(int32_t), "LONG is 32 bits on Windows");
 }  // namespace
 
-CriticalSection::CriticalSection() : impl_(new CRITICAL_SECTION) { ::InitializeCriticalSection(Section(impl_)); }
+CriticalSection::CriticalSection() : impl_(new CRITICAL_SECTION) {
+  ::InitializeCriticalSection(Section(impl_));
+}
 
 CriticalSection::~CriticalSection() {
   ::DeleteCriticalSection(Section(impl_));
@@ -29,15 +31,21 @@ int32_t InterlockedExchange(volatile int32_t* target, int32_t value) {
   return ::_InterlockedExchange(AsLong(target), value);
 }
 
-int32_t InterlockedIncrement(volatile int32_t* target) { return ::_InterlockedIncrement(AsLong(target)); }
-int32_t InterlockedDecrement(volatile int32_t* target) { return ::_InterlockedDecrement(AsLong(target)); }
+int32_t InterlockedIncrement(volatile int32_t* target) {
+  return ::_InterlockedIncrement(AsLong(target));
+}
+int32_t InterlockedDecrement(volatile int32_t* target) {
+  return ::_InterlockedDecrement(AsLong(target));
+}
 
 // An interlocked operation that changes nothing is a full-barrier read.
 int32_t InterlockedRead(const volatile int32_t* target) {
   return ::_InterlockedCompareExchange(AsLong(const_cast<volatile int32_t*>(target)), 0, 0);
 }
 
-void InterlockedWrite(volatile int32_t* target, int32_t value) { ::_InterlockedExchange(AsLong(target), value); }
+void InterlockedWrite(volatile int32_t* target, int32_t value) {
+  ::_InterlockedExchange(AsLong(target), value);
+}
 
 }  // namespace platform
 }  // namespace quenlix

@@ -113,7 +113,9 @@ void CloseThread(Thread thread) {
 
 uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
-bool IsCurrentThread(Thread thread) { return thread != nullptr && thread->id == ::GetCurrentThreadId(); }
+bool IsCurrentThread(Thread thread) {
+  return thread != nullptr && thread->id == ::GetCurrentThreadId();
+}
 
 void SleepMs(uint32_t ms) { ::Sleep(ms); }
 

@@ -2,9 +2,9 @@
 // the macros removed that would rename the contract's own functions.
 #pragma once
 
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 #undef CreateEvent
 #undef InterlockedCompareExchange

@@ -5,8 +5,8 @@
 
 namespace camtest {
 
-TestCamera::TestCamera(const std::string& fixture, camsim::AuthMode auth,
-                       const std::string& user, const std::string& password) {
+TestCamera::TestCamera(const std::string& fixture, camsim::AuthMode auth, const std::string& user,
+                       const std::string& password) {
   camsim::CamsimOptions options;
   options.fixture = fixture;
   options.auth = auth;

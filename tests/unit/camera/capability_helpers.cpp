@@ -19,14 +19,19 @@ class TextField : public quenlix::ICapabilityTextField {
 
 class Property : public quenlix::ICapabilityProperty {
  public:
-  Property(RecordingResults* owner, uint32_t id) : owner_(owner), prefix_("Property " + std::to_string(id) + " ") {}
+  Property(RecordingResults* owner, uint32_t id)
+      : owner_(owner), prefix_("Property " + std::to_string(id) + " ") {}
   void Reserved0() override { owner_->Record(prefix_ + "Reserved0"); }
   void SetValue(const char* value) override { owner_->Record(prefix_ + "SetValue " + value); }
   void Reserved2() override { owner_->Record(prefix_ + "Reserved2"); }
   void Reserved3() override { owner_->Record(prefix_ + "Reserved3"); }
-  void SetFlag(uint32_t flag) override { owner_->Record(prefix_ + "SetFlag " + std::to_string(flag)); }
+  void SetFlag(uint32_t flag) override {
+    owner_->Record(prefix_ + "SetFlag " + std::to_string(flag));
+  }
   void SetName(const char* name) override { owner_->Record(prefix_ + "SetName " + name); }
-  void SetReserved(uint32_t v) override { owner_->Record(prefix_ + "SetReserved " + std::to_string(v)); }
+  void SetReserved(uint32_t v) override {
+    owner_->Record(prefix_ + "SetReserved " + std::to_string(v));
+  }
 
  private:
   RecordingResults* owner_;
@@ -94,7 +99,9 @@ void RecordingResults::Reserved0() { Record("Reserved0"); }
 void RecordingResults::SetCapability(uint32_t id, uint32_t value) {
   Record("SetCapability " + std::to_string(id) + " " + std::to_string(value));
 }
-void RecordingResults::SetModelName(const char* name) { Record(std::string("SetModelName ") + name); }
+void RecordingResults::SetModelName(const char* name) {
+  Record(std::string("SetModelName ") + name);
+}
 quenlix::ICapabilityTextField* RecordingResults::GetConnectionField(uint32_t index) {
   auto& field = objects_->fields[index];
   if (!field) field.reset(new TextField(this, index));

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "camera/http_utils.h"
-#include "camera/text_helpers.h"
 #include "camera/tavrik_camera_properties.h"
+#include "camera/text_helpers.h"
 #include "capability_helpers.h"
 #include "platform/platform.h"
 #include "quenlix/capability.h"

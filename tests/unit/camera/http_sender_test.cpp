@@ -70,8 +70,10 @@ std::string Expand(std::string text, const std::string& address, const std::stri
   return text;
 }
 
-const char kRefused[] = "quenlix::HUtils::RequestGetRD: @ sent does not process request \"#\", status code = ";
-const char kIncorrect[] = "quenlix::HUtils::RequestGetRD: incorrect response for request \"#\" from @";
+const char kRefused[] =
+    "quenlix::HUtils::RequestGetRD: @ sent does not process request \"#\", status code = ";
+const char kIncorrect[] =
+    "quenlix::HUtils::RequestGetRD: incorrect response for request \"#\" from @";
 const char kNotSent[] = "quenlix::HUtils::RequestGetRD: can not send request \"#\" to @";
 
 TEST(HttpSenderTest, OutcomeCodesAndTexts) {
@@ -107,7 +109,8 @@ TEST(HttpSenderTest, UnreachableCameraIsNotSent) {
   struct Case {
     const char* address;
     uint16_t port;
-  } cases[] = {{"127.0.0.1", camtest::ClosedPort()}, {"camera.invalid", 80}};  // RFC 6761: never resolves
+  } cases[] = {{"127.0.0.1", camtest::ClosedPort()},
+               {"camera.invalid", 80}};  // RFC 6761: never resolves
   for (const Case& c : cases) {
     quenlix::DEVICE_INFO info;
     info.address = c.address;
@@ -118,7 +121,8 @@ TEST(HttpSenderTest, UnreachableCameraIsNotSent) {
     const CResultDef outcome = RequestGetRD(kList, body, sender, true);
     EXPECT_EQ(outcome.code, 9u) << c.address;
     EXPECT_EQ(outcome.level, 4u) << c.address;
-    EXPECT_EQ(outcome.text, Expand(kNotSent, std::string(c.address) + ":" + std::to_string(c.port)));
+    EXPECT_EQ(outcome.text,
+              Expand(kNotSent, std::string(c.address) + ":" + std::to_string(c.port)));
   }
 }
 
@@ -146,7 +150,8 @@ TEST(HttpSenderTest, CredentialsAndTheLearnedScheme) {
     const char* password;
     uint32_t code, level, scheme;
   } cases[] = {
-      {"Basic accepted: Basic went out first and was enough", AuthMode::kBasic, "admin", "secret", 0, 3, 0},
+      {"Basic accepted: Basic went out first and was enough", AuthMode::kBasic, "admin", "secret",
+       0, 3, 0},
       // The 401 offers Basic, the scheme already used: no retry, Send fails.
       {"Basic wrong password", AuthMode::kBasic, "admin", "wrong", 9, 4, 1},
       {"no user name sends no credentials", AuthMode::kBasic, "", "secret", 9, 4, 1},
@@ -160,8 +165,12 @@ TEST(HttpSenderTest, CredentialsAndTheLearnedScheme) {
     EXPECT_EQ(outcome.code, c.code) << c.name;
     EXPECT_EQ(outcome.level, c.level) << c.name;
     EXPECT_EQ(sender.LearnedScheme(), c.scheme) << c.name;
-    if (c.code == 6) EXPECT_EQ(outcome.text, Expand(kRefused + std::string("401"), Address(camera))) << c.name;
-    if (c.code != 0) EXPECT_TRUE(camera.Core().Requests().empty()) << c.name;
+    if (c.code == 6) {
+      EXPECT_EQ(outcome.text, Expand(kRefused + std::string("401"), Address(camera))) << c.name;
+    }
+    if (c.code != 0) {
+      EXPECT_TRUE(camera.Core().Requests().empty()) << c.name;
+    }
   }
 }
 
@@ -189,7 +198,8 @@ TEST(HttpSenderTest, QueryIsSentExactlyAsGivenAndInOrder) {
       std::string(kUpdate) + "&List=a,b;c&Path=/x/../y&Mark=%7e~!*'()",
       std::string(kUpdate) + "&Image.I0.RateControl.TargetBitrate=2048",
   };
-  for (const std::string& p : paths) EXPECT_TRUE(quenlix::HUtils::HttpGetLogged(p, sender, nullptr));
+  for (const std::string& p : paths)
+    EXPECT_TRUE(quenlix::HUtils::HttpGetLogged(p, sender, nullptr));
   EXPECT_EQ(camera.Core().Requests(), paths);
 }
 

@@ -40,10 +40,9 @@ TEST(ShouldReportTest, CounterOverItsWholeRange) {
     uint32_t call;
     bool reports;
   } cases[] = {
-      {1, true},     {14, true},     {15, false},   {16, true},    {17, false},
-      {240, true},   {254, false},   {255, false},  {256, true},   {272, false},
-      {3840, true},  {4095, false},  {4096, true},  {8192, true},  {8193, false},
-      {61440, true}, {65534, false},
+      {1, true},    {14, true},   {15, false},   {16, true},    {17, false},    {240, true},
+      {254, false}, {255, false}, {256, true},   {272, false},  {3840, true},   {4095, false},
+      {4096, true}, {8192, true}, {8193, false}, {61440, true}, {65534, false},
   };
   auto contains = [&](uint32_t n) {
     for (uint32_t r : reported) {

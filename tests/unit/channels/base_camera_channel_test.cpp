@@ -62,10 +62,10 @@ TEST(BaseCameraChannel, CameraStateLinesAreLoggedOncePerChange) {
     bool online;
   };
   // Repeats of the same report are silent; the offline text follows the state.
-  const Step steps[] = {{CameraStreaming, true},  {CameraStreaming, true},
+  const Step steps[] = {{CameraStreaming, true},   {CameraStreaming, true},
                         {CameraSignalLost, false}, {CameraSignalLost, false},
-                        {CameraStreaming, true},  {CameraStreaming, false},
-                        {CameraStreaming, true},  {CameraStopped, false}};
+                        {CameraStreaming, true},   {CameraStreaming, false},
+                        {CameraStreaming, true},   {CameraStopped, false}};
   for (const Step& step : steps) {
     channel.SetState(step.state);
     channel.SetCameraState(step.online);

@@ -81,8 +81,9 @@ class Camera {
   ~Camera() { platform::CloseSocket(socket); }
   void Send(uint32_t port, uint16_t sequence, char first) {
     if (port == 0) return;
-    const uint8_t d[] = {0x80, 96, uint8_t(sequence >> 8), uint8_t(sequence), 0, 0, 0, 1,
-                         0,    0,  0, 7, uint8_t(first), 0};
+    const uint8_t d[] = {
+        0x80,           96, uint8_t(sequence >> 8), uint8_t(sequence), 0, 0, 0, 1, 0, 0, 0, 7,
+        uint8_t(first), 0};
     platform::SocketAddress to;
     to.address = platform::InetAddr("127.0.0.1");
     to.port = platform::HostToNet16(uint16_t(port));
@@ -160,9 +161,8 @@ TEST(BaseRTPChannel, SilentStreamIsMarkedLostRestartedAndReportedToTheSink) {
   // Frames stop: after 2 x 400 ms the sink hears of it and reception restarts.
   ASSERT_TRUE(WaitFor([&] { return sink.signalLost.load() >= 1; }));
   ASSERT_TRUE(WaitFor([&] { return channel.sessions.load() >= 2; }));
-  ASSERT_TRUE(WaitFor([&] {
-    return channel.GetState() == CameraStreaming && channel.GetLocalRtpPort() != 0;
-  }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return channel.GetState() == CameraStreaming && channel.GetLocalRtpPort() != 0; }));
   // The restarted stream delivers again and the camera is back online.
   ASSERT_TRUE(WaitFor([&] {
     camera.Send(channel.GetLocalRtpPort(), 2, 'F');

@@ -87,7 +87,8 @@ camsim::RtspOptions Options(camsim::AuthMode auth, uint32_t timeout = 20) {
 
 int CountRequests(camsim::CRtspServer& server, const std::string& method) {
   int n = 0;
-  for (const std::string& r : server.Requests()) n += r.compare(0, method.size() + 1, method + " ") == 0;
+  for (const std::string& r : server.Requests())
+    n += r.compare(0, method.size() + 1, method + " ") == 0;
   return n;
 }
 
@@ -119,7 +120,8 @@ TEST_P(RtspChannelSession, StreamsThenTearsDownWithBye) {
   EXPECT_EQ(1u, stats.teardowns);
   EXPECT_GE(stats.receiverReports, 1u);
   EXPECT_EQ(0u, stats.dropped);
-  EXPECT_TRUE(driver.Lines().empty() || driver.Lines().back().text.find("refused") == std::string::npos);
+  EXPECT_TRUE(driver.Lines().empty() ||
+              driver.Lines().back().text.find("refused") == std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Auth, RtspChannelSession,
@@ -165,8 +167,9 @@ TEST(RtspChannel, PortProbeSkipsABusyPair) {
     if (streamed) {
       stale = std::thread([&] {
         const uint8_t packet[16] = {0x80, 96};  // a header and a few payload bytes
-        platform::SocketAddress to{platform::InetAddr("127.0.0.1"),
-                                   platform::HostToNet16(uint16_t(CBaseRTSPChannel::kFirstRtpPort))};
+        platform::SocketAddress to{
+            platform::InetAddr("127.0.0.1"),
+            platform::HostToNet16(uint16_t(CBaseRTSPChannel::kFirstRtpPort))};
         while (sending) {
           platform::SendTo(other, packet, sizeof packet, to);
           platform::SleepMs(100);
@@ -225,8 +228,9 @@ TEST(RtspChannel, RefusedCredentialsKeepTheChannelStopped) {
   EXPECT_GE(CountRequests(server, "TEARDOWN"), 2);
   int refused = 0;
   for (const auto& line : driver.Lines()) {
-    if (line.text == "quenlix::CBaseRTSPChannel::StartSession: Camera 127.0.0.1 refused the credentials of user "
-                     "\"admin\"") {
+    if (line.text ==
+        "quenlix::CBaseRTSPChannel::StartSession: Camera 127.0.0.1 refused the credentials of user "
+        "\"admin\"") {
       refused++;
       EXPECT_EQ(1u, line.level);
     }

@@ -36,7 +36,9 @@ class FakeChannel : public ICameraChannel {
   uint32_t GetState() override { return state; }
   void SetState(uint32_t value) override { state = value; }
 
-  void Note(const char* what) { journal->events.push_back(std::string(what) + std::to_string(index)); }
+  void Note(const char* what) {
+    journal->events.push_back(std::string(what) + std::to_string(index));
+  }
 
   Journal* journal;
   uint32_t index;
@@ -134,10 +136,10 @@ TEST(IPVideoCapture, SlotTable) {
   char text[8] = "xxxxxxx";
 
   EXPECT_EQ(f.capture.GetChannelCount(), 2u);
-  EXPECT_FALSE(f.capture.StartChannel(2, nullptr, &host));  // out of range
-  EXPECT_TRUE(f.journal.events.empty());                    // nothing created
-  EXPECT_FALSE(f.capture.StopChannel(0));                   // empty
-  EXPECT_FALSE(f.capture.StopChannel(7));                   // out of range
+  EXPECT_FALSE(f.capture.StartChannel(2, nullptr, &host));               // out of range
+  EXPECT_TRUE(f.journal.events.empty());                                 // nothing created
+  EXPECT_FALSE(f.capture.StopChannel(0));                                // empty
+  EXPECT_FALSE(f.capture.StopChannel(7));                                // out of range
   EXPECT_FALSE(f.capture.ReconfigureChannel(1, host.Resolution(), 40));  // empty
   EXPECT_FALSE(f.capture.GetChannelStatus(0, &state, &code, text, sizeof text));
   EXPECT_EQ(state, 99u);  // untouched
@@ -156,7 +158,7 @@ TEST(IPVideoCapture, SlotTable) {
 
   // Occupied: the old channel is stopped and destroyed before the new one.
   ASSERT_TRUE(f.capture.StartChannel(1, nullptr, &host));
-  const std::vector<std::string> replace = {"create1", "start1", "stop1",
+  const std::vector<std::string> replace = {"create1",  "start1",  "stop1",
                                             "destroy1", "create1", "start1"};
   EXPECT_EQ(f.journal.events, replace);
 
@@ -234,9 +236,9 @@ TEST(SampleContract, SizeClassesAndCapacities) {
   struct SizeCase {
     uint32_t width, height, sizeClass;
   };
-  for (const SizeCase& c : {SizeCase{704, 288, 3}, SizeCase{704, 576, 4}, SizeCase{352, 288, 2},
-                            SizeCase{1280, 720, 4}, SizeCase{1280, 480, 4}, SizeCase{400, 100, 3},
-                            SizeCase{401, 400, 4}, SizeCase{0, 0, 2}}) {
+  for (const SizeCase& c :
+       {SizeCase{704, 288, 3}, SizeCase{704, 576, 4}, SizeCase{352, 288, 2}, SizeCase{1280, 720, 4},
+        SizeCase{1280, 480, 4}, SizeCase{400, 100, 3}, SizeCase{401, 400, 4}, SizeCase{0, 0, 2}}) {
     EXPECT_EQ(SizeClass(c.width, c.height), c.sizeClass) << c.width << "x" << c.height;
   }
   EXPECT_EQ(H264Capacity(5000), 16384u + 40960u);

@@ -60,10 +60,10 @@ TEST_F(DigitalIOTest, StartArmsPollsAndOpensThenRepeatsNothing) {
   ASSERT_TRUE(StartWithSink());
   // The first poll runs inside Start, so its reports are there already.
   EXPECT_EQ(sink.Events(), (std::vector<IoEvent>{Change(0, kInactive), Change(1, kActive)}));
-  EXPECT_EQ(sim.Requests("Trig=open"),
-            (std::vector<std::string>{
-                "/siqura-cgi/admin/param.cgi?action=update&Input.I0.Trig=open",
-                "/siqura-cgi/admin/param.cgi?action=update&Input.I1.Trig=open"}));
+  EXPECT_EQ(
+      sim.Requests("Trig=open"),
+      (std::vector<std::string>{"/siqura-cgi/admin/param.cgi?action=update&Input.I0.Trig=open",
+                                "/siqura-cgi/admin/param.cgi?action=update&Input.I1.Trig=open"}));
   EXPECT_EQ(Outputs(), (std::vector<std::string>{"Output.O0.Active=open"}));
   ASSERT_TRUE(WaitUntil([&] { return sim.Requests("checkactive=1").size() >= 4; }, 3000));
   EXPECT_EQ(sink.Count(), 2u);
@@ -83,7 +83,8 @@ TEST_F(DigitalIOTest, InputChangeArrivesWithinOnePeriodExactlyOnce) {
   // One period until the next poll, plus that poll's own round trip.
   EXPECT_LE(MsSince(changed), int64_t(period) + 500);
   const size_t polls = sim.Requests("checkactive=1").size();
-  ASSERT_TRUE(WaitUntil([&] { return sim.Requests("checkactive=1").size() >= polls + 2; }, 3 * period));
+  ASSERT_TRUE(
+      WaitUntil([&] { return sim.Requests("checkactive=1").size() >= polls + 2; }, 3 * period));
   EXPECT_EQ(sink.Events(), (std::vector<IoEvent>{Change(0, kInactive), Change(0, kActive)}));
 }
 
@@ -92,8 +93,8 @@ TEST_F(DigitalIOTest, OutputBurstArrivesInOrderWithRepeatsSkipped) {
   ASSERT_TRUE(StartWithSink());
   sim.Io().ClearOutputs();
   // (0, 1) first: Start has already opened output 0. Index 5 is no output.
-  const std::pair<uint32_t, uint32_t> burst[] = {{0, 1}, {0, kClosed}, {0, kClosed}, {1, kClosed},
-                                                 {5, kClosed}, {0, 1}, {0, 1}, {1, 1}};
+  const std::pair<uint32_t, uint32_t> burst[] = {
+      {0, 1}, {0, kClosed}, {0, kClosed}, {1, kClosed}, {5, kClosed}, {0, 1}, {0, 1}, {1, 1}};
   for (const auto& b : burst) EXPECT_TRUE(io->SetOutput(b.first, b.second));
   const std::vector<std::string> expected = {"Output.O0.Active=closed", "Output.O1.Active=closed",
                                              "Output.O0.Active=open", "Output.O1.Active=open"};

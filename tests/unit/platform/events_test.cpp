@@ -48,7 +48,8 @@ struct Waiters {
 
 uint32_t WaitOnce(void* arg) {
   auto* waiters = static_cast<Waiters*>(arg);
-  if (WaitForEvent(waiters->event, 20000) == WaitResult::kSignalled) InterlockedIncrement(&waiters->woken);
+  if (WaitForEvent(waiters->event, 20000) == WaitResult::kSignalled)
+    InterlockedIncrement(&waiters->woken);
   return 0;
 }
 
@@ -94,7 +95,9 @@ TEST_P(EventWake, OneSetWakesOneOrAllWaiters) {
 INSTANTIATE_TEST_SUITE_P(Events, EventWake,
                          ::testing::Values(WakeCase{"AutoResetWakesOne", false, 1},
                                            WakeCase{"ManualResetWakesAll", true, 3}),
-                         [](const ::testing::TestParamInfo<WakeCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<WakeCase>& info) {
+                           return info.param.name;
+                         });
 
 TEST(Events, NullEventFails) {
   EXPECT_FALSE(SetEvent(nullptr));

@@ -20,7 +20,8 @@ Bytes ReadFixture(const char* name) {
 }
 
 uint32_t Get32(const Bytes& b, size_t at) {
-  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+         uint32_t(b[at + 3]) << 24;
 }
 uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
 void Put32(Bytes& b, size_t at, uint32_t v) {
@@ -60,7 +61,8 @@ Layout Find(const Bytes& b) {
   l.resourceBase = RvaToOffset(b, l, Get32(b, l.resourceDirEntry));
   l.rootEntries = l.resourceBase + 16;
   size_t dir = l.resourceBase;
-  for (int level = 0; level < 3; ++level) dir = l.resourceBase + (Get32(b, dir + 16 + 4) & 0x7FFFFFFF);
+  for (int level = 0; level < 3; ++level)
+    dir = l.resourceBase + (Get32(b, dir + 16 + 4) & 0x7FFFFFFF);
   l.dataEntry = dir;
   l.versionBlock = RvaToOffset(b, l, Get32(b, l.dataEntry));
   return l;
@@ -116,20 +118,30 @@ INSTANTIATE_TEST_SUITE_P(
     PeVersion, CorruptImages,
     ::testing::Values(
         Corruption{"NoMzSignature", [](Bytes& b, const Layout&) { b[0] = 'X'; }, false},
-        Corruption{"PeOffsetFarPastEnd", [](Bytes& b, const Layout&) { Put32(b, 0x3C, 0xFFFFFFF0u); }, false},
-        Corruption{"PeOffsetAtLastBytes",
-                   [](Bytes& b, const Layout&) { Put32(b, 0x3C, static_cast<uint32_t>(b.size() - 2)); }, false},
+        Corruption{"PeOffsetFarPastEnd",
+                   [](Bytes& b, const Layout&) { Put32(b, 0x3C, 0xFFFFFFF0u); }, false},
+        Corruption{
+            "PeOffsetAtLastBytes",
+            [](Bytes& b, const Layout&) { Put32(b, 0x3C, static_cast<uint32_t>(b.size() - 2)); },
+            false},
         Corruption{"NoPeSignature", [](Bytes& b, const Layout& l) { b[l.pe + 1] ^= 1; }, false},
-        Corruption{"UnknownOptionalMagic", [](Bytes& b, const Layout& l) { Put16(b, l.optional, 0x107); }, false},
-        Corruption{"OptionalHeaderPastEnd", [](Bytes& b, const Layout& l) { Put16(b, l.coff + 16, 0xFFFF); }, false},
-        Corruption{"TooFewDataDirectories", [](Bytes& b, const Layout& l) { Put32(b, l.optional + 92, 2); }, false},
-        Corruption{"NoResourceDirectory", [](Bytes& b, const Layout& l) { Put32(b, l.resourceDirEntry, 0); }, false},
+        Corruption{"UnknownOptionalMagic",
+                   [](Bytes& b, const Layout& l) { Put16(b, l.optional, 0x107); }, false},
+        Corruption{"OptionalHeaderPastEnd",
+                   [](Bytes& b, const Layout& l) { Put16(b, l.coff + 16, 0xFFFF); }, false},
+        Corruption{"TooFewDataDirectories",
+                   [](Bytes& b, const Layout& l) { Put32(b, l.optional + 92, 2); }, false},
+        Corruption{"NoResourceDirectory",
+                   [](Bytes& b, const Layout& l) { Put32(b, l.resourceDirEntry, 0); }, false},
         Corruption{"ResourceRvaInNoSection",
-                   [](Bytes& b, const Layout& l) { Put32(b, l.resourceDirEntry, 0x7FFFFFF0u); }, false},
-        Corruption{"SectionTablePastEnd", [](Bytes& b, const Layout& l) { Put16(b, l.coff + 2, 0xFFFF); }, false},
+                   [](Bytes& b, const Layout& l) { Put32(b, l.resourceDirEntry, 0x7FFFFFF0u); },
+                   false},
+        Corruption{"SectionTablePastEnd",
+                   [](Bytes& b, const Layout& l) { Put16(b, l.coff + 2, 0xFFFF); }, false},
         Corruption{"RawDataPointersPastEnd",
                    [](Bytes& b, const Layout& l) {
-                     for (uint16_t i = 0; i < l.sectionCount; ++i) Put32(b, l.sections + i * 40 + 20, 0xFFFFFF00u);
+                     for (uint16_t i = 0; i < l.sectionCount; ++i)
+                       Put32(b, l.sections + i * 40 + 20, 0xFFFFFF00u);
                    },
                    false},
         Corruption{"HugeResourceRawSizeIsClippedToTheFile",
@@ -143,31 +155,43 @@ INSTANTIATE_TEST_SUITE_P(
                      }
                    },
                    true},
-        Corruption{"RootEntryCountPastEnd", [](Bytes& b, const Layout& l) { Put16(b, l.resourceBase + 14, 0xFFFF); },
+        Corruption{"RootEntryCountPastEnd",
+                   [](Bytes& b, const Layout& l) { Put16(b, l.resourceBase + 14, 0xFFFF); }, false},
+        Corruption{"NoVersionType", [](Bytes& b, const Layout& l) { Put32(b, l.rootEntries, 17); },
                    false},
-        Corruption{"NoVersionType", [](Bytes& b, const Layout& l) { Put32(b, l.rootEntries, 17); }, false},
         Corruption{"VersionTypeIsAName",
-                   [](Bytes& b, const Layout& l) { Put32(b, l.rootEntries, 0x80000000u | 16); }, false},
+                   [](Bytes& b, const Layout& l) { Put32(b, l.rootEntries, 0x80000000u | 16); },
+                   false},
         Corruption{"SubdirectoryPastEnd",
-                   [](Bytes& b, const Layout& l) { Put32(b, l.rootEntries + 4, 0xFFFFFFF0u); }, false},
+                   [](Bytes& b, const Layout& l) { Put32(b, l.rootEntries + 4, 0xFFFFFFF0u); },
+                   false},
         Corruption{"TypeEntryIsNoDirectory",
-                   [](Bytes& b, const Layout& l) { Put32(b, l.rootEntries + 4, Get32(b, l.rootEntries + 4) & 0x7FFFFFFF); },
+                   [](Bytes& b, const Layout& l) {
+                     Put32(b, l.rootEntries + 4, Get32(b, l.rootEntries + 4) & 0x7FFFFFFF);
+                   },
                    false},
         Corruption{"DirectoryLoopsBackToRoot",
                    [](Bytes& b, const Layout& l) {
-                     const size_t names = l.resourceBase + (Get32(b, l.rootEntries + 4) & 0x7FFFFFFF);
+                     const size_t names =
+                         l.resourceBase + (Get32(b, l.rootEntries + 4) & 0x7FFFFFFF);
                      Put32(b, names + 16 + 4, 0x80000000u);
                    },
                    false},
-        Corruption{"DataSizePastEnd", [](Bytes& b, const Layout& l) { Put32(b, l.dataEntry + 4, 0x0FFFFFFFu); }, false},
-        Corruption{"DataRvaInNoSection", [](Bytes& b, const Layout& l) { Put32(b, l.dataEntry, 0x7FFFFFF0u); }, false},
-        Corruption{"BlockLengthPastData", [](Bytes& b, const Layout& l) { Put16(b, l.versionBlock, 0xFFFF); }, false},
-        Corruption{"BlockTooShortForFixedInfo", [](Bytes& b, const Layout& l) { Put16(b, l.versionBlock, 60); },
+        Corruption{"DataSizePastEnd",
+                   [](Bytes& b, const Layout& l) { Put32(b, l.dataEntry + 4, 0x0FFFFFFFu); },
                    false},
-        Corruption{"ValueTooShort", [](Bytes& b, const Layout& l) { Put16(b, l.versionBlock + 2, 10); }, false},
-        Corruption{"WrongKey", [](Bytes& b, const Layout& l) { b[l.versionBlock + 6] = 'W'; }, false},
-        Corruption{"WrongFixedInfoSignature", [](Bytes& b, const Layout& l) { b[l.versionBlock + 40] ^= 0xFF; },
-                   false}),
+        Corruption{"DataRvaInNoSection",
+                   [](Bytes& b, const Layout& l) { Put32(b, l.dataEntry, 0x7FFFFFF0u); }, false},
+        Corruption{"BlockLengthPastData",
+                   [](Bytes& b, const Layout& l) { Put16(b, l.versionBlock, 0xFFFF); }, false},
+        Corruption{"BlockTooShortForFixedInfo",
+                   [](Bytes& b, const Layout& l) { Put16(b, l.versionBlock, 60); }, false},
+        Corruption{"ValueTooShort",
+                   [](Bytes& b, const Layout& l) { Put16(b, l.versionBlock + 2, 10); }, false},
+        Corruption{"WrongKey", [](Bytes& b, const Layout& l) { b[l.versionBlock + 6] = 'W'; },
+                   false},
+        Corruption{"WrongFixedInfoSignature",
+                   [](Bytes& b, const Layout& l) { b[l.versionBlock + 40] ^= 0xFF; }, false}),
     [](const ::testing::TestParamInfo<Corruption>& info) { return info.param.name; });
 
 TEST(PeVersion, NullAndEmptyInputAreRefused) {

@@ -28,7 +28,9 @@ class Sockets : public ::testing::Test {
     return s;
   }
   static uint32_t Loopback() { return HostToNet32(0x7F000001u); }
-  static SocketAddress To(SocketHandle s) { return SocketAddress{Loopback(), HostToNet16(LocalPort(s))}; }
+  static SocketAddress To(SocketHandle s) {
+    return SocketAddress{Loopback(), HostToNet16(LocalPort(s))};
+  }
 
   std::vector<SocketHandle> open_;
 };
@@ -39,11 +41,13 @@ TEST_F(Sockets, UdpDatagramArrivesWithItsSender) {
   ASSERT_NE(LocalPort(receiver), 0);
   EXPECT_EQ(SetReceiveBufferSize(receiver, 256 * 1024), 0);
   const char payload[] = "rtp payload";
-  ASSERT_EQ(SendTo(sender, payload, sizeof(payload), To(receiver)), static_cast<int>(sizeof(payload)));
+  ASSERT_EQ(SendTo(sender, payload, sizeof(payload), To(receiver)),
+            static_cast<int>(sizeof(payload)));
   ASSERT_EQ(WaitReadable(receiver, 5000), 1);
   char buffer[64] = {};
   SocketAddress from;
-  ASSERT_EQ(ReceiveFrom(receiver, buffer, sizeof(buffer), &from), static_cast<int>(sizeof(payload)));
+  ASSERT_EQ(ReceiveFrom(receiver, buffer, sizeof(buffer), &from),
+            static_cast<int>(sizeof(payload)));
   EXPECT_STREQ(buffer, payload);
   EXPECT_EQ(from.address, Loopback());
   EXPECT_EQ(NetToHost16(from.port), LocalPort(sender));
@@ -134,7 +138,8 @@ TEST_F(Sockets, TcpBytesFlowBothWaysAndClosedPeerNeitherKillsNorHangs) {
     if (result != kSocketError) SleepMs(10);
   }
   ASSERT_EQ(result, kSocketError);
-  EXPECT_TRUE(LastSocketError() == kWsaECONNRESET || LastSocketError() == kWsaECONNABORTED) << LastSocketError();
+  EXPECT_TRUE(LastSocketError() == kWsaECONNRESET || LastSocketError() == kWsaECONNABORTED)
+      << LastSocketError();
 }
 
 TEST_F(Sockets, DottedAddressesAndNames) {

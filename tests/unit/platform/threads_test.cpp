@@ -122,7 +122,9 @@ INSTANTIATE_TEST_SUITE_P(Threads, ForcedEnd,
                          ::testing::Values(ForcedEndCase{"InEventWait", WaitForRelease},
                                            ForcedEndCase{"InSleep", SleepForever},
                                            ForcedEndCase{"InsideSwallower", WaitThroughSwallower}),
-                         [](const ::testing::TestParamInfo<ForcedEndCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<ForcedEndCase>& info) {
+                           return info.param.name;
+                         });
 
 struct SelfCheck {
   Event go = CreateEvent(true, false);

@@ -50,12 +50,14 @@ TEST_P(KnownTimes, ConvertBothWays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Time, KnownTimes,
-    ::testing::Values(KnownTime{"Start1601", Make(1601, 1, 1), 0, 1},
-                      KnownTime{"UnixEpoch", Make(1970, 1, 1), 116444736000000000ull, 4},
-                      KnownTime{"LeapDay2000", Make(2000, 2, 29, 12, 34, 56, 789), 125963012967890000ull, 2},
-                      KnownTime{"LeapDay2024LastMs", Make(2024, 2, 29, 23, 59, 59, 999), 133537247999990000ull, 4},
-                      KnownTime{"After1900NoLeapDay", Make(1900, 3, 1), 94405824000000000ull, 4},
-                      KnownTime{"Year9999", Make(9999, 12, 31, 23, 59, 59, 999), 2650467743999990000ull, 5}),
+    ::testing::Values(
+        KnownTime{"Start1601", Make(1601, 1, 1), 0, 1},
+        KnownTime{"UnixEpoch", Make(1970, 1, 1), 116444736000000000ull, 4},
+        KnownTime{"LeapDay2000", Make(2000, 2, 29, 12, 34, 56, 789), 125963012967890000ull, 2},
+        KnownTime{"LeapDay2024LastMs", Make(2024, 2, 29, 23, 59, 59, 999), 133537247999990000ull,
+                  4},
+        KnownTime{"After1900NoLeapDay", Make(1900, 3, 1), 94405824000000000ull, 4},
+        KnownTime{"Year9999", Make(9999, 12, 31, 23, 59, 59, 999), 2650467743999990000ull, 5}),
     [](const ::testing::TestParamInfo<KnownTime>& info) { return info.param.name; });
 
 struct InvalidTime {
@@ -83,7 +85,9 @@ INSTANTIATE_TEST_SUITE_P(Time, InvalidTimes,
                                            InvalidTime{"Minute60", Make(2020, 1, 1, 0, 60)},
                                            InvalidTime{"Second60", Make(2020, 1, 1, 0, 0, 60)},
                                            InvalidTime{"Ms1000", Make(2020, 1, 1, 0, 0, 0, 1000)}),
-                         [](const ::testing::TestParamInfo<InvalidTime>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<InvalidTime>& info) {
+                           return info.param.name;
+                         });
 
 TEST(Time, DayOfWeekIsIgnoredOnInput) {
   SYSTEMTIME time = Make(1970, 1, 1);

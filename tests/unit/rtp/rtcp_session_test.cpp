@@ -39,13 +39,13 @@ std::vector<uint8_t> ExpectedAnswer(uint32_t own, uint32_t sender, uint32_t last
   auto append = [&rr](const std::vector<uint8_t>& bytes) {
     rr.insert(rr.end(), bytes.begin(), bytes.end());
   };
-  append(U32(own));     // SSRC of packet sender
-  append(U32(sender));  // SSRC_1 of the reported source
-  append({0, 0, 0, 0});  // fraction lost 0, cumulative lost 0
-  append(U32(0));        // extended highest sequence number
-  append(U32(0));        // interarrival jitter
-  append(U32(lastSr));   // LSR
-  append(U32(1));        // DLSR
+  append(U32(own));           // SSRC of packet sender
+  append(U32(sender));        // SSRC_1 of the reported source
+  append({0, 0, 0, 0});       // fraction lost 0, cumulative lost 0
+  append(U32(0));             // extended highest sequence number
+  append(U32(0));             // interarrival jitter
+  append(U32(lastSr));        // LSR
+  append(U32(1));             // DLSR
   append({0x81, 202, 0, 8});  // V=2 SC=1, PT=SDES, length 8
   append(U32(own));
   append({1, uint8_t(name.size())});  // CNAME

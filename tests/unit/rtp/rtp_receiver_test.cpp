@@ -20,7 +20,16 @@ std::vector<uint8_t> Datagram(uint8_t firstByte, uint8_t cc, bool extension, uin
                               size_t payload) {
   std::vector<uint8_t> d = {uint8_t(firstByte | cc | (extension ? 0x10 : 0)),
                             0xE0,  // marker, payload type 96
-                            0x12, 0x34, 0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0x03, 0x04};
+                            0x12,
+                            0x34,
+                            0xDE,
+                            0xAD,
+                            0xBE,
+                            0xEF,
+                            0x01,
+                            0x02,
+                            0x03,
+                            0x04};
   for (uint8_t i = 0; i < cc; ++i) d.insert(d.end(), {0xC0, 0, 0, i});
   if (extension) {
     d.insert(d.end(), {0xBE, 0xDE, uint8_t(extWords >> 8), uint8_t(extWords)});
@@ -106,8 +115,9 @@ class RecordingUser : public IRTPReceiverUser {
   void OnRTPPacket(CRTPReceiver*, const platform::SocketAddress& from,
                    const RTPPacket& packet) override {
     std::lock_guard<std::mutex> guard(mutex);
-    packets.push_back({packet.sequenceNumber, from.address,
-                       std::vector<uint8_t>(packet.payload, packet.payload + packet.payloadLength)});
+    packets.push_back(
+        {packet.sequenceNumber, from.address,
+         std::vector<uint8_t>(packet.payload, packet.payload + packet.payloadLength)});
   }
   void OnReceiveTimeout() override {}
   void OnReceiverClosed(CRTPReceiver*) override { closed++; }
@@ -135,8 +145,8 @@ TEST(RTPReceiver, DeliversValidDatagramsAndSurvivesEmptyAndInvalidOnes) {
 
   LoopbackSocket camera;
   ASSERT_TRUE(camera.ok());
-  camera.SendTo(port, {});                                    // empty: once ended the thread
-  camera.SendTo(port, MakeRtp(1, 0, 7, {}));                  // header only
+  camera.SendTo(port, {});                                          // empty: once ended the thread
+  camera.SendTo(port, MakeRtp(1, 0, 7, {}));                        // header only
   camera.SendTo(port, {0x40, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 9});  // version 1
   camera.SendTo(port, MakeRtp(3, 0, 7, {0xAB, 0xCD}));
   ASSERT_TRUE(WaitFor([&] { return user.Count() >= 1; }));

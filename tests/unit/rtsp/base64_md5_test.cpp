@@ -13,7 +13,8 @@ namespace {
 std::string Encode(const std::string& in) {
   std::vector<char> out(Base64EncodedLength(in.size()));
   size_t length = 0;
-  EXPECT_TRUE(Base64Encode(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data(), out.size(), &length));
+  EXPECT_TRUE(Base64Encode(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data(),
+                           out.size(), &length));
   return std::string(out.data(), length);
 }
 
@@ -31,8 +32,13 @@ TEST(Base64, RfcVectorsRoundTrip) {
   const struct {
     const char* plain;
     const char* encoded;
-  } cases[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-               {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+  } cases[] = {{"", ""},
+               {"f", "Zg=="},
+               {"fo", "Zm8="},
+               {"foo", "Zm9v"},
+               {"foob", "Zm9vYg=="},
+               {"fooba", "Zm9vYmE="},
+               {"foobar", "Zm9vYmFy"}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.encoded, Encode(c.plain)) << c.plain;
     EXPECT_EQ(c.plain, Decode(c.encoded)) << c.encoded;
@@ -49,7 +55,8 @@ TEST(Base64, EncodeNeverBreaksLines) {
 TEST(Base64, EncodeFailsWithoutRoom) {
   char out[7];
   size_t length = 99;
-  EXPECT_FALSE(Base64Encode(reinterpret_cast<const uint8_t*>("abcdef"), 6, out, sizeof out, &length));
+  EXPECT_FALSE(
+      Base64Encode(reinterpret_cast<const uint8_t*>("abcdef"), 6, out, sizeof out, &length));
   EXPECT_EQ(0u, length);
 }
 
@@ -79,7 +86,8 @@ TEST(MD5, RfcTestSuite) {
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
       {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
       {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
   };
@@ -89,14 +97,16 @@ TEST(MD5, RfcTestSuite) {
 TEST(MD5, PiecewiseUpdateMatchesWhole) {
   const std::string text(1000, 'q');
   CMD5 md5;
-  for (size_t i = 0; i < text.size(); i += 37) md5.Update(text.data() + i, std::min<size_t>(37, text.size() - i));
+  for (size_t i = 0; i < text.size(); i += 37)
+    md5.Update(text.data() + i, std::min<size_t>(37, text.size() - i));
   uint8_t digest[CMD5::kDigestSize];
   md5.Final(digest);
   CMD5 whole;
   whole.Update(text.data(), text.size());
   uint8_t expected[CMD5::kDigestSize];
   whole.Final(expected);
-  EXPECT_EQ(std::vector<uint8_t>(expected, expected + sizeof expected), std::vector<uint8_t>(digest, digest + sizeof digest));
+  EXPECT_EQ(std::vector<uint8_t>(expected, expected + sizeof expected),
+            std::vector<uint8_t>(digest, digest + sizeof digest));
 }
 
 // RFC 2617 section 3.5: user Mufasa, password "Circle Of Life".
@@ -105,8 +115,8 @@ TEST(Digest, Rfc2617WorkedExample) {
   const std::string ha2 = CMD5::HexDigest("GET:/dir/index.html");
   EXPECT_EQ("939e7578ed9e3c518a452acee763bce9", ha1);
   EXPECT_EQ("39aff3a2bab6126f332b942af96d3366", ha2);
-  const std::string response =
-      CBaseRTSPClient::MakeDigestHash(ha1, "dcd98b7102dd2f0e8b11d0f600bfb0c093:00000001:0a4f113b:auth:" + ha2);
+  const std::string response = CBaseRTSPClient::MakeDigestHash(
+      ha1, "dcd98b7102dd2f0e8b11d0f600bfb0c093:00000001:0a4f113b:auth:" + ha2);
   EXPECT_EQ("6629fae49393a05397450978507c4ef1", response);
 }
 

@@ -21,13 +21,17 @@ using testing_rtsp::Whole;
 const std::string kSdp =
     "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Live\r\nt=0 0\r\n"
     "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
-    "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0LgH9oBQBbpUgAAAwACAAADAGQeMGVA,aM48gA==\r\n"
+    "a=fmtp:96 "
+    "packetization-mode=1;sprop-parameter-sets=Z0LgH9oBQBbpUgAAAwACAAADAGQeMGVA,aM48gA==\r\n"
     "a=control:trackID=1\r\n";
 
-std::string Ok(const std::string& request, const std::string& extra = "", const std::string& body = "") {
+std::string Ok(const std::string& request, const std::string& extra = "",
+               const std::string& body = "") {
   std::string text = "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(RequestCSeq(request)) +
                      "\r\nServer: Siqura RTSPServer/1.0\r\n" + extra;
-  if (!body.empty()) text += "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+  if (!body.empty())
+    text +=
+        "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
   return text + "\r\n" + body;
 }
 
@@ -37,8 +41,8 @@ Responder OkWith(const std::string& extra = "", const std::string& body = "") {
 
 Responder Challenge(const std::string& header) {
   return [=](const std::string& request) {
-    return Whole("RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(RequestCSeq(request)) + "\r\n" + header +
-                 "\r\n\r\n");
+    return Whole("RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(RequestCSeq(request)) +
+                 "\r\n" + header + "\r\n\r\n");
   };
 }
 
@@ -66,7 +70,8 @@ class RequestTexts : public ::testing::TestWithParam<TextCase> {};
 // Every method's text, byte for byte, through a whole session.
 TEST_P(RequestTexts, MatchLayoutByteForByte) {
   const TextCase& c = GetParam();
-  ScriptedServer server({OkWith("", kSdp), OkWith("Session: 12345678;timeout=20\r\n"), OkWith(), OkWith(), OkWith()});
+  ScriptedServer server(
+      {OkWith("", kSdp), OkWith("Session: 12345678;timeout=20\r\n"), OkWith(), OkWith(), OkWith()});
   CBaseRTSPClient client;
   RTSP_SESSION_INFO info = Info(server.port(), c.path);
   info.authScheme = c.authScheme;
@@ -77,13 +82,16 @@ TEST_P(RequestTexts, MatchLayoutByteForByte) {
   client.Disconnect();
   const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/" + c.path;
   const std::string setupUrl = c.path.empty() ? base + "trackID=1" : base + "/trackID=1";
-  const std::string auth = c.authScheme == kAuthBasic ? "Authorization: Basic dXNlcjpwYXNz\r\n" : "";
+  const std::string auth =
+      c.authScheme == kAuthBasic ? "Authorization: Basic dXNlcjpwYXNz\r\n" : "";
   const std::string ua = "User-Agent: Quenlix\r\n\r\n";
   const std::vector<std::string> expected = {
       "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n" + auth + ua,
-      "SETUP " + setupUrl + " RTSP/1.0\r\nCSeq: 2\r\nTransport: RTP/AVP/UDP;unicast;client_port=3556-3557\r\n" +
+      "SETUP " + setupUrl +
+          " RTSP/1.0\r\nCSeq: 2\r\nTransport: RTP/AVP/UDP;unicast;client_port=3556-3557\r\n" +
           auth + ua,
-      "PLAY " + base + " RTSP/1.0\r\nCSeq: 3\r\nSession: 12345678\r\nRange: npt=0.000-\r\n" + auth + ua,
+      "PLAY " + base + " RTSP/1.0\r\nCSeq: 3\r\nSession: 12345678\r\nRange: npt=0.000-\r\n" + auth +
+          ua,
       "OPTIONS " + base + " RTSP/1.0\r\nCSeq: 4\r\nSession: 12345678\r\n" + auth + ua,
       "TEARDOWN " + base + " RTSP/1.0\r\nCSeq: 5\r\nSession: 12345678\r\n" + auth + ua,
   };
@@ -96,12 +104,16 @@ TEST_P(RequestTexts, MatchLayoutByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, RequestTexts,
-                         ::testing::Values(TextCase{"WithPath", "h264", kAuthNone}, TextCase{"NoPath", "", kAuthNone},
+                         ::testing::Values(TextCase{"WithPath", "h264", kAuthNone},
+                                           TextCase{"NoPath", "", kAuthNone},
                                            TextCase{"BasicWithPath", "h264", kAuthBasic}),
-                         [](const ::testing::TestParamInfo<TextCase>& i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<TextCase>& i) {
+                           return std::string(i.param.name);
+                         });
 
 TEST(RTSPClient, CSeqFollowsTheCamerasEcho) {
-  ScriptedServer server({[](const std::string&) { return Whole("RTSP/1.0 200 OK\r\nCSeq: 7\r\n\r\n"); }, OkWith()});
+  ScriptedServer server(
+      {[](const std::string&) { return Whole("RTSP/1.0 200 OK\r\nCSeq: 7\r\n\r\n"); }, OkWith()});
   CBaseRTSPClient client;
   ASSERT_TRUE(client.Connect(Info(server.port())));
   EXPECT_TRUE(client.SendRequest(kRtspOptions));
@@ -116,7 +128,8 @@ TEST(RTSPClient, CSeqFollowsTheCamerasEcho) {
 
 struct SplitCase {
   const char* name;
-  size_t at;  // where the DESCRIBE reply is cut; from the end when negative offset is wanted, see below
+  size_t at;  // where the DESCRIBE reply is cut; from the end when negative offset is wanted, see
+              // below
 };
 
 class SplitReply : public ::testing::TestWithParam<SplitCase> {};
@@ -139,8 +152,11 @@ TEST_P(SplitReply, IsReadWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Segments, SplitReply,
                          ::testing::Values(SplitCase{"InStatusLine", 5}, SplitCase{"InHeaders", 40},
-                                           SplitCase{"InBody", 150}, SplitCase{"BeforeLastBytes", 100000}),
-                         [](const ::testing::TestParamInfo<SplitCase>& i) { return std::string(i.param.name); });
+                                           SplitCase{"InBody", 150},
+                                           SplitCase{"BeforeLastBytes", 100000}),
+                         [](const ::testing::TestParamInfo<SplitCase>& i) {
+                           return std::string(i.param.name);
+                         });
 
 TEST(RTSPClient, LongReplyInManyReadsIsReadWhole) {
   std::string sdp = "m=video 0 RTP/AVP 96\r\n";
@@ -171,7 +187,8 @@ TEST(RTSPClient, ConnectionClosedMidReplyFailsTheRequest) {
 // Two replies arriving in one segment are still taken one per request.
 TEST(RTSPClient, RepliesInOneSegmentAreTakenInTurn) {
   ScriptedServer server({[](const std::string& request) {
-    return Whole(Ok(request, "Session: 1;timeout=20\r\n") + "RTSP/1.0 200 OK\r\nCSeq: 9\r\nSession: 2\r\n\r\n");
+    return Whole(Ok(request, "Session: 1;timeout=20\r\n") +
+                 "RTSP/1.0 200 OK\r\nCSeq: 9\r\nSession: 2\r\n\r\n");
   }});
   CBaseRTSPClient client;
   ASSERT_TRUE(client.Connect(Info(server.port())));
@@ -184,7 +201,8 @@ TEST(RTSPClient, RepliesInOneSegmentAreTakenInTurn) {
 
 TEST(RTSPClient, SessionNotFoundFails) {
   ScriptedServer server({[](const std::string& r) {
-    return Whole("RTSP/1.0 454 Session Not Found\r\nCSeq: " + std::to_string(RequestCSeq(r)) + "\r\n\r\n");
+    return Whole("RTSP/1.0 454 Session Not Found\r\nCSeq: " + std::to_string(RequestCSeq(r)) +
+                 "\r\n\r\n");
   }});
   CBaseRTSPClient client;
   ASSERT_TRUE(client.Connect(Info(server.port())));
@@ -201,7 +219,8 @@ TEST(RTSPClient, BasicChallengeIsAnsweredOnce) {
   const auto requests = server.Requests();
   ASSERT_EQ(2u, requests.size());
   EXPECT_EQ(std::string::npos, requests[0].find("Authorization"));
-  EXPECT_NE(std::string::npos, requests[1].find("\r\nAuthorization: Basic dXNlcjpwYXNz\r\nUser-Agent"));
+  EXPECT_NE(std::string::npos,
+            requests[1].find("\r\nAuthorization: Basic dXNlcjpwYXNz\r\nUser-Agent"));
   EXPECT_EQ(uint32_t(kAuthBasic), client.SessionInfo().authScheme);
 }
 
@@ -253,8 +272,11 @@ Responder DigestCheck(const std::string& realm, const std::string& nonce) {
     const bool good = Field(request, "uri") == uri && Field(request, "realm") == realm &&
                       Field(request, "username") == "user" &&
                       Field(request, "response") == CMD5::HexDigest(ha1 + ":" + nonce + ":" + ha2);
-    if (!good) return Challenge("WWW-Authenticate: Digest realm=\"" + realm + "\", nonce=\"" + nonce + "\"")(request);
-    return Whole(Ok(request, method == "SETUP" ? "Session: 5;timeout=20\r\n" : "", method == "DESCRIBE" ? kSdp : ""));
+    if (!good)
+      return Challenge("WWW-Authenticate: Digest realm=\"" + realm + "\", nonce=\"" + nonce +
+                       "\"")(request);
+    return Whole(Ok(request, method == "SETUP" ? "Session: 5;timeout=20\r\n" : "",
+                    method == "DESCRIBE" ? kSdp : ""));
   };
 }
 
@@ -309,7 +331,10 @@ TEST(RTSPClient, BasicCredentialOnOneHeaderLineOrNotAtAll) {
     client.Disconnect();
     const auto requests = server.Requests();
     ASSERT_EQ(fits ? 1u : 0u, requests.size()) << userLength;
-    if (fits) EXPECT_NE(std::string::npos, requests[0].find("\r\nAuthorization: Basic " + credential + "\r\nUser-Agent: "));
+    if (fits) {
+      EXPECT_NE(std::string::npos,
+                requests[0].find("\r\nAuthorization: Basic " + credential + "\r\nUser-Agent: "));
+    }
   }
 }
 

@@ -28,7 +28,9 @@ camsim::Bytes ReadAll(const std::string& path) {
 }
 
 inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-inline uint32_t ReadU32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+inline uint32_t ReadU32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
 
 // A UDP socket on 127.0.0.1 standing in for one of the driver's ports.
 class UdpEnd {
@@ -84,7 +86,8 @@ struct Harness {
   UdpEnd rtcp;
 };
 
-camsim::RtspOptions Options(camsim::AuthMode auth = camsim::AuthMode::kNone, uint32_t timeout = 20) {
+camsim::RtspOptions Options(camsim::AuthMode auth = camsim::AuthMode::kNone,
+                            uint32_t timeout = 20) {
   camsim::RtspOptions options;
   options.clipPath = kH264Clip;
   options.auth = auth;
@@ -95,8 +98,8 @@ camsim::RtspOptions Options(camsim::AuthMode auth = camsim::AuthMode::kNone, uin
 }
 
 bool Play(CBaseRTSPClient& client, const RTSP_SESSION_INFO& info) {
-  return client.Connect(info) && client.SendRequest(kRtspDescribe) && client.SendRequest(kRtspSetup) &&
-         client.SendRequest(kRtspPlay);
+  return client.Connect(info) && client.SendRequest(kRtspDescribe) &&
+         client.SendRequest(kRtspSetup) && client.SendRequest(kRtspPlay);
 }
 
 // A receiver report for the sender's SSRC, as the driver's RTCP session sends.
@@ -217,7 +220,8 @@ TEST(CamsimPacketizer, ClipsKeepWithinMtuAndMarkFrameEnds) {
   for (const auto& c : clips) {
     camsim::Clip clip;
     std::string error;
-    ASSERT_TRUE(camsim::LoadClip(kMedia + "/" + c.file, 1000, &clip, &error)) << c.file << ": " << error;
+    ASSERT_TRUE(camsim::LoadClip(kMedia + "/" + c.file, 1000, &clip, &error))
+        << c.file << ": " << error;
     EXPECT_EQ(c.codec, clip.codec);
     EXPECT_EQ(12u, clip.frames.size()) << c.file;
     for (const auto& frame : clip.frames) {
@@ -236,14 +240,14 @@ TEST(CamsimPacketizer, JpegQualityMatchedOrTablesInBand) {
   ASSERT_TRUE(camsim::LoadClip(kMedia + "/jpeg_q76_420.mjpeg", 1400, &q76, &error));
   ASSERT_TRUE(camsim::LoadClip(kMedia + "/jpeg_restart_640x480.mjpeg", 1400, &restart, &error));
   const auto& a = q76.frames[0].packets[0].bytes;
-  EXPECT_EQ(1, a[4]);    // 4:2:0
-  EXPECT_EQ(76, a[5]);   // tables of Q 76, not sent
-  EXPECT_EQ(40, a[6]);   // 320 / 8
-  EXPECT_EQ(30, a[7]);   // 240 / 8
+  EXPECT_EQ(1, a[4]);   // 4:2:0
+  EXPECT_EQ(76, a[5]);  // tables of Q 76, not sent
+  EXPECT_EQ(40, a[6]);  // 320 / 8
+  EXPECT_EQ(30, a[7]);  // 240 / 8
   const auto& c = restart.frames[0].packets[0].bytes;
   EXPECT_EQ(65, c[4]);  // 4:2:0 with restart markers
   EXPECT_NE(0, ReadU16(&c[8]));
-  EXPECT_EQ(255, c[5]);  // its own tables, sent in the first packet
+  EXPECT_EQ(255, c[5]);             // its own tables, sent in the first packet
   EXPECT_EQ(128, ReadU16(&c[14]));  // after the main and restart headers
   EXPECT_NE(0, restart.frames[0].packets[1].bytes[3] | restart.frames[0].packets[1].bytes[2]);
   // Chroma sampled 1x2 has no RTP JPEG type.

@@ -15,8 +15,9 @@ constexpr int kDescribe = 1;
 constexpr int kSetup = 2;
 constexpr int kOptions = 5;
 
-const std::vector<uint8_t> kSps = {0x67, 0x42, 0xe0, 0x1f, 0xda, 0x01, 0x40, 0x16, 0xe9, 0x52, 0x00, 0x00,
-                                   0x03, 0x00, 0x02, 0x00, 0x00, 0x03, 0x00, 0x64, 0x1e, 0x30, 0x65, 0x40};
+const std::vector<uint8_t> kSps = {0x67, 0x42, 0xe0, 0x1f, 0xda, 0x01, 0x40, 0x16,
+                                   0xe9, 0x52, 0x00, 0x00, 0x03, 0x00, 0x02, 0x00,
+                                   0x00, 0x03, 0x00, 0x64, 0x1e, 0x30, 0x65, 0x40};
 const std::vector<uint8_t> kPps = {0x68, 0xce, 0x3c, 0x80};
 
 std::string WithBody(const std::string& head, const std::string& body) {
@@ -74,80 +75,175 @@ Expect E(std::function<void(Expect&)> f) {
 
 const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
-      {"DescribeOfCamera", {WithBody(kDescribeHead, kCameraSdp)}, kDescribe,
-       E([](Expect& e) { e.cseq = 2; e.control = "trackID=1"; e.sps = kSps; e.pps = kPps; })},
+      {"DescribeOfCamera", {WithBody(kDescribeHead, kCameraSdp)}, kDescribe, E([](Expect& e) {
+         e.cseq = 2;
+         e.control = "trackID=1";
+         e.sps = kSps;
+         e.pps = kPps;
+       })},
       {"SetupWithSessionTimeout",
        {"RTSP/1.0 200 OK\r\nCSeq: 3\r\nServer: Siqura RTSPServer/1.0\r\n"
         "Transport: RTP/AVP;unicast;client_port=3556-3557;server_port=6970-6971\r\n"
         "Session: 1A2B3C;timeout=20\r\n\r\n"},
-       kSetup, E([](Expect& e) { e.cseq = 3; e.sessionId = "1A2B3C"; e.sessionTimeout = 20; })},
-      {"SessionTimeoutZeroFallsBack", {"RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 77;timeout=0\r\n\r\n"}, kSetup,
-       E([](Expect& e) { e.cseq = 3; e.sessionId = "77"; e.sessionTimeout = 30; })},
-      {"SessionNegativeTimeoutFallsBack", {"RTSP/1.0 200 OK\r\nSession: 77;timeout=-5\r\n\r\n"}, kSetup,
-       E([](Expect& e) { e.sessionId = "77"; e.sessionTimeout = 30; })},
+       kSetup,
+       E([](Expect& e) {
+         e.cseq = 3;
+         e.sessionId = "1A2B3C";
+         e.sessionTimeout = 20;
+       })},
+      {"SessionTimeoutZeroFallsBack",
+       {"RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 77;timeout=0\r\n\r\n"},
+       kSetup,
+       E([](Expect& e) {
+         e.cseq = 3;
+         e.sessionId = "77";
+         e.sessionTimeout = 30;
+       })},
+      {"SessionNegativeTimeoutFallsBack",
+       {"RTSP/1.0 200 OK\r\nSession: 77;timeout=-5\r\n\r\n"},
+       kSetup,
+       E([](Expect& e) {
+         e.sessionId = "77";
+         e.sessionTimeout = 30;
+       })},
       {"SessionWithoutParametersKeepsTimeout",
-       {"RTSP/1.0 200 OK\r\nSession: 9;timeout=60\r\n\r\n", "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 9\r\n\r\n"},
-       kOptions, E([](Expect& e) { e.cseq = 4; e.sessionId = "9"; e.sessionTimeout = 60; })},
-      {"SessionWithOtherParameterFails", {"RTSP/1.0 200 OK\r\nSession: 9;foo=1\r\n\r\n"}, kSetup,
+       {"RTSP/1.0 200 OK\r\nSession: 9;timeout=60\r\n\r\n",
+        "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 9\r\n\r\n"},
+       kOptions,
+       E([](Expect& e) {
+         e.cseq = 4;
+         e.sessionId = "9";
+         e.sessionTimeout = 60;
+       })},
+      {"SessionWithOtherParameterFails",
+       {"RTSP/1.0 200 OK\r\nSession: 9;foo=1\r\n\r\n"},
+       kSetup,
        E([](Expect& e) { e.ok = false; })},
-      {"EmptySessionFails", {"RTSP/1.0 200 OK\r\nSession:\r\n\r\n"}, kSetup, E([](Expect& e) { e.ok = false; })},
-      {"StatusWithoutReasonFails", {"RTSP/1.0 200\r\nCSeq: 1\r\n\r\n"}, kOptions,
-       E([](Expect& e) { e.ok = false; e.statusCode = 0; })},
-      {"NotFoundFailsButKeepsStatus", {"RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n"}, kOptions,
-       E([](Expect& e) { e.ok = false; e.statusCode = 404; })},
-      {"SessionNotFoundFails", {"RTSP/1.0 454 Session Not Found\r\nCSeq: 5\r\n\r\n"}, kOptions,
-       E([](Expect& e) { e.ok = false; e.statusCode = 454; })},
-      {"UnreadableCSeqFails", {"RTSP/1.0 200 OK\r\nCSeq: x\r\n\r\n"}, kOptions,
-       E([](Expect& e) { e.ok = false; })},
-      {"OverflowingCSeqFails", {"RTSP/1.0 200 OK\r\nCSeq: 99999999999\r\n\r\n"}, kOptions,
+      {"EmptySessionFails", {"RTSP/1.0 200 OK\r\nSession:\r\n\r\n"}, kSetup, E([](Expect& e) {
+         e.ok = false;
+       })},
+      {"StatusWithoutReasonFails", {"RTSP/1.0 200\r\nCSeq: 1\r\n\r\n"}, kOptions, E([](Expect& e) {
+         e.ok = false;
+         e.statusCode = 0;
+       })},
+      {"NotFoundFailsButKeepsStatus",
+       {"RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n"},
+       kOptions,
+       E([](Expect& e) {
+         e.ok = false;
+         e.statusCode = 404;
+       })},
+      {"SessionNotFoundFails",
+       {"RTSP/1.0 454 Session Not Found\r\nCSeq: 5\r\n\r\n"},
+       kOptions,
+       E([](Expect& e) {
+         e.ok = false;
+         e.statusCode = 454;
+       })},
+      {"UnreadableCSeqFails", {"RTSP/1.0 200 OK\r\nCSeq: x\r\n\r\n"}, kOptions, E([](Expect& e) {
+         e.ok = false;
+       })},
+      {"OverflowingCSeqFails",
+       {"RTSP/1.0 200 OK\r\nCSeq: 99999999999\r\n\r\n"},
+       kOptions,
        E([](Expect& e) { e.ok = false; })},
       {"DigestChallenge",
        {"RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
-        "WWW-Authenticate: Digest realm=\"Siqura Camera\", nonce=\"a1b2c3d4\", stale=FALSE\r\n\r\n"},
+        "WWW-Authenticate: Digest realm=\"Siqura Camera\", nonce=\"a1b2c3d4\", "
+        "stale=FALSE\r\n\r\n"},
        kDescribe,
-       E([](Expect& e) { e.statusCode = 401; e.cseq = 1; e.authScheme = 2; e.realm = "Siqura Camera"; e.nonce = "a1b2c3d4"; })},
+       E([](Expect& e) {
+         e.statusCode = 401;
+         e.cseq = 1;
+         e.authScheme = 2;
+         e.realm = "Siqura Camera";
+         e.nonce = "a1b2c3d4";
+       })},
       {"RealmMentioningServerStillAChallenge",
-       {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"RTSP Server\", nonce=\"n1\"\r\n\r\n"},
-       kDescribe, E([](Expect& e) { e.statusCode = 401; e.authScheme = 2; e.realm = "RTSP Server"; e.nonce = "n1"; })},
+       {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"RTSP Server\", "
+        "nonce=\"n1\"\r\n\r\n"},
+       kDescribe,
+       E([](Expect& e) {
+         e.statusCode = 401;
+         e.authScheme = 2;
+         e.realm = "RTSP Server";
+         e.nonce = "n1";
+       })},
       {"DigestThenBasicEndsWithBasic",
        {"RTSP/1.0 401 Unauthorized\r\n"
         "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\"\r\n"
         "WWW-Authenticate: Basic realm=\"cam\"\r\n\r\n"},
-       kDescribe, E([](Expect& e) { e.statusCode = 401; e.authScheme = 1; e.realm = "cam"; })},
+       kDescribe,
+       E([](Expect& e) {
+         e.statusCode = 401;
+         e.authScheme = 1;
+         e.realm = "cam";
+       })},
       {"DigestWithoutNonceFails",
-       {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\"\r\n\r\n"}, kDescribe,
-       E([](Expect& e) { e.ok = false; e.statusCode = 401; e.authScheme = 2; e.realm = "cam"; })},
-      {"UnknownSchemeAccepted", {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Negotiate abc\r\n\r\n"}, kDescribe,
+       {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\"\r\n\r\n"},
+       kDescribe,
+       E([](Expect& e) {
+         e.ok = false;
+         e.statusCode = 401;
+         e.authScheme = 2;
+         e.realm = "cam";
+       })},
+      {"UnknownSchemeAccepted",
+       {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Negotiate abc\r\n\r\n"},
+       kDescribe,
        E([](Expect& e) { e.statusCode = 401; })},
       {"DescribeWithoutContentLengthSkipsSdp",
-       {kDescribeHead + "\r\n" + kCameraSdp}, kDescribe, E([](Expect& e) { e.cseq = 2; })},
+       {kDescribeHead + "\r\n" + kCameraSdp},
+       kDescribe,
+       E([](Expect& e) { e.cseq = 2; })},
       {"ContentLengthDoesNotCarryOver",
-       {WithBody("RTSP/1.0 200 OK\r\n", "hello"), kDescribeHead + "\r\n" + kCameraSdp}, kDescribe,
+       {WithBody("RTSP/1.0 200 OK\r\n", "hello"), kDescribeHead + "\r\n" + kCameraSdp},
+       kDescribe,
        E([](Expect& e) { e.cseq = 2; })},
       {"SdpCutAtContentLength",
-       {"RTSP/1.0 200 OK\r\nContent-Length: 22\r\n\r\nm=video 0 RTP/AVP 26\r\na=control:track1\r\n"}, kDescribe,
+       {"RTSP/1.0 200 OK\r\nContent-Length: 22\r\n\r\nm=video 0 RTP/AVP "
+        "26\r\na=control:track1\r\n"},
+       kDescribe,
        Expect()},
       {"LastSdpLineWithoutLineEnd",
-       {WithBody("RTSP/1.0 200 OK\r\n", "m=video 0 RTP/AVP 26\r\na=control:track1")}, kDescribe,
+       {WithBody("RTSP/1.0 200 OK\r\n", "m=video 0 RTP/AVP 26\r\na=control:track1")},
+       kDescribe,
        E([](Expect& e) { e.control = "track1"; })},
       {"ControlWithEqualsSignInVideoSection",
-       {WithBody("RTSP/1.0 200 OK\r\n", "m=video 0 RTP/AVP 96\r\na=control:rtsp://cam/h264/stream=0\r\n")},
-       kDescribe, E([](Expect& e) { e.control = "rtsp://cam/h264/stream=0"; })},
-      {"VideoControlWithoutValueFails", {WithBody("RTSP/1.0 200 OK\r\n", "m=video 0 RTP/AVP 96\r\na=control:\r\n")},
-       kDescribe, E([](Expect& e) { e.ok = false; })},
+       {WithBody("RTSP/1.0 200 OK\r\n",
+                 "m=video 0 RTP/AVP 96\r\na=control:rtsp://cam/h264/stream=0\r\n")},
+       kDescribe,
+       E([](Expect& e) { e.control = "rtsp://cam/h264/stream=0"; })},
+      {"VideoControlWithoutValueFails",
+       {WithBody("RTSP/1.0 200 OK\r\n", "m=video 0 RTP/AVP 96\r\na=control:\r\n")},
+       kDescribe,
+       E([](Expect& e) { e.ok = false; })},
       {"SingleParameterSetAddsNothing",
-       {WithBody("RTSP/1.0 200 OK\r\n", "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=Z0LgH9oB\r\n")},
-       kDescribe, Expect()},
+       {WithBody("RTSP/1.0 200 OK\r\n",
+                 "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=Z0LgH9oB\r\n")},
+       kDescribe,
+       Expect()},
       {"ParameterSetsBeforeOtherParameters",
        {WithBody("RTSP/1.0 200 OK\r\n",
-                 "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=Z0LgH9oBQBbpUgAAAwACAAADAGQeMGVA,aM48gA==;"
+                 "m=video 0 RTP/AVP 96\r\na=fmtp:96 "
+                 "sprop-parameter-sets=Z0LgH9oBQBbpUgAAAwACAAADAGQeMGVA,aM48gA==;"
                  "packetization-mode=1\r\n")},
-       kDescribe, E([](Expect& e) { e.sps = kSps; e.pps = kPps; })},
-      {"LastHeaderWithoutLineEndIgnored", {"RTSP/1.0 200 OK\r\nCSeq: 1\r\nCSeq: 9"}, kOptions,
+       kDescribe,
+       E([](Expect& e) {
+         e.sps = kSps;
+         e.pps = kPps;
+       })},
+      {"LastHeaderWithoutLineEndIgnored",
+       {"RTSP/1.0 200 OK\r\nCSeq: 1\r\nCSeq: 9"},
+       kOptions,
        E([](Expect& e) { e.cseq = 1; })},
-      {"BareLineFeeds", {"RTSP/1.0 200 OK\nCSeq: 6\nSession: 5\n\n"}, kOptions,
-       E([](Expect& e) { e.cseq = 6; e.sessionId = "5"; })},
-      {"ContentLengthWithoutEmptyLine", {"RTSP/1.0 200 OK\r\nContent-Length: 40\r\n"}, kDescribe,
+      {"BareLineFeeds", {"RTSP/1.0 200 OK\nCSeq: 6\nSession: 5\n\n"}, kOptions, E([](Expect& e) {
+         e.cseq = 6;
+         e.sessionId = "5";
+       })},
+      {"ContentLengthWithoutEmptyLine",
+       {"RTSP/1.0 200 OK\r\nContent-Length: 40\r\n"},
+       kDescribe,
        Expect()},
   };
   return cases;
@@ -175,7 +271,9 @@ TEST_P(ParserTable, ReadsReplyIntoFields) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, ParserTable, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(RTSPResponseParser, StatusLineFieldsAndContentType) {
   CRTSPResponseParser parser;
@@ -200,7 +298,8 @@ TEST(RTSPResponseParser, ParameterSetsOnlyGrow) {
 // is written past the buffer (the address sanitizer watches); one that just
 // fills it is kept.
 TEST(RTSPResponseParser, ParameterSetsNeverOverflowTheirBuffer) {
-  for (const size_t size : {CRTSPResponseParser::kParameterSetCapacity + 44, CRTSPResponseParser::kParameterSetCapacity}) {
+  for (const size_t size : {CRTSPResponseParser::kParameterSetCapacity + 44,
+                            CRTSPResponseParser::kParameterSetCapacity}) {
     const std::vector<uint8_t> set(size, 0xAB);
     std::vector<char> encoded(Base64EncodedLength(set.size()));
     size_t length = 0;
@@ -209,7 +308,9 @@ TEST(RTSPResponseParser, ParameterSetsNeverOverflowTheirBuffer) {
                             std::string(encoded.data(), length) + ",aM48gA==\r\n";
     CRTSPResponseParser parser;
     EXPECT_TRUE(parser.Parse(WithBody("RTSP/1.0 200 OK\r\n", sdp), kDescribe)) << size;
-    EXPECT_EQ(size > CRTSPResponseParser::kParameterSetCapacity ? std::vector<uint8_t>() : set, parser.sps) << size;
+    EXPECT_EQ(size > CRTSPResponseParser::kParameterSetCapacity ? std::vector<uint8_t>() : set,
+              parser.sps)
+        << size;
     EXPECT_EQ(kPps, parser.pps) << size;
   }
 }
@@ -227,7 +328,8 @@ TEST(RTSPResponseParser, ClassifiesHeadersByName) {
       {"Date: Mon, 07 Dec 2026 01:00:00 GMT", kHeaderDate},
       {"no colon here", kHeaderNone},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.kind, CRTSPResponseParser::ClassifyHeader(c.line)) << c.line;
+  for (const auto& c : cases)
+    EXPECT_EQ(c.kind, CRTSPResponseParser::ClassifyHeader(c.line)) << c.line;
 }
 
 TEST(RTSPResponseParser, ReadLineNeverReturnsUnterminatedTail) {
