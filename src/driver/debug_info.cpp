@@ -1,9 +1,7 @@
 #include "driver/debug_info.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
-#include <vector>
 
 namespace quenlix {
 
@@ -25,18 +23,6 @@ uint8_t AdaptMessageLevel(uint32_t level, uint16_t major, uint16_t minor) {
   if (version < kV5_12) return isInfo ? uint8_t(kLevelInfoOld) : given;
   if (version < kV6_3) return given == kLevelOpened ? uint8_t(kLevelInfo) : given;
   return given;
-}
-
-std::string FormatMessageV(const char* format, va_list args) {
-  if (format == nullptr) return std::string();
-  va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length <= 0) return std::string();
-  std::vector<char> buffer(size_t(length) + 1);
-  std::vsnprintf(buffer.data(), buffer.size(), format, args);
-  return std::string(buffer.data(), size_t(length));
 }
 
 }  // namespace quenlix

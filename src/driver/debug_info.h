@@ -2,7 +2,6 @@
 // level adaptation to what the installed host understands.
 #pragma once
 
-#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -39,8 +38,5 @@ class CDebugInfo : public CDebugInfoIf {
 
 // The level a host of version major.minor understands for `level`.
 uint8_t AdaptMessageLevel(uint32_t level, uint16_t major, uint16_t minor);
-
-// printf-style formatting of any length; "" when the format is null or bad.
-std::string FormatMessageV(const char* format, va_list args);
 
 }  // namespace quenlix

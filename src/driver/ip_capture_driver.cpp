@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <new>
 
+#include "camera/text_helpers.h"
 #include "driver/debug_info.h"
 #include "driver/ip_video_capture.h"
 #include "platform/platform.h"
@@ -113,7 +114,7 @@ void CIPCaptureDriver::DebugMessage(uint32_t level, const char* format, ...) {
   va_start(args, format);
   std::string text;
   try {
-    text = FormatMessageV(format, args);
+    text = HUtils::FormatStringV(format, args);
   } catch (const std::bad_alloc&) {
     va_end(args);
     return;

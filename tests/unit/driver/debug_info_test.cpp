@@ -51,21 +51,5 @@ TEST(CDebugInfo, CopiesTheTextAndNullsAnEmptyOne) {
   EXPECT_EQ(null.GetText(), nullptr);
 }
 
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string s = FormatMessageV(format, args);
-  va_end(args);
-  return s;
-}
-
-TEST(FormatMessageV, HasNoLengthLimit) {
-  const std::string big(70000, 'a');
-  const std::string out = Format("<%s|%d>", big.c_str(), 42);
-  EXPECT_EQ(out.size(), big.size() + 5);
-  EXPECT_EQ(out.substr(out.size() - 4), "|42>");
-  EXPECT_EQ(Format("%s", ""), "");
-}
-
 }  // namespace
 }  // namespace quenlix
