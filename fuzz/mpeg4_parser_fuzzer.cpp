@@ -9,107 +9,17 @@
 
 #include "media/mpeg4_rtp_media_parser.h"
 #include "media/sample_contract.h"
+#include "media_fuzz_host.h"
 // The header library's source, built in rather than loaded.
 #include "../kelvardec/kelvardec.cpp"
 
-namespace {
-
-using namespace quenlix;
-
-class Sample : public IMediaSample {
- public:
-  explicit Sample(uint32_t capacity) : buffer(capacity) {}
-  void Reserved0() override {}
-  void Reserved1() override {}
-  uint8_t* GetBuffer() override { return buffer.data(); }
-  void Reserved3() override {}
-  void SetLength(uint32_t n) override {
-    if (n > buffer.size()) std::abort();
-  }
-  void Reserved5() override {}
-  void SetTime(const SYSTEMTIME*) override {}
-  void Reserved7() override {}
-  void Reserved8() override {}
-  void Reserved9() override {}
-  void SetType(uint32_t) override {}
-  void Reserved11() override {}
-  void SetHeight(uint32_t) override {}
-  void Reserved13() override {}
-  void SetWidth(uint32_t) override {}
-  void Reserved15() override {}
-  void SetSizeClass(uint32_t) override {}
-  virtual ~Sample() = default;
-  std::vector<uint8_t> buffer;
-};
-
-class Allocator : public ISampleAllocator {
- public:
-  void Reserved0() override {}
-  void Reserved1() override {}
-  IMediaSample* Allocate(uint32_t, uint32_t capacity, const char*) override {
-    return new Sample(capacity);
-  }
-  void Reserved3() override {}
-  void Reserved4() override {}
-  void Reserved5() override {}
-  void Release(IMediaSample* s) override { delete static_cast<Sample*>(s); }
-  virtual ~Allocator() = default;
-};
-
-class Driver : public IDriver {
- public:
-  QUENLIX_IMPLEMENTS_DESTRUCTOR()
-  virtual ~Driver() = default;
-  void DebugMessage(uint32_t, const char*, ...) override {}
-  DEVICE_INFO GetDeviceInfo() override { return {}; }
-  std::pair<uint32_t, uint32_t> GetIOCounts() override { return {0, 0}; }
-  ISampleAllocator* GetSampleAllocator() override { return &allocator; }
-  uint32_t GetVariantFlag() override { return 0; }
-  uint32_t GetCodecType() override { return 3; }
-  uint32_t GetChannelCount() override { return 1; }
-  std::string GetCustomString(uint32_t) override { return ""; }
-  int32_t GetCustomInt(uint32_t) override { return kNoValue; }
-  Allocator allocator;
-};
-
-class Client : public IMediaParserClient {
- public:
-  // Refuses every third frame, so that the refusal paths are reached too.
-  bool OnFrame(IMediaSample*) override { return ++frames % 3 != 0; }
-  std::pair<uint32_t, uint32_t> GetResolution() override { return size; }
-  virtual ~Client() = default;
-  unsigned frames = 0;
-  std::pair<uint32_t, uint32_t> size{0, 0};
-};
-
-}  // namespace
+using namespace fuzzhost;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Driver driver;
   Client client;
   CMpeg4RTPMediaParser parser(&driver, kSampleSourceName, &ParseMpegHeader);
   parser.SetClient(&client);
-  size_t at = 0;
-  uint16_t seq = 0;
-  uint32_t ts = 0;
-  while (at + 3 <= size) {
-    const uint8_t flags = data[at];
-    size_t n = size_t(data[at + 1]) << 8 | data[at + 2];
-    at += 3;
-    n = std::min(n, size - at);
-    if (flags & 8) parser.Reset();
-    RTPPacket p;
-    p.marker = flags & 1;
-    p.padding = flags & 2;
-    p.sequenceNumber = (flags & 4) ? uint16_t(seq + (flags >> 4)) : seq;
-    seq = uint16_t(p.sequenceNumber + 1);
-    p.timestamp = ts;
-    std::vector<uint8_t> payload(data + at, data + at + n);
-    p.payload = payload.empty() ? nullptr : payload.data();
-    p.payloadLength = uint32_t(n);
-    parser.ParsePacket(p);
-    if (p.marker) ts += 3600;
-    at += n;
-  }
+  FeedPackets(parser, data, size, 0);
   return 0;
 }
