@@ -24,7 +24,7 @@ CRecursiveLock::~CRecursiveLock() {
 
 void CRecursiveLock::TakeOwnership(uint32_t tid) {
   platform::InterlockedWrite(&state->ownerThreadId, int32_t(tid));
-  platform::InterlockedWrite(&state->recursionCount, 1);
+  state->recursionCount = 1;
 }
 
 bool CRecursiveLock::TryEnter() {
@@ -37,8 +37,7 @@ bool CRecursiveLock::TryEnter() {
     }
     if (uint32_t(platform::InterlockedRead(&state->ownerThreadId)) == tid) {
       platform::InterlockedIncrement(&state->lockCount);
-      platform::InterlockedWrite(&state->recursionCount,
-                                 platform::InterlockedRead(&state->recursionCount) + 1);
+      ++state->recursionCount;
       return true;
     }
     if (attemptsLeft == 0) return false;
@@ -54,8 +53,7 @@ void CRecursiveLock::Enter() {
     return;
   }
   if (uint32_t(platform::InterlockedRead(&state->ownerThreadId)) == tid) {
-    platform::InterlockedWrite(&state->recursionCount,
-                               platform::InterlockedRead(&state->recursionCount) + 1);
+    ++state->recursionCount;
     return;
   }
   platform::WaitForEvent(wakeEvent, platform::kInfinite);
@@ -63,8 +61,7 @@ void CRecursiveLock::Enter() {
 }
 
 void CRecursiveLock::Leave() {
-  const int32_t remaining = platform::InterlockedRead(&state->recursionCount) - 1;
-  platform::InterlockedWrite(&state->recursionCount, remaining);
+  const int32_t remaining = --state->recursionCount;
   if (remaining > 0) {
     platform::InterlockedDecrement(&state->lockCount);
     return;

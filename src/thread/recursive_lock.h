@@ -19,7 +19,9 @@ class CRecursiveLock {
     // Holds by the owner plus waiting threads; 0 when free.
     volatile int32_t lockCount;
     volatile int32_t ownerThreadId;
-    volatile int32_t recursionCount;
+    // Touched by the owner only; the lockCount exchange orders it between
+    // owners.
+    int32_t recursionCount;
   };
 
   CRecursiveLock();
