@@ -44,6 +44,7 @@ CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, const char* sourceName
 CH264RTPMediaParser::~CH264RTPMediaParser() = default;
 
 void CH264RTPMediaParser::Reset() {
+  CLockGuard guard(&stateLock);
   discarding = true;
   keyNal = false;
   width = 0;
@@ -54,6 +55,7 @@ void CH264RTPMediaParser::Reset() {
 }
 
 void CH264RTPMediaParser::ParsePacket(const RTPPacket& packet) {
+  CLockGuard guard(&stateLock);
   try {
     if (!CheckSequence(packet.sequenceNumber)) {
       discarding = true;
@@ -162,6 +164,7 @@ bool CH264RTPMediaParser::AppendFuA(const uint8_t* p, size_t n) {
 void CH264RTPMediaParser::SetParameterSets(const std::vector<uint8_t>& newSps,
                                            const std::vector<uint8_t>& newPps) {
   if (newSps.empty() || newPps.empty()) return;
+  CLockGuard guard(&stateLock);
   uint32_t w = 0;
   uint32_t h = 0;
   if (CH264SpsReader::ReadNalUnit(newSps.data(), newSps.size(), &w, &h)) {

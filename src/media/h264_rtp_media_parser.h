@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "media/rtp_media_parser.h"
+#include "thread/recursive_lock.h"
 
 namespace quenlix {
 
@@ -20,7 +21,9 @@ class CH264RTPMediaParser : public CRTPMediaParser {
 
   // Each one NAL unit without start code, as the session description gives
   // them. Ignored when either is empty; an unreadable SPS makes the parser
-  // synthesize both from the requested picture size.
+  // synthesize both from the requested picture size. Called on the channel's
+  // worker while the receive thread may already be parsing packets (the port
+  // is open before the session is described).
   void SetParameterSets(const std::vector<uint8_t>& newSps, const std::vector<uint8_t>& newPps);
 
   const std::vector<uint8_t>& GetSps() const { return sps; }
@@ -45,6 +48,8 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   uint32_t lastTimestamp = 0;
   std::vector<uint8_t> sps;
   std::vector<uint8_t> pps;
+  // Guards the parser's state between ParsePacket and SetParameterSets.
+  CRecursiveLock stateLock;
 };
 
 }  // namespace quenlix

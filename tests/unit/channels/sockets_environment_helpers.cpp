@@ -1,0 +1,2 @@
+// The tests open sockets outside any channel.
+#include "support/sockets_environment.h"
