@@ -37,7 +37,7 @@ TEST(Events, TimedWaitLastsAtLeastItsTimeOut) {
   Event event = CreateEvent(false, false);
   const uint64_t before = MonotonicMs();
   EXPECT_EQ(WaitForEvent(event, 150), WaitResult::kTimeout);
-  EXPECT_GE(MonotonicMs() - before, 140u);
+  EXPECT_GE(MonotonicMs() - before, 130u);  // the Windows tick is up to 16 ms
   CloseEvent(event);
 }
 

@@ -73,7 +73,7 @@ TEST_F(Sockets, WaitReadableTimesOut) {
   SocketHandle receiver = BoundUdp();
   const uint64_t before = MonotonicMs();
   EXPECT_EQ(WaitReadable(receiver, 120), 0);
-  EXPECT_GE(MonotonicMs() - before, 110u);
+  EXPECT_GE(MonotonicMs() - before, 100u);  // the Windows tick is up to 16 ms
 }
 
 TEST_F(Sockets, SecondBindToAPortInUseReportsAddressInUse) {

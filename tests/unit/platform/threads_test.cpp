@@ -79,7 +79,7 @@ TEST(Threads, WaitTimesOutWhileThreadRunsAndIdMatches) {
 
   const uint64_t before = MonotonicMs();
   EXPECT_EQ(WaitForThread(thread, 100), WaitResult::kTimeout);
-  EXPECT_GE(MonotonicMs() - before, 90u);
+  EXPECT_GE(MonotonicMs() - before, 80u);  // the Windows tick is up to 16 ms
   uint32_t code = 0;
   EXPECT_FALSE(GetThreadExitCode(thread, &code));
   EXPECT_FALSE(IsCurrentThread(thread));
