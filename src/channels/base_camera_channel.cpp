@@ -147,11 +147,24 @@ void CBaseCameraChannel::TouchLastFrame() {
   lastFrameTime = NowFileTime();
 }
 
+void CBaseCameraChannel::TouchAcceptedFrame() {
+  CLockGuard guard(&frameTimeLock);
+  lastFrameTime = lastAcceptedTime = NowFileTime();
+}
+
 uint32_t CBaseCameraChannel::MsSinceLastFrame() {
+  return MsSince(&CBaseCameraChannel::lastFrameTime);
+}
+
+uint32_t CBaseCameraChannel::MsSinceAcceptedFrame() {
+  return MsSince(&CBaseCameraChannel::lastAcceptedTime);
+}
+
+uint32_t CBaseCameraChannel::MsSince(uint64_t CBaseCameraChannel::*fileTime) {
   uint64_t last;
   {
     CLockGuard guard(&frameTimeLock);
-    last = lastFrameTime;
+    last = this->*fileTime;
   }
   uint64_t now = NowFileTime();
   // A clock set back must not look like hours without frames.

@@ -46,6 +46,10 @@ class CBaseCameraChannel : public ICameraChannel {
   void StopWorker();
   void TouchLastFrame();
   uint32_t MsSinceLastFrame();
+  // The host's sink hears of a lost signal from the time of the last frame
+  // it took; a restart of reception moves the last-frame time but not this.
+  void TouchAcceptedFrame();
+  uint32_t MsSinceAcceptedFrame();
   DEVICE_INFO GetDeviceInfo() const;
 
   bool socketsStarted = false;
@@ -54,6 +58,7 @@ class CBaseCameraChannel : public ICameraChannel {
   uint32_t state = CameraStopped;
   CRecursiveLock frameTimeLock;
   uint64_t lastFrameTime = 0;
+  uint64_t lastAcceptedTime = 0;  // guarded by frameTimeLock
   uint32_t channelIndex;
   IDriver* driver;
   IFrameSink* frameSink;
@@ -65,6 +70,7 @@ class CBaseCameraChannel : public ICameraChannel {
   static uint32_t WorkerEntry(void* channel);
   bool StartWorker();
   void BeginStop();
+  uint32_t MsSince(uint64_t CBaseCameraChannel::*fileTime);
 
   // Serialises the online reports, so that a frame arriving while the channel
   // stops cannot report the camera online again after it was reported off.

@@ -43,7 +43,7 @@ void CBaseRTPChannel::OnRTPPacket(CRTPReceiver*, const platform::SocketAddress& 
 bool CBaseRTPChannel::OnFrame(IMediaSample* sample) {
   if (frameSink == nullptr) return false;
   if (!frameSink->Deliver(sample)) return false;
-  TouchLastFrame();
+  TouchAcceptedFrame();
   SetCameraState(true);
   return true;
 }
@@ -82,6 +82,7 @@ void CBaseRTPChannel::StopReception() {
 }
 
 uint32_t CBaseRTPChannel::Run() {
+  TouchAcceptedFrame();
   for (;;) {
     switch (GetState()) {
       case CameraStreaming:
@@ -110,7 +111,10 @@ uint32_t CBaseRTPChannel::Run() {
     }
     if (stop) break;
     SetState(CameraSignalLost);
-    if (uint64_t(MsSinceLastFrame()) <= 2ull * GetDeviceInfo().signalTimeoutMs) continue;
+    // Measured from the last frame the host took: a camera whose sessions
+    // start but carry nothing must still be reported lost, although each
+    // restart moves the last-frame time.
+    if (uint64_t(MsSinceAcceptedFrame()) <= 2ull * GetDeviceInfo().signalTimeoutMs) continue;
     if (frameSink != nullptr) frameSink->OnSignalLost();
     SetCameraState(false);
   }

@@ -177,6 +177,22 @@ TEST(BaseRTPChannel, SilentStreamIsMarkedLostRestartedAndReportedToTheSink) {
   EXPECT_EQ(driver.Lines(), expected);
 }
 
+TEST(BaseRTPChannel, SessionsThatStartButCarryNothingAreStillReportedLost) {
+  // Long enough a time-out that one loss and the report fall in different
+  // cycles: each restart succeeds, yet no frame ever comes.
+  FakeDriver driver;
+  driver.SetTimes(40000, 1500);
+  FakeSink sink;
+  TestRTPChannel channel(0, &driver, &sink);
+  ASSERT_TRUE(channel.Start(kSettings));
+  ASSERT_TRUE(WaitFor([&] { return channel.sessions.load() >= 2; }));
+  EXPECT_EQ(sink.signalLost.load(), 0);  // the first loss only restarts
+  EXPECT_TRUE(WaitFor([&] { return sink.signalLost.load() >= 1; }, 10000));
+  EXPECT_GE(channel.sessions.load(), 2);
+  channel.Stop();
+  EXPECT_TRUE(driver.Lines().empty());  // never online, so nothing to report
+}
+
 TEST(BaseRTPChannel, FramesTheSinkRefusesDoNotHoldOffSignalLoss) {
   FakeDriver driver;
   driver.SetTimes(40000, 300);
