@@ -82,7 +82,6 @@ void CBaseRTPChannel::StopReception() {
 }
 
 uint32_t CBaseRTPChannel::Run() {
-  TouchAcceptedFrame();
   for (;;) {
     switch (GetState()) {
       case CameraStreaming:
