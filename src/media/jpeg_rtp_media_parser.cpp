@@ -1,5 +1,6 @@
 #include "media/jpeg_rtp_media_parser.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "media/jpeg_headers.h"
@@ -46,6 +47,7 @@ void CJpegRTPMediaParser::Reset() {
   width = 0;
   height = 0;
   frame.clear();
+  firstPacketSize = 0;
   timeConverter.Reset();
 }
 
@@ -79,6 +81,7 @@ void CJpegRTPMediaParser::ParsePacket(const RTPPacket& packet) {
 void CJpegRTPMediaParser::Append(const uint8_t* p, size_t n) {
   if (frameStart) {
     frame.assign(p, p + n);
+    firstPacketSize = n;
   } else if (n > kMainHeaderSize) {
     // Each packet carries its own main header; continuations no longer than
     // their headers carry no scan data.
@@ -93,7 +96,8 @@ void CJpegRTPMediaParser::Append(const uint8_t* p, size_t n) {
 
 size_t CJpegRTPMediaParser::BuildPicture(uint8_t* out) {
   // The first packet's headers must all be there before anything is read.
-  if (frame.size() < kMainHeaderSize) return 0;
+  const size_t first = std::min(firstPacketSize, frame.size());
+  if (first < kMainHeaderSize) return 0;
   const uint8_t type = frame[kTypeOffset];
   const uint8_t q = frame[kQOffset];
   width = kDimensionUnit * frame[kWidthOffset];
@@ -104,7 +108,7 @@ size_t CJpegRTPMediaParser::BuildPicture(uint8_t* out) {
   size_t at = kMainHeaderSize;
   uint16_t restartInterval = 0;
   if (HasRestartHeader(type)) {
-    if (frame.size() < at + kRestartHeaderSize) return 0;
+    if (first < at + kRestartHeaderSize) return 0;
     restartInterval = ReadU16(&frame[at]);
     at += kRestartHeaderSize;
   }
@@ -114,13 +118,13 @@ size_t CJpegRTPMediaParser::BuildPicture(uint8_t* out) {
   if (q < kInBandTablesFrom) {
     CJpegHeaders::ComputeTables(q, luma, chroma);
   } else {
-    if (frame.size() < at + kQuantHeaderSize) return 0;
+    if (first < at + kQuantHeaderSize) return 0;
     const uint8_t precision = frame[at + 1];
     const size_t tablesLength = ReadU16(&frame[at + 2]);
     at += kQuantHeaderSize;
     // Only two 8-bit tables can be written as DQT segments here.
     if (precision != 0 || tablesLength < kInBandTablesSize) return 0;
-    if (frame.size() < at + tablesLength) return 0;
+    if (first < at + tablesLength) return 0;
     std::memcpy(luma, &frame[at], CJpegHeaders::kTableSize);
     std::memcpy(chroma, &frame[at + CJpegHeaders::kTableSize], CJpegHeaders::kTableSize);
     at += tablesLength;

@@ -24,6 +24,9 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
 
   bool discarding = true;
   bool frameStart = true;
+  // The headers must all lie in the frame's first packet; later packets
+  // carry scan data only.
+  size_t firstPacketSize = 0;
 };
 
 }  // namespace quenlix

@@ -126,6 +126,19 @@ TEST_F(JpegFixture, FirstPacketShorterThanItsHeadersOrWithoutSizeIsDropped) {
     EXPECT_TRUE(host.client.frames.empty());
     EXPECT_EQ(host.allocator.outstanding, 0);
   }
+  // Nor may later packets of the frame stand in for the missing headers.
+  const Case split[] = {
+      {"main header split", {0, 0, 0, 0, 1}},
+      {"tables split", Cat({MainHeader(1, 255, 40, 30), {0, 0, 0, 128}, Bytes(100, 1)})},
+      {"restart header split", Cat({MainHeader(64, 50, 40, 30), {0, 1}})},
+  };
+  for (const Case& c : split) {
+    SCOPED_TRACE(c.name);
+    Feed(parser, {Packet(c.payload, seq++, false),
+                  Packet(Cat({MainHeader(1, 255, 40, 30, 140), Bytes(400, 2)}), seq++, true)});
+    EXPECT_TRUE(host.client.frames.empty());
+    EXPECT_EQ(host.allocator.outstanding, 0);
+  }
   // The parser is not stuck: the next good frame goes through.
   Feed(parser, {Packet(Cat({MainHeader(1, 50, 40, 30), {9}}), seq++, true)});
   EXPECT_EQ(host.client.frames.size(), 1u);
