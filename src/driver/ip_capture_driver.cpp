@@ -42,10 +42,13 @@ CIPCaptureDriver::CIPCaptureDriver() = default;
 CIPCaptureDriver::~CIPCaptureDriver() { Close(); }
 
 bool CIPCaptureDriver::Open(IDebugSink* sink, ISampleAllocator* allocator, ICameraConfig* config) {
-  debugSink = sink;
-  sampleAllocator = allocator;
+  // A host that hands over no configuration gets a refusal, not a crash.
+  if (config == nullptr) return false;
   INetworkConfig* network = config->GetNetwork();
   IDeviceConfig* device = config->GetDevice();
+  if (network == nullptr || device == nullptr) return false;
+  debugSink = sink;
+  sampleAllocator = allocator;
   codecType = network->GetCodecType();
   inputCount = device->GetInputCount();
   outputCount = device->GetOutputCount();

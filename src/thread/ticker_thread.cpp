@@ -27,8 +27,12 @@ bool CTickerThread::Stop() {
 
 void CTickerThread::Run() {
   for (;;) {
-    // A failed wait ticks as a time-out would: the period is the only promise.
-    if (platform::WaitForEvent(stopEvent, periodMs) == platform::WaitResult::kSignalled) return;
+    // A failed wait ticks as a time-out would: the period is the only promise,
+    // so it is kept by sleeping rather than turning into a busy loop.
+    const platform::WaitResult wait = platform::WaitForEvent(stopEvent, periodMs);
+    if (wait == platform::WaitResult::kSignalled || wait == platform::WaitResult::kAbandoned)
+      return;
+    if (wait == platform::WaitResult::kFailed) platform::SleepMs(periodMs);
     Tick();
   }
 }

@@ -49,8 +49,14 @@ bool CWorkItemThread::Start(const std::string& threadName) {
 }
 
 bool CWorkItemThread::Post(IWorkItem* item) {
-  if (!IsRunning() || item == nullptr || workEvent == nullptr) return false;
+  if (item == nullptr || workEvent == nullptr) return false;
+  // Checked under the queue's lock: Stop clears the queue under it after
+  // marking the thread stopped, so no item slips in behind the clearing.
   queueLock.Enter();
+  if (!IsRunning()) {
+    queueLock.Leave();
+    return false;
+  }
   queue.push_back(item);
   OnItemQueued(item, 0);
   platform::SetEvent(workEvent);

@@ -79,8 +79,8 @@ class FakeNetworkConfig : public quenlix::INetworkConfig {
 class FakeCameraConfig : public quenlix::ICameraConfig {
  public:
   void Reserved0() override {}
-  quenlix::IDeviceConfig* GetDevice() override { return &device; }
-  quenlix::INetworkConfig* GetNetwork() override { return &network; }
+  quenlix::IDeviceConfig* GetDevice() override { return withoutDevice ? nullptr : &device; }
+  quenlix::INetworkConfig* GetNetwork() override { return withoutNetwork ? nullptr : &network; }
   void Reserved3() override {}
   const char* GetCustomParameter(uint32_t index) override {
     const auto it = custom.find(index);
@@ -90,6 +90,8 @@ class FakeCameraConfig : public quenlix::ICameraConfig {
   FakeDeviceConfig device;
   FakeNetworkConfig network;
   std::map<uint32_t, std::string> custom;
+  bool withoutDevice = false;
+  bool withoutNetwork = false;
 };
 
 // One sample as the host would keep it.

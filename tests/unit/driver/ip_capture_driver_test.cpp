@@ -61,6 +61,19 @@ class DriverTest : public ::testing::Test {
   FakeCameraConfig config;
 };
 
+TEST_F(DriverTest, OpenWithoutAConfigurationIsRefusedAndLeavesTheDriverUsable) {
+  EXPECT_FALSE(driver->Open(&sink, &allocator, nullptr));
+  config.withoutNetwork = true;
+  EXPECT_FALSE(driver->Open(&sink, &allocator, &config));
+  config.withoutNetwork = false;
+  config.withoutDevice = true;
+  EXPECT_FALSE(driver->Open(&sink, &allocator, &config));
+  config.withoutDevice = false;
+  config.network.address = "10.1.2.3";
+  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
+  EXPECT_EQ(Services()->GetDeviceInfo().address, "10.1.2.3");
+}
+
 TEST_F(DriverTest, DeviceInfoDefaultsBeforeOpenAndFamilyTimeoutsAfter) {
   DEVICE_INFO before = Services()->GetDeviceInfo();
   EXPECT_EQ(before.timeoutMs, 5000u);

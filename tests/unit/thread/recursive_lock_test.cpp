@@ -88,25 +88,30 @@ TEST(CRecursiveLock, GuardsAPlainCounterUnderContention) {
 
 // Every waiter is eventually served: none starves while others keep taking
 // the lock.
-TEST(CRecursiveLock, EveryContenderGetsIn) {
+// Sleeping inside the lock sends the others to the event; every one of them
+// must be woken in turn (a lost wake-up hangs here) and be alone inside.
+TEST(CRecursiveLock, EveryContenderGetsInAloneAndNoneIsLeftAsleep) {
   CRecursiveLock lock;
   constexpr int kThreads = 4;
-  std::atomic<int> done{0};
-  std::vector<int> wins(kThreads, 0);
+  constexpr int kRounds = 500;
+  std::atomic<int> inside{0};
+  std::atomic<int> crowded{0};
+  std::atomic<int> entries{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 500; ++i) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
         CLockGuard guard(&lock);
-        ++wins[t];
+        if (inside.fetch_add(1) != 0) ++crowded;
+        ++entries;
         if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        inside.fetch_sub(1);
       }
-      ++done;
     });
   }
   for (auto& th : threads) th.join();
-  EXPECT_EQ(done.load(), kThreads);
-  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wins[t], 500) << t;
+  EXPECT_EQ(crowded.load(), 0);
+  EXPECT_EQ(entries.load(), kThreads * kRounds);
 }
 
 }  // namespace
