@@ -137,9 +137,12 @@ int main(int argc, char** argv) {
   for (auto& server : rtspServerList) {
     const camsim::RtspStats stats = server->Stats();
     server->Stop();
-    std::printf("camsim: rtsp port %u: %llu session(s), %llu frame(s) sent\n",
-                unsigned(server->Port()), static_cast<unsigned long long>(stats.sessionsCreated),
-                static_cast<unsigned long long>(stats.framesSent));
+    std::printf(
+        "camsim: rtsp port %u: %llu session(s), %llu frame(s) sent, %llu dropped for want of "
+        "keep-alives\n",
+        unsigned(server->Port()), static_cast<unsigned long long>(stats.sessionsCreated),
+        static_cast<unsigned long long>(stats.framesSent),
+        static_cast<unsigned long long>(stats.dropped));
   }
   std::fflush(stdout);
   http.Stop();

@@ -176,6 +176,10 @@ void CRtspServer::RestartCamera() {
 RtspStats CRtspServer::Stats() const {
   std::lock_guard<std::mutex> lock(mutex_);
   RtspStats stats = stats_;
+  stats.receiverReports += retired_.receiverReports;
+  stats.byes += retired_.byes;
+  stats.packetsSent += retired_.packetsSent;
+  stats.framesSent += retired_.framesSent;
   auto add = [&stats](const Session& s) {
     stats.receiverReports += s.streamer->ReceiverReports();
     stats.byes += s.streamer->Byes();
@@ -244,8 +248,15 @@ void CRtspServer::SuperviseLoop() {
       for (const auto& entry : sessions_) {
         const Session& s = *entry.second;
         if (!s.playing) continue;
-        const uint64_t alive = std::max(s.lastAliveMs, s.streamer->LastReceiverReportMs());
-        if (now - alive > timeoutMs) expired.push_back(s.id);
+        const uint64_t lastReport = s.streamer->LastReceiverReportMs();
+        const uint64_t alive = std::max(s.lastAliveMs, lastReport);
+        // Read before the lock, now may be older than a keep-alive that
+        // came in meanwhile: that session is alive, not ages silent.
+        if (alive >= now || now - alive <= timeoutMs) continue;
+        expired.push_back(s.id);
+        std::fprintf(stderr,
+                     "camsim: session %s dropped: %llu ms without a request or receiver report\n",
+                     s.id.c_str(), static_cast<unsigned long long>(now - alive));
       }
     }
     for (const std::string& id : expired) EndSession(id, true);
@@ -268,7 +279,14 @@ void CRtspServer::EndSession(const std::string& id, bool dropped) {
   session->streamer->StopSending();
   std::lock_guard<std::mutex> lock(mutex_);
   ended_.push_back(std::move(session));
-  if (ended_.size() > kMaxEnded) ended_.erase(ended_.begin());
+  if (ended_.size() > kMaxEnded) {
+    const Session& oldest = *ended_.front();
+    retired_.receiverReports += oldest.streamer->ReceiverReports();
+    retired_.byes += oldest.streamer->Byes();
+    retired_.packetsSent += oldest.streamer->PacketsSent();
+    retired_.framesSent += oldest.streamer->FramesSent();
+    ended_.erase(ended_.begin());
+  }
 }
 
 void CRtspServer::Serve(int fd, std::string peerAddress) {
@@ -482,26 +500,31 @@ bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& 
   std::string sessionLine;
   uint16_t rtpPort = 0, rtcpPort = 0;
   CRtpStreamer* streamer = nullptr;
+  bool unknownSession = false;
   if (!sessionId.empty()) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = sessions_.find(sessionId);
-    if (it == sessions_.end()) return reply(454, "");
-    Session& s = *it->second;
-    s.lastAliveMs = CRtpStreamer::NowMs();
-    sessionLine = SessionHeader(s);
-    rtpPort = s.clientRtpPort;
-    rtcpPort = s.clientRtcpPort;
-    streamer = s.streamer.get();
-    if (m == "PLAY") {
-      s.playing = true;
-      ++stats_.plays;
-    }
-    if (m == "OPTIONS" || m == "GET_PARAMETER") {
-      ++stats_.keepAlives;
-      if (keepAliveTimes_.size() >= kMaxLogged) keepAliveTimes_.erase(keepAliveTimes_.begin());
-      keepAliveTimes_.push_back(s.lastAliveMs);
+    unknownSession = it == sessions_.end();
+    if (!unknownSession) {
+      Session& s = *it->second;
+      s.lastAliveMs = CRtpStreamer::NowMs();
+      sessionLine = SessionHeader(s);
+      rtpPort = s.clientRtpPort;
+      rtcpPort = s.clientRtcpPort;
+      streamer = s.streamer.get();
+      if (m == "PLAY") {
+        s.playing = true;
+        ++stats_.plays;
+      }
+      if (m == "OPTIONS" || m == "GET_PARAMETER") {
+        ++stats_.keepAlives;
+        if (keepAliveTimes_.size() >= kMaxLogged) keepAliveTimes_.erase(keepAliveTimes_.begin());
+        keepAliveTimes_.push_back(s.lastAliveMs);
+      }
     }
   }
+  // Answered after the lock is released: sending a reply takes it too.
+  if (unknownSession) return reply(454, "");
   if (m == "OPTIONS" || m == "GET_PARAMETER") {
     return reply(
         200, sessionLine + "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER\r\n");

@@ -133,6 +133,7 @@ class CRtspServer {
   std::map<std::string, std::unique_ptr<Session>> sessions_;
   std::vector<std::unique_ptr<Session>> ended_;  // kept so that late RTCP is still counted
   RtspStats stats_;
+  RtspStats retired_;  // the counts of ended sessions no longer kept
   std::vector<std::string> requests_;
   std::vector<uint64_t> keepAliveTimes_;
   uint32_t sessionCounter_ = 0;

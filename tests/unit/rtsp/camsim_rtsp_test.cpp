@@ -187,6 +187,12 @@ TEST(Camsim, SessionLivesOnlyWhileKeptAlive) {
       if (keep == Keep::kReports) h.rtcp.Send(ReceiverReport(ReadU32(&report[4])), reportSource);
     }
     EXPECT_EQ(keep == Keep::kNothing ? 1u : 0u, h.server.Stats().dropped) << int(keep);
+    if (keep != Keep::kNothing) continue;
+    // The dropped session is unknown now, and answering so must leave the
+    // camera serving others.
+    EXPECT_FALSE(client.SendRequest(kRtspOptions));
+    CBaseRTSPClient next;
+    EXPECT_TRUE(Play(next, h.Info()));
   }
 }
 
