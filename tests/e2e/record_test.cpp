@@ -13,75 +13,17 @@
 #include <thread>
 #include <vector>
 
-#include "camsim.h"
-#include "http_server.h"
-#include "rtsp_server.h"
-#include "stream_selection.h"
+#include "e2e_camera.h"
 
 namespace {
 
-constexpr uint32_t kCameraFps = 25;
+using e2e::Camera;
+using e2e::DefaultOptions;
+using e2e::ProcessRun;
+using e2e::ReadFile;
+using e2e::Shell;
+
 constexpr const char* kUpdatePrefix = "/siqura-cgi/admin/param.cgi?action=update";
-
-struct Camera {
-  camsim::Camsim core;
-  camsim::CHttpServer http;
-  std::unique_ptr<camsim::CRtspServer> rtsp;
-  uint16_t httpPort = 0;
-
-  explicit Camera(camsim::CamsimOptions options) : core(std::move(options)), http(core) {}
-
-  bool Start() {
-    std::string error;
-    if (!core.LoadFixture(&error)) return false;
-    httpPort = http.Start();
-    camsim::RtspOptions o;
-    o.framesPerSecond = kCameraFps;
-    o.auth = core.Options().auth;
-    o.user = core.Options().user;
-    o.password = core.Options().password;
-    o.clipFor = [this](const std::string& uri) {
-      return camsim::SelectClipPath(E2E_MEDIA_DIR, core.Requests(), uri);
-    };
-    rtsp = std::make_unique<camsim::CRtspServer>(o);
-    return httpPort != 0 && rtsp->Start(&error);
-  }
-  ~Camera() {
-    if (rtsp) rtsp->Stop();
-    core.Stop();
-    http.Stop();
-  }
-};
-
-camsim::CamsimOptions DefaultOptions() {
-  camsim::CamsimOptions o;
-  o.httpPort = 0;
-  return o;
-}
-
-struct ProcessRun {
-  int status = -1;
-  std::string output;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Runs a shell command; its exit status and output.
-ProcessRun Shell(const std::string& command, const std::string& tag) {
-  const std::string out = std::string(E2E_WORK_DIR) + "/" + tag + ".out";
-  const std::string rc = std::string(E2E_WORK_DIR) + "/" + tag + ".rc";
-  std::system(
-      ("mkdir -p " E2E_WORK_DIR "; " + command + " >" + out + " 2>&1; echo $? >" + rc).c_str());
-  ProcessRun run;
-  run.output = ReadFile(out);
-  run.status = std::atoi(ReadFile(rc).c_str());
-  return run;
-}
 
 std::string OutDir(const std::string& tag) { return std::string(E2E_WORK_DIR) + "/" + tag; }
 
