@@ -32,7 +32,9 @@ bool CCommonChannel::ConfigureStream(StreamCodec codec) {
 
 void CCommonChannel::FillPortAndPath(RTSP_SESSION_INFO& info, StreamCodec codec) {
   info.port = RtspPortOf(driver->GetCustomInt(kParamRtspPort));
-  info.path = StreamPathOf(codec, driver->GetCustomInt(kParamCameraGroup), GetSettings().width);
+  const STREAM_SETTINGS settings = GetSettings();
+  const char* name = ResolutionName(driver->GetVariantFlag(), settings.width, settings.height);
+  info.path = StreamPathOf(codec, driver->GetCustomInt(kParamCameraGroup), name);
 }
 
 }  // namespace quenlix

@@ -1,6 +1,7 @@
 #include "channels/stream_configuration.h"
 
 #include <cstring>
+#include <string>
 
 #include "camera/resolution_tables.h"
 #include "camera/text_helpers.h"
@@ -163,7 +164,7 @@ uint16_t RtspPortOf(int32_t customPort) {
   return uint16_t(customPort);
 }
 
-const char* StreamPathOf(StreamCodec codec, int32_t cameraGroup, uint32_t width) {
+const char* StreamPathOf(StreamCodec codec, int32_t cameraGroup, const char* name) {
   switch (codec) {
     case StreamCodec::kMjpeg:
       return "jpeg";
@@ -172,9 +173,12 @@ const char* StreamPathOf(StreamCodec codec, int32_t cameraGroup, uint32_t width)
     case StreamCodec::kH264:
       break;
   }
-  constexpr uint32_t kMainStreamMinWidth = 1280;
-  if (GroupOf(cameraGroup) == 1 && width < kMainStreamMinWidth) return "h264_2";
-  return "h264";
+  // A group-1 camera's main stream carries only 1080p or 720p; every other
+  // size is configured on the second stream, so that is the one to play
+  // (1280x960 included, although it is 1280 wide).
+  if (GroupOf(cameraGroup) != 1) return "h264";
+  const std::string n = name != nullptr ? name : "";
+  return n == "1080p" || n == "720p" ? "h264" : "h264_2";
 }
 
 }  // namespace quenlix

@@ -55,7 +55,8 @@ std::string BuildStreamUpdateRequest(const STREAM_CONFIGURATION& config);
 uint16_t RtspPortOf(int32_t customPort);
 
 // "jpeg", "mpeg4", "h264", or "h264_2" for the second H.264 stream that a
-// group-1 camera plays for sizes below 1280 wide.
-const char* StreamPathOf(StreamCodec codec, int32_t cameraGroup, uint32_t width);
+// group-1 camera is configured to play every size but 1080p and 720p on;
+// name is the requested size's resolution name.
+const char* StreamPathOf(StreamCodec codec, int32_t cameraGroup, const char* name);
 
 }  // namespace quenlix

@@ -74,8 +74,8 @@ STREAM_SETTINGS Settings(uint32_t w, uint32_t h, uint32_t intervalMs, uint32_t q
 }
 
 template <class Channel>
-RTSP_SESSION_INFO SessionInfoOf(ParamDriver& driver, uint32_t width) {
-  Exposed<Channel> channel(&driver, Settings(width, 480, 40, 50));
+RTSP_SESSION_INFO SessionInfoOf(ParamDriver& driver, uint32_t width, uint32_t height = 480) {
+  Exposed<Channel> channel(&driver, Settings(width, height, 40, 50));
   RTSP_SESSION_INFO info;
   channel.FillSessionInfo(info);
   return info;
@@ -85,7 +85,8 @@ TEST(CodecChannels, FillSessionInfoNamesPortAndPath) {
   ParamDriver driver;
   EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 640).port, 554);
   EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 640).path, "h264_2");
-  EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 1280).path, "h264");
+  EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 1280, 720).path, "h264");
+  EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 1280, 960).path, "h264_2");  // quadvga
   driver.custom[2] = 8554;
   driver.custom[4] = 2;
   EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 640).port, 8554);

@@ -185,21 +185,23 @@ TEST(StreamConfiguration, PortAndPath) {
   EXPECT_EQ(RtspPortOf(0), 554);
   EXPECT_EQ(RtspPortOf(-5), 554);
 
+  // A group-1 camera's main stream is 1080p or 720p; quadvga (1280x960) is
+  // configured on the second stream and must be played from there.
   struct Case {
     StreamCodec codec;
     int32_t group;
-    uint32_t width;
+    const char* name;
     const char* path;
   } cases[] = {
-      {StreamCodec::kH264, 1, 1920, "h264"},   {StreamCodec::kH264, 1, 1280, "h264"},
-      {StreamCodec::kH264, 1, 1279, "h264_2"}, {StreamCodec::kH264, kAbsent, 640, "h264_2"},
-      {StreamCodec::kH264, 2, 352, "h264"},    {StreamCodec::kH264, 3, 352, "h264"},
-      {StreamCodec::kMjpeg, 1, 640, "jpeg"},   {StreamCodec::kMpeg4, 1, 640, "mpeg4"},
+      {StreamCodec::kH264, 1, "1080p", "h264"},       {StreamCodec::kH264, 1, "720p", "h264"},
+      {StreamCodec::kH264, 1, "quadvga", "h264_2"},   {StreamCodec::kH264, 1, "d1", "h264_2"},
+      {StreamCodec::kH264, kAbsent, "vga", "h264_2"}, {StreamCodec::kH264, 2, "cif", "h264"},
+      {StreamCodec::kH264, 2, "1080p", "h264"},       {StreamCodec::kH264, 3, "cif", "h264"},
+      {StreamCodec::kMjpeg, 1, "vga", "jpeg"},        {StreamCodec::kMpeg4, 1, "vga", "mpeg4"},
   };
   for (const Case& c : cases) {
-    EXPECT_STREQ(StreamPathOf(c.codec, c.group, c.width), c.path) << c.group << " " << c.width;
+    EXPECT_STREQ(StreamPathOf(c.codec, c.group, c.name), c.path) << c.group << " " << c.name;
   }
 }
-
 }  // namespace
 }  // namespace quenlix
