@@ -2,7 +2,6 @@
 
 #include <new>
 
-
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_rtsp.h"
 #include "channels/mpeg4_channel_rtsp.h"
