@@ -9,6 +9,10 @@ namespace quenlix {
 class IIOEventSink {
  public:
   virtual void Reserved0() = 0;
+  // Both are called on the driver's I/O threads while the I/O object holds
+  // its state lock, which keeps the events in order. Return promptly; do not
+  // call the I/O object's Stop from inside them, nor wait there for a lock
+  // that the host holds while it calls into the I/O object.
   // 0-based index; state 1 inactive, 2 active.
   virtual void OnInputChanged(uint32_t inputIndex, uint32_t state) = 0;
   // A request failed and every known state was forgotten.
