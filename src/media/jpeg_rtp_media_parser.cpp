@@ -57,13 +57,15 @@ void CJpegRTPMediaParser::ParsePacket(const RTPPacket& packet) {
       discarding = true;
       frame.clear();
     }
+    if (discarding && frameStart) discarding = false;
     const uint8_t* p = nullptr;
     size_t n = 0;
+    // Checked after the frame-start test, so that a first packet whose
+    // padding cannot be right drops its frame instead of starting one.
     if (!PayloadOf(packet, &p, &n)) {
       discarding = true;
       frame.clear();
     }
-    if (discarding && frameStart) discarding = false;
     if (!discarding) Append(p, n);
     if (packet.marker) {
       frameStart = true;

@@ -139,6 +139,11 @@ TEST_F(JpegFixture, FirstPacketShorterThanItsHeadersOrWithoutSizeIsDropped) {
     EXPECT_TRUE(host.client.frames.empty());
     EXPECT_EQ(host.allocator.outstanding, 0);
   }
+  // A first packet whose padding count runs past it drops its frame.
+  TestPacket badPadding = Packet(Cat({MainHeader(1, 50, 40, 30), {1, 2, 200}}), seq++, false);
+  badPadding.padding = true;
+  Feed(parser, {badPadding, Packet(Cat({MainHeader(1, 50, 40, 30, 2), {3}}), seq++, true)});
+  EXPECT_TRUE(host.client.frames.empty());
   // The parser is not stuck: the next good frame goes through.
   Feed(parser, {Packet(Cat({MainHeader(1, 50, 40, 30), {9}}), seq++, true)});
   EXPECT_EQ(host.client.frames.size(), 1u);
