@@ -10,3 +10,13 @@ if(WIN32)
 else()
   set_target_properties(Kelvardec PROPERTIES OUTPUT_NAME "Kelvardec" CXX_VISIBILITY_PRESET hidden)
 endif()
+
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # Hosts look the reader up by either name: both must be in the table.
+  find_program(QUENLIX_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump i686-w64-mingw32-objdump REQUIRED)
+  add_custom_command(TARGET Kelvardec POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${QUENLIX_OBJDUMP} -DDLL=$<TARGET_FILE:Kelvardec>
+            "-DEXPORTS=ParseMpegHeader,_ParseMpegHeader@16"
+            -P ${PROJECT_SOURCE_DIR}/cmake/CheckDllTables.cmake
+    COMMENT "Checking the export and import tables of Kelvardec.dll")
+endif()
