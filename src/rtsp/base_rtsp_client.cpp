@@ -254,6 +254,7 @@ bool CBaseRTSPClient::Transact(int method) {
 }
 
 bool CBaseRTSPClient::SendRequest(int method) {
+  refused_ = false;
   bool result = Transact(method);
   if (result && parser_.statusCode == kStatusUnauthorized) {
     const uint32_t scheme = uint32_t(parser_.authScheme);
@@ -264,13 +265,13 @@ bool CBaseRTSPClient::SendRequest(int method) {
       result = Transact(method);  // the nonce may have changed
     }
   }
-  // A 401 left standing means the camera refuses these credentials.
-  return result && !CredentialsRefused();
+  // A 401 left standing means the camera refuses these credentials; a
+  // repeat that got no answer at all says nothing about them.
+  refused_ = result && parser_.statusCode == kStatusUnauthorized;
+  return result && !refused_;
 }
 
-bool CBaseRTSPClient::CredentialsRefused() const {
-  return parser_.statusCode == kStatusUnauthorized;
-}
+bool CBaseRTSPClient::CredentialsRefused() const { return refused_; }
 
 uint32_t CBaseRTSPClient::GetSessionTimeoutMs() const {
   const uint64_t seconds =

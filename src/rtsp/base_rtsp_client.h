@@ -88,6 +88,7 @@ class CBaseRTSPClient {
   CRTSPResponseParser parser_;
   platform::SocketHandle socket_ = 0;
   bool connected_ = false;
+  bool refused_ = false;  // the last SendRequest ended on a 401 left standing
 
  private:
   void CloseSocket();

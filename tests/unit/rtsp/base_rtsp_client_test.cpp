@@ -253,6 +253,20 @@ TEST(RTSPClient, RefusedCredentialsFailTheRequest) {
   }
 }
 
+// A repeat that gets no answer is a network failure, not a refusal: the
+// host must not be told that the camera refused the credentials.
+TEST(RTSPClient, UnansweredRepeatIsNoRefusal) {
+  ScriptedServer server(
+      {Challenge("WWW-Authenticate: Basic realm=\"cam\""), [](const std::string&) {
+         return Reply{{}, true};
+       }});
+  CBaseRTSPClient client;
+  ASSERT_TRUE(client.Connect(Info(server.port())));
+  EXPECT_FALSE(client.SendRequest(kRtspDescribe));
+  EXPECT_FALSE(client.CredentialsRefused());
+  EXPECT_EQ(2u, server.Requests().size());
+}
+
 std::string Field(const std::string& request, const std::string& name) {
   const size_t at = request.find(name + "=\"");
   if (at == std::string::npos) return std::string();
