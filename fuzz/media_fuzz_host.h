@@ -16,6 +16,7 @@
 #include "media/media_parser_client.h"
 #include "media/rtp_media_parser.h"
 #include "quenlix/driver.h"
+#include "quiet_driver.h"
 #include "rtp/rtp_packet.h"
 
 namespace fuzzhost {
@@ -62,21 +63,7 @@ class Allocator : public ISampleAllocator {
   virtual ~Allocator() = default;
 };
 
-class Driver : public IDriver {
- public:
-  QUENLIX_IMPLEMENTS_DESTRUCTOR()
-  virtual ~Driver() = default;
-  void DebugMessage(uint32_t, const char*, ...) override {}
-  DEVICE_INFO GetDeviceInfo() override { return {}; }
-  std::pair<uint32_t, uint32_t> GetIOCounts() override { return {0, 0}; }
-  ISampleAllocator* GetSampleAllocator() override { return &allocator; }
-  uint32_t GetVariantFlag() override { return 0; }
-  uint32_t GetCodecType() override { return 3; }
-  uint32_t GetChannelCount() override { return 1; }
-  std::string GetCustomString(uint32_t) override { return ""; }
-  int32_t GetCustomInt(uint32_t) override { return kNoValue; }
-  Allocator allocator;
-};
+using Driver = support::QuietDriver<Allocator>;
 
 class Client : public IMediaParserClient {
  public:
