@@ -25,6 +25,12 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// A run that must fail, saying why.
+void ExpectFailureSaying(const ProcessRun& run, const std::string& why) {
+  EXPECT_NE(run.status, 0) << run.output;
+  EXPECT_TRUE(Contains(run.output, why)) << run.output;
+}
+
 size_t Count(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -54,8 +60,7 @@ TEST(IpcapQuery, PrintsTheCamerasCapabilitiesWithEitherSchemeAndFailsOnWrongCred
     EXPECT_TRUE(Contains(ok.output, "  1 Video standard     1 ")) << ok.output;
 
     const ProcessRun refused = Ipcap(camera, tag + "-refused", "query --user admin --password x");
-    EXPECT_NE(refused.status, 0) << refused.output;
-    EXPECT_TRUE(Contains(refused.output, "ipcap: query failed")) << refused.output;
+    ExpectFailureSaying(refused, "ipcap: query failed");
     EXPECT_FALSE(Contains(refused.output, "model:")) << refused.output;
   }
 }
@@ -78,11 +83,9 @@ TEST(IpcapIo, OutputsAreSwitchedInOrderWithRepeatsSkippedAndAnUnknownOneIsRefuse
   camera.http.Io().ClearOutputs();
   const ProcessRun unknown =
       Ipcap(camera, "io-set-unknown", "io --outputs 2 --seconds 1 --set 5=closed");
-  EXPECT_NE(unknown.status, 0) << unknown.output;
-  EXPECT_TRUE(Contains(unknown.output, "ipcap: output 5 does not exist")) << unknown.output;
-  const ProcessRun malformed = Ipcap(camera, "io-set-malformed", "io --outputs 2 --set 0=ajar");
-  EXPECT_NE(malformed.status, 0) << malformed.output;
-  EXPECT_TRUE(Contains(malformed.output, "--set wants N=open or N=closed")) << malformed.output;
+  ExpectFailureSaying(unknown, "ipcap: output 5 does not exist");
+  ExpectFailureSaying(Ipcap(camera, "io-set-malformed", "io --outputs 2 --set 0=ajar"),
+                      "--set wants N=open or N=closed");
 }
 
 TEST(IpcapIo, WatchPrintsEachInputChangeOnce) {
