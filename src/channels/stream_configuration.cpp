@@ -1,7 +1,6 @@
 #include "channels/stream_configuration.h"
 
 #include <cstring>
-#include <string>
 
 #include "camera/resolution_tables.h"
 #include "camera/text_helpers.h"
@@ -177,8 +176,9 @@ const char* StreamPathOf(StreamCodec codec, int32_t cameraGroup, const char* nam
   // size is configured on the second stream, so that is the one to play
   // (1280x960 included, although it is 1280 wide).
   if (GroupOf(cameraGroup) != 1) return "h264";
-  const std::string n = name != nullptr ? name : "";
-  return n == "1080p" || n == "720p" ? "h264" : "h264_2";
+  const bool mainStream =
+      name != nullptr && (std::strcmp(name, "1080p") == 0 || std::strcmp(name, "720p") == 0);
+  return mainStream ? "h264" : "h264_2";
 }
 
 }  // namespace quenlix
