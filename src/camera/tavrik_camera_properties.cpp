@@ -99,8 +99,12 @@ std::string CTavrikCameraProperties::FetchParameterList() {
   return std::string(reinterpret_cast<const char*>(body.data()));
 }
 
-bool CTavrikCameraProperties::ParseParameterList(const std::string& text) {
+bool CTavrikCameraProperties::ParseParameterList(const std::string& list) {
   propertiesRead = 1;
+  // The list is text and ends at its first zero byte, as it does when read
+  // from the camera; a value must not hide an empty text behind bytes that
+  // the host would never see.
+  const std::string text = list.substr(0, list.find('\0'));
   if (!CheckBrand(text)) return false;
   bool ok = true;
   if (!aborted) ReadVideoStandard(text);

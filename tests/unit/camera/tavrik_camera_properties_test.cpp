@@ -197,6 +197,14 @@ TEST(TavrikCameraPropertiesTest, OptionalValues) {
   EXPECT_EQ(q.firmwareVersion, "1.2.3");
   EXPECT_TRUE(q.hasAudio);
   EXPECT_EQ(q.outputCount, 2u);
+
+  // A zero byte ends the list: a version that starts with one is empty.
+  CTavrikCameraProperties z(Device());
+  std::string list = Base("h264", "cif") + "root.Properties.Firmware.Version=";
+  list += std::string(3, '\0') + "5.0.1\r\nroot.Output.NbrOfOutputs=2\r\n";
+  ASSERT_TRUE(z.ParseParameterList(list));
+  EXPECT_EQ(z.firmwareVersion, "none");
+  EXPECT_EQ(z.outputCount, 0u);
 }
 
 TEST(TavrikCameraPropertiesTest, AbortBeforeParsingSkipsEveryStepButSucceeds) {
