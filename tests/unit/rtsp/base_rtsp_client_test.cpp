@@ -199,6 +199,46 @@ TEST(RTSPClient, RepliesInOneSegmentAreTakenInTurn) {
   EXPECT_EQ(9u, client.Parser().cseq);
 }
 
+// A camera that never ends its reply can hold the client neither past the
+// size bound nor past the receive time-out, however it paces its bytes.
+TEST(RTSPClient, EndlessReplyIsCutAtItsBounds) {
+  const struct {
+    const char* name;
+    uint32_t timeoutMs;
+    uint32_t endsWithinMs;
+    Reply reply;
+  } cases[] = {
+      // Past the size bound the client gives up at once, not at the time-out.
+      {"flood without an empty line", 10000, 2500,
+       Reply{{{"RTSP/1.0 200 OK\r\nCSeq: 1\r\n" + std::string(80000, 'x'), 0}}, false}},
+      {"header promising more body than the bound", 10000, 2500,
+       Reply{{{"RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 999999\r\n\r\n" +
+                   std::string(70000, 'v'),
+               0}},
+             false}},
+      // The deadline is set once per reply; a trickle must not renew it.
+      {"one byte at a time", 1000, 1900,
+       [] {
+         Reply drip;
+         for (char c : std::string("RTSP/1.0 200 OK\r\nCSeq: 1\r\n"))
+           drip.segments.push_back({std::string(1, c), 150});
+         return drip;
+       }()},
+  };
+  for (const auto& c : cases) {
+    const Reply reply = c.reply;
+    ScriptedServer server({[reply](const std::string&) { return reply; }});
+    CBaseRTSPClient client;
+    RTSP_SESSION_INFO info = Info(server.port());
+    info.receiveTimeoutMs = c.timeoutMs;
+    ASSERT_TRUE(client.Connect(info)) << c.name;
+    const uint64_t start = platform::MonotonicMs();
+    EXPECT_FALSE(client.SendRequest(kRtspDescribe)) << c.name;
+    EXPECT_LT(platform::MonotonicMs() - start, c.endsWithinMs) << c.name;
+    EXPECT_EQ("", client.Parser().control) << c.name;
+  }
+}
+
 TEST(RTSPClient, SessionNotFoundFails) {
   ScriptedServer server({[](const std::string& r) {
     return Whole("RTSP/1.0 454 Session Not Found\r\nCSeq: " + std::to_string(RequestCSeq(r)) +
