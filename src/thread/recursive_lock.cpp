@@ -12,8 +12,10 @@ bool IsSingleProcessor() {
 
 }  // namespace
 
-CRecursiveLock::CRecursiveLock()
-    : wakeEvent(platform::CreateEvent(false, false)), state(new LockState{0, 0, 0, 0}) {
+CRecursiveLock::CRecursiveLock() : CRecursiveLock(platform::CreateEvent(false, false)) {}
+
+CRecursiveLock::CRecursiveLock(platform::Event wakeEvent)
+    : wakeEvent(wakeEvent), state(new LockState{0, 0, 0, 0}) {
   if (!IsSingleProcessor()) platform::InterlockedExchange(&state->spinCount, kSpinCount);
 }
 
@@ -47,6 +49,10 @@ bool CRecursiveLock::TryEnter() {
 
 void CRecursiveLock::Enter() {
   if (TryEnter()) return;
+  if (wakeEvent == nullptr) {
+    EnterWithoutEvent();
+    return;
+  }
   const uint32_t tid = platform::CurrentThreadId();
   if (platform::InterlockedIncrement(&state->lockCount) == 1) {
     TakeOwnership(tid);
@@ -58,6 +64,11 @@ void CRecursiveLock::Enter() {
   }
   platform::WaitForEvent(wakeEvent, platform::kInfinite);
   TakeOwnership(tid);
+}
+
+// Never counted as a waiter, so Leave has nobody to wake.
+void CRecursiveLock::EnterWithoutEvent() {
+  while (!TryEnter()) platform::SleepMs(1);
 }
 
 void CRecursiveLock::Leave() {

@@ -25,6 +25,9 @@ class CRecursiveLock {
   };
 
   CRecursiveLock();
+  // Adopts wakeEvent. Null stands for an event that could not be made: then
+  // contenders retry instead of sleeping, since nobody could wake them.
+  explicit CRecursiveLock(platform::Event wakeEvent);
   ~CRecursiveLock();
   CRecursiveLock(const CRecursiveLock&) = delete;
   CRecursiveLock& operator=(const CRecursiveLock&) = delete;
@@ -43,6 +46,7 @@ class CRecursiveLock {
 
  private:
   void TakeOwnership(uint32_t tid);
+  void EnterWithoutEvent();
 
   platform::Event wakeEvent;
   LockState* state;

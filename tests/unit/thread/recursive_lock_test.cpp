@@ -90,8 +90,7 @@ TEST(CRecursiveLock, GuardsAPlainCounterUnderContention) {
 // the lock.
 // Sleeping inside the lock sends the others to the event; every one of them
 // must be woken in turn (a lost wake-up hangs here) and be alone inside.
-TEST(CRecursiveLock, EveryContenderGetsInAloneAndNoneIsLeftAsleep) {
-  CRecursiveLock lock;
+void ContendFromFourThreads(CRecursiveLock* lock) {
   constexpr int kThreads = 4;
   constexpr int kRounds = 500;
   std::atomic<int> inside{0};
@@ -101,7 +100,8 @@ TEST(CRecursiveLock, EveryContenderGetsInAloneAndNoneIsLeftAsleep) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < kRounds; ++i) {
-        CLockGuard guard(&lock);
+        CLockGuard guard(lock);
+        CLockGuard nested(lock);
         if (inside.fetch_add(1) != 0) ++crowded;
         ++entries;
         if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -112,6 +112,18 @@ TEST(CRecursiveLock, EveryContenderGetsInAloneAndNoneIsLeftAsleep) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(crowded.load(), 0);
   EXPECT_EQ(entries.load(), kThreads * kRounds);
+  EXPECT_EQ(lock->LockCount(), 0);
+}
+
+TEST(CRecursiveLock, EveryContenderGetsInAloneAndNoneIsLeftAsleep) {
+  CRecursiveLock lock;
+  ContendFromFourThreads(&lock);
+}
+
+// Without its event the lock still excludes; contenders just cannot sleep.
+TEST(CRecursiveLock, LockWhoseEventCouldNotBeMadeStillExcludes) {
+  CRecursiveLock lock(nullptr);
+  ContendFromFourThreads(&lock);
 }
 
 }  // namespace
