@@ -212,19 +212,32 @@ TEST_F(DriverTest, CloseLeavesSettingsAndTheDriverOpensAgain) {
 }
 
 // Points the library search at one fixture directory for the life of a test.
+// Points the library search at one directory and puts the old path back.
 class ScopedLibraryPath {
  public:
-  explicit ScopedLibraryPath(const std::string& dir) { Set(dir); }
-  ~ScopedLibraryPath() { Set(""); }
+  explicit ScopedLibraryPath(const std::string& dir) {
+    const char* old = std::getenv(kVariable);
+    hadOld_ = old != nullptr;
+    if (hadOld_) old_ = old;
+    Set(dir.c_str());
+  }
+  ~ScopedLibraryPath() { Set(hadOld_ ? old_.c_str() : nullptr); }
 
  private:
-  static void Set(const std::string& dir) {
 #if defined(_WIN32)
-    _putenv_s("PATH", dir.c_str());
+  static constexpr const char* kVariable = "PATH";
+  static void Set(const char* value) { _putenv_s(kVariable, value ? value : ""); }
 #else
-    setenv("LD_LIBRARY_PATH", dir.c_str(), 1);
-#endif
+  static constexpr const char* kVariable = "LD_LIBRARY_PATH";
+  static void Set(const char* value) {
+    if (value)
+      setenv(kVariable, value, 1);
+    else
+      unsetenv(kVariable);
   }
+#endif
+  bool hadOld_ = false;
+  std::string old_;
 };
 
 TEST(DriverHostVersion, OpenLineLevelFollowsTheInstalledHost) {
