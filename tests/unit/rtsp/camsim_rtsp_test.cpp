@@ -213,6 +213,106 @@ TEST(Camsim, RestartChangesSsrcAndSequence) {
   EXPECT_NE(ReadU32(&before[8]), ReadU32(&after[8]));
 }
 
+// The request faults, each seen through the driver's own client.
+TEST(Camsim, RequestFaultsFailTheStepTheyHit) {
+  enum Fault { k401, k454, kCloseMidReply };
+  const struct {
+    Fault fault;
+    int failingMethod;
+    bool refused;
+  } cases[] = {
+      {k401, kRtspDescribe, true},  // to every request
+      {k454, kRtspPlay, false},     // to requests that name a session
+      {kCloseMidReply, kRtspDescribe, false},
+  };
+  for (const auto& c : cases) {
+    camsim::RtspOptions options = Options(camsim::AuthMode::kBasic);
+    options.faults.always401 = c.fault == k401;
+    options.faults.answer454 = c.fault == k454;
+    options.faults.closeMidReply = c.fault == kCloseMidReply;
+    Harness h(options);
+    ASSERT_TRUE(h.started);
+    CBaseRTSPClient client;
+    ASSERT_TRUE(client.Connect(h.Info())) << c.fault;
+    int failed = 0;
+    for (int method : {kRtspDescribe, kRtspSetup, kRtspPlay}) {
+      if (!client.SendRequest(method)) {
+        failed = method;
+        break;
+      }
+    }
+    EXPECT_EQ(c.failingMethod, failed) << c.fault;
+    EXPECT_EQ(c.refused, client.CredentialsRefused()) << c.fault;
+    EXPECT_EQ(0u, h.server.Stats().plays) << c.fault;
+  }
+}
+
+// A split reply still reads whole, through the pause between its halves.
+TEST(Camsim, SplitRepliesStillMakeASession) {
+  camsim::RtspOptions options = Options(camsim::AuthMode::kDigest);
+  options.faults.splitPauseMs = 300;
+  Harness h(options);
+  ASSERT_TRUE(h.started);
+  CBaseRTSPClient client;
+  EXPECT_TRUE(Play(client, h.Info()));
+  EXPECT_EQ(20000u, client.GetSessionTimeoutMs());
+  EXPECT_GE(h.rtp.Receive(2000).size(), 12u);
+}
+
+struct SequenceCounts {
+  int packets = 0;
+  int gaps = 0;     // a step forward of more than one
+  int repeats = 0;  // the same number again
+  int backward = 0;
+};
+
+SequenceCounts CountSequences(UdpEnd& rtp, int packets) {
+  SequenceCounts counts;
+  int previous = -1;
+  for (int i = 0; i < packets; ++i) {
+    const std::vector<uint8_t> packet = rtp.Receive(2000);
+    if (packet.size() < 12) break;
+    ++counts.packets;
+    const int sequence = ReadU16(&packet[2]);
+    if (previous >= 0) {
+      const int16_t step = int16_t(uint16_t(sequence - previous));
+      if (step == 0) ++counts.repeats;
+      if (step > 1) ++counts.gaps;
+      if (step < 0) ++counts.backward;
+    }
+    previous = sequence;
+  }
+  return counts;
+}
+
+// Loss, duplication and reordering show in the sequence numbers that arrive,
+// and a clean stream shows none of them.
+TEST(Camsim, StreamFaultsShowInTheSequenceNumbers) {
+  enum Fault { kClean, kLoss, kDuplicate, kReorder };
+  for (Fault fault : {kClean, kLoss, kDuplicate, kReorder}) {
+    camsim::RtspOptions options = Options();
+    options.framesPerSecond = 100;
+    if (fault == kLoss) options.faults.stream.lossRate = 0.2;
+    if (fault == kDuplicate) options.faults.stream.duplicateRate = 0.2;
+    if (fault == kReorder) options.faults.stream.reorderRate = 0.2;
+    Harness h(options);
+    ASSERT_TRUE(h.started);
+    CBaseRTSPClient client;
+    ASSERT_TRUE(Play(client, h.Info()));
+    const SequenceCounts counts = CountSequences(h.rtp, 300);
+    ASSERT_EQ(300, counts.packets) << fault;
+    // At 20% of 300 packets, more than ten events of the switched fault are
+    // certain; a packet held back also leaves a gap where it was.
+    const bool gapsExpected = fault == kLoss || fault == kReorder;
+    EXPECT_EQ(gapsExpected, counts.gaps > 10) << fault << " gaps " << counts.gaps;
+    if (!gapsExpected) EXPECT_EQ(0, counts.gaps) << fault;
+    EXPECT_EQ(fault == kDuplicate, counts.repeats > 10) << fault << " repeats " << counts.repeats;
+    if (fault != kDuplicate) EXPECT_EQ(0, counts.repeats) << fault;
+    EXPECT_EQ(fault == kReorder, counts.backward > 10) << fault << " backward " << counts.backward;
+    if (fault != kReorder) EXPECT_EQ(0, counts.backward) << fault;
+  }
+}
+
 // Packetizer checks on the made clips: payload bounds and headers.
 TEST(CamsimPacketizer, ClipsKeepWithinMtuAndMarkFrameEnds) {
   struct {
