@@ -12,7 +12,10 @@ namespace {
 constexpr const char* kRealm = "camsim";
 constexpr const char* kCgiPrefix = "/siqura-cgi/";
 constexpr const char* kParamPath = "/siqura-cgi/admin/param.cgi";
-constexpr size_t kThreads = 32;  // held requests ("noanswer") each keep one
+// Held requests ("noanswer") and idle kept-alive connections each keep a
+// thread; a load run opens one connection per stream at once.
+constexpr size_t kThreads = 128;
+constexpr time_t kKeepAliveSeconds = 1;
 constexpr uint32_t kMaxHoldMs = 10 * 60 * 1000;
 constexpr size_t kEndlessChunk = 64 * 1024;
 
@@ -32,6 +35,10 @@ CHttpServer::CHttpServer(Camsim& core)
   // A client that reads a long body slowly (a sanitizer build) is still a
   // client; do not drop it after the library's 5 s default.
   server_->set_write_timeout(60, 0);
+  // Clients keep their connection after a one-off request; left at the
+  // library's 5 s, a few hundred streams starting at once wait in the queue
+  // for threads that serve nobody.
+  server_->set_keep_alive_timeout(kKeepAliveSeconds);
   Routes();
 }
 
