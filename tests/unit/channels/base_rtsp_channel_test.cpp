@@ -192,6 +192,28 @@ TEST(RtspChannel, PortProbeSkipsABusyPair) {
   }
 }
 
+// A stop that arrives while the port pair is being probed ends the worker
+// once the probe is over, long before the forced end, and the camera hears
+// nothing of a session.
+TEST(RtspChannel, StopDuringThePortProbeSendsNothing) {
+  camsim::CRtspServer server(Options(camsim::AuthMode::kNone));
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  FakeDriver driver;
+  driver.SetTimes(5000, 10000);  // a forced end would come after 10 s
+  FakeSink sink;
+  TestChannel channel(&driver, &sink, server.Port());
+  ASSERT_TRUE(channel.Start(kSettings));
+  platform::SleepMs(300);
+  const uint64_t start = platform::MonotonicMs();
+  channel.Stop();
+  const uint64_t stopMs = platform::MonotonicMs() - start;
+  EXPECT_LT(stopMs, CBaseRTSPChannel::kPortProbeMs + 1000u);
+  EXPECT_TRUE(server.Requests().empty());
+  EXPECT_EQ(0u, server.Stats().sessionsCreated);
+  EXPECT_EQ(0, sink.delivered.load());
+}
+
 TEST(RtspChannel, CameraRestartIsSurvived) {
   camsim::CRtspServer server(Options(camsim::AuthMode::kNone));
   std::string error;
