@@ -45,7 +45,8 @@ class CRTCPSession {
   void RequestStop();
   bool IsStopRequested();
   bool IsRunning();
-  // False when the thread had to be ended by force.
+  // Wakes the thread from its receive wait, so that a requested stop takes
+  // effect at once. False when the thread had to be ended by force.
   bool Join();
 
   // The answer to one datagram, written to answer (kReportSize bytes of
@@ -66,6 +67,7 @@ class CRTCPSession {
  private:
   void SetRunning(bool value);
   void CloseSocket();
+  void WakeThread();
 
   int lastError = 0;
   CRecursiveLock stopLock;
@@ -74,6 +76,7 @@ class CRTCPSession {
   int32_t stopRequested = 0;
   int32_t threadRunning = 0;
   platform::SocketHandle socketHandle = platform::kInvalidSocket;
+  uint16_t boundPort = 0;
   uint32_t ownSsrc = 0;
   platform::Thread thread = nullptr;
   uint32_t threadId = 0;

@@ -93,6 +93,25 @@ TEST(RTCPSession, AnswersASenderReportByteForByteAndSaysByeAtTheEnd) {
   EXPECT_EQ(bye, expectedBye);
 }
 
+// Each round waits on a thread that has just begun its receive wait; without
+// the wake every Join would wait out most of the receive time-out.
+TEST(RTCPSession, StopTakesEffectWithoutWaitingOutTheReceiveTimeOut) {
+  constexpr int kRounds = 10;
+  uint64_t joinMs = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    Session s(testing_rtp::Loopback());
+    ASSERT_TRUE(s.Open());
+    ASSERT_TRUE(s.session.StartThread());
+    platform::SleepMs(20);
+    s.session.RequestStop();
+    const uint64_t start = platform::MonotonicMs();
+    EXPECT_TRUE(s.session.Join());
+    joinMs += platform::MonotonicMs() - start;
+    EXPECT_FALSE(s.session.IsRunning());
+  }
+  EXPECT_LT(joinMs, kRounds * CRTCPSession::kSocketTimeoutMs / 4);
+}
+
 TEST(RTCPSession, ShortDatagramsAreIgnoredAndTheThreadKeepsAnswering) {
   Session s(testing_rtp::Loopback());
   ASSERT_TRUE(s.Open());
