@@ -156,15 +156,22 @@ TEST(RtspChannel, KeepAliveAtHalfTheSessionTimeout) {
 // The first pair is skipped when another socket holds it, and when the
 // camera's address still streams to it from an earlier session. (Another
 // program may hold the pair already; it is skipped all the same.)
+// The camera sits on 127.0.0.2: the stale packets go to the first port of the
+// range, where a channel of another test process may be streaming from a
+// camera on 127.0.0.1, and they must not reach it.
 TEST(RtspChannel, PortProbeSkipsABusyPair) {
+  const char* const kCamera = "127.0.0.2";
   for (bool streamed : {false, true}) {
-    camsim::CRtspServer server(Options(camsim::AuthMode::kNone));
+    camsim::RtspOptions options = Options(camsim::AuthMode::kNone);
+    options.bindAddress = kCamera;
+    camsim::CRtspServer server(options);
     std::string error;
     ASSERT_TRUE(server.Start(&error)) << error;
     const platform::SocketHandle other = platform::CreateUdpSocket();
     std::atomic<bool> sending{streamed};
     std::thread stale;
     if (streamed) {
+      ASSERT_EQ(0, platform::BindSocket(other, platform::InetAddr(kCamera), 0));
       stale = std::thread([&] {
         const uint8_t packet[16] = {0x80, 96};  // a header and a few payload bytes
         platform::SocketAddress to{
@@ -179,6 +186,7 @@ TEST(RtspChannel, PortProbeSkipsABusyPair) {
       platform::BindSocket(other, 0, uint16_t(CBaseRTSPChannel::kFirstRtpPort));
     }
     FakeDriver driver;
+    driver.SetAddress(kCamera);
     FakeSink sink;
     TestChannel channel(&driver, &sink, server.Port());
     ASSERT_TRUE(channel.Start(kSettings));
