@@ -22,6 +22,7 @@ struct QUERY_ARGS {
   DEVICE_INFO deviceInfo;
   ICapabilityQueryCallback* callback = nullptr;
   ICapabilityResults* results = nullptr;
+  bool answered = false;  // the callback was told how the query ended
 };
 
 std::atomic<ICapabilityQueryCallback*> queryCallback{nullptr};
@@ -41,24 +42,30 @@ void StopProperties(CTavrikCameraProperties* properties, bool cancelTransfer) {
   if (cancelTransfer) properties->CancelTransfer();
 }
 
+void ReportError(QUERY_ARGS& args, uint32_t level, const char* message) {
+  args.answered = true;
+  args.callback->OnQueryError(level, message);
+}
+
 uint32_t RunQuery(QUERY_ARGS& args) {
   if (args.callback == nullptr) return 0;
   uint32_t level = 3;
   CTavrikCameraProperties* properties = new (std::nothrow) CTavrikCameraProperties(args.deviceInfo);
   queryProperties.store(properties);
   if (properties == nullptr) {
-    args.callback->OnQueryError(level, "Failed to create camera properties object");
+    ReportError(args, level, "Failed to create camera properties object");
     return 0;
   }
   if (abortRequested.load()) properties->Abort();
   if (!properties->ReadProperties(level)) {
-    args.callback->OnQueryError(level, "Failed to get camera properties");
+    ReportError(args, level, "Failed to get camera properties");
     return 0;
   }
   if (!properties->SaveResults(args.results)) {
-    args.callback->OnQueryError(level, "Failed to save capability query results");
+    ReportError(args, level, "Failed to save capability query results");
     return 0;
   }
+  args.answered = true;
   args.callback->OnQueryDone();
   return 1;
 }
@@ -73,13 +80,23 @@ uint32_t QueryThread(void* arg) {
   std::unique_ptr<QUERY_ARGS> args(static_cast<QUERY_ARGS*>(arg));
   if (!args) return 0;
   THREAD_CALL call{args.get(), 0};
-  // An allocation failure inside the read must not escape the thread.
-  platform::CallSwallowingExceptions(
+  // An allocation failure inside the read (or a throwing host object) must
+  // not escape the thread, nor leave a host waiting for an answer that never
+  // comes.
+  const bool completed = platform::CallSwallowingExceptions(
       [](void* ctx) {
         THREAD_CALL* c = static_cast<THREAD_CALL*>(ctx);
         c->result = RunQuery(*c->args);
       },
       &call);
+  if (!completed && !args->answered && args->callback != nullptr) {
+    platform::CallSwallowingExceptions(
+        [](void* ctx) {
+          ReportError(*static_cast<QUERY_ARGS*>(ctx), 3, "Failed to get camera properties");
+        },
+        args.get());
+    return 0;
+  }
   return call.result;
 }
 

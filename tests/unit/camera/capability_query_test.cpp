@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +129,25 @@ TEST_F(CapabilityQueryTest, OtherBrandReportsTheErrorAndHandsNothingOver) {
             std::vector<std::string>{"OnQueryError 3 Failed to get camera properties"});
   EXPECT_TRUE(results.Calls().empty());
   // Ends the query's kept-alive connection before the camera goes away.
+  UninitCapabilityQuery();
+}
+
+// A host object that throws ends the query with an error, not with silence.
+class ThrowingResults : public RecordingResults {
+ public:
+  void SetModelName(const char*) override { throw std::bad_alloc(); }
+};
+
+TEST_F(CapabilityQueryTest, ExceptionInsideTheQueryIsReportedAsAnError) {
+  TestCamera camera;
+  ThrowingResults results;
+  RecordingCallback callback(&results);
+  ASSERT_EQ(InitCapabilityQuery(&callback, false), 1);
+  ASSERT_EQ(StartCapabilityQuery("127.0.0.1", camera.Port(), "", "", &results), 1);
+  ASSERT_TRUE(callback.WaitForCall(20000));
+  EXPECT_EQ(ExitCode(), 0u);
+  EXPECT_EQ(callback.Calls(),
+            std::vector<std::string>{"OnQueryError 3 Failed to get camera properties"});
   UninitCapabilityQuery();
 }
 
