@@ -66,9 +66,11 @@ bool CBaseRTSPChannel::OpenRtpPort() {
 
 bool CBaseRTSPChannel::SendStep(int method) {
   if (rtspClient->SendRequest(method)) return true;
+  // Marked as reported only once it was: a refusal the throttle held back is
+  // offered again on the next attempt instead of going unlogged.
   if (rtspClient->CredentialsRefused() && !refusalReported && driver != nullptr) {
-    refusalReported = true;
     if (HUtils::ShouldReport(driver)) {
+      refusalReported = true;
       const DEVICE_INFO info = GetDeviceInfo();
       driver->DebugMessage(kLogError, "%s: Camera %s refused the credentials of user \"%s\"",
                            "quenlix::CBaseRTSPChannel::StartSession", info.address.c_str(),
