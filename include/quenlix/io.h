@@ -5,13 +5,13 @@
 
 namespace quenlix {
 
-// Host object; called on the driver's I/O threads.
+// Host object; called on the driver's I/O threads, and on the host's own
+// thread during Start (the first poll and the opening of the outputs).
 class IIOEventSink {
  public:
   virtual void Reserved0() = 0;
-  // Both are called on the driver's I/O threads while the I/O object holds
-  // its state lock, which keeps the events in order. Return promptly; do not
-  // call the I/O object's Stop from inside them, nor wait there for a lock
+  // Both are called while the I/O object holds its state lock, which keeps the events in order.
+  // Return promptly; do not call the I/O object's Stop from inside them, nor wait there for a lock
   // that the host holds while it calls into the I/O object.
   // 0-based index; state 1 inactive, 2 active.
   virtual void OnInputChanged(uint32_t inputIndex, uint32_t state) = 0;

@@ -29,7 +29,7 @@ struct CodecFiles {
   const char* extension;
 };
 
-// "h264_2" before "h264": the longer segment must win.
+// "/h264" also matches the second stream's path, "/h264_2".
 constexpr CodecFiles kCodecs[] = {
     {"/h264", "h264", ".h264"}, {"/jpeg", "mjpeg", ".mjpeg"}, {"/mpeg4", "mpeg4", ".m4v"}};
 

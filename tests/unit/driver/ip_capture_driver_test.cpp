@@ -211,7 +211,6 @@ TEST_F(DriverTest, CloseLeavesSettingsAndTheDriverOpensAgain) {
   EXPECT_EQ(sink.Count(), 2u);
 }
 
-// Points the library search at one fixture directory for the life of a test.
 // Points the library search at one directory and puts the old path back.
 class ScopedLibraryPath {
  public:

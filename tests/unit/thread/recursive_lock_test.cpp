@@ -86,8 +86,6 @@ TEST(CRecursiveLock, GuardsAPlainCounterUnderContention) {
   EXPECT_EQ(lock.OwnerThreadId(), 0u);
 }
 
-// Every waiter is eventually served: none starves while others keep taking
-// the lock.
 // Sleeping inside the lock sends the others to the event; every one of them
 // must be woken in turn (a lost wake-up hangs here) and be alone inside.
 void ContendFromFourThreads(CRecursiveLock* lock) {
