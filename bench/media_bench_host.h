@@ -137,5 +137,22 @@ inline void RunMemcpy(benchmark::State& state, const Recorded& rec) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(rec.PayloadBytes()));
 }
 
+// The bare baseline: every byte copied once, into one frame buffer.
+inline void RunMemcpyOnce(benchmark::State& state, const Recorded& rec) {
+  std::vector<uint8_t> frameBuffer(4 << 20);
+  for (auto _ : state) {
+    size_t at = 0;
+    for (size_t i = 0; i < rec.payloads.size(); ++i) {
+      std::memcpy(frameBuffer.data() + at, rec.payloads[i].data(), rec.payloads[i].size());
+      at += rec.payloads[i].size();
+      if (rec.markers[i]) {
+        benchmark::ClobberMemory();
+        at = 0;
+      }
+    }
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(rec.PayloadBytes()));
+}
+
 }  // namespace bench
 }  // namespace quenlix

@@ -66,6 +66,9 @@ BENCHMARK(BM_H264Depacketize)->UseRealTime();
 void BM_H264Memcpy(benchmark::State& state) { RunMemcpy(state, Stream()); }
 BENCHMARK(BM_H264Memcpy)->UseRealTime();
 
+void BM_H264MemcpyOnce(benchmark::State& state) { RunMemcpyOnce(state, Stream()); }
+BENCHMARK(BM_H264MemcpyOnce)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -46,6 +46,9 @@ BENCHMARK(BM_JpegDepacketize)->UseRealTime();
 void BM_JpegMemcpy(benchmark::State& state) { RunMemcpy(state, Stream()); }
 BENCHMARK(BM_JpegMemcpy)->UseRealTime();
 
+void BM_JpegMemcpyOnce(benchmark::State& state) { RunMemcpyOnce(state, Stream()); }
+BENCHMARK(BM_JpegMemcpyOnce)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -52,6 +52,9 @@ BENCHMARK(BM_Mpeg4Depacketize)->UseRealTime();
 void BM_Mpeg4Memcpy(benchmark::State& state) { RunMemcpy(state, Stream()); }
 BENCHMARK(BM_Mpeg4Memcpy)->UseRealTime();
 
+void BM_Mpeg4MemcpyOnce(benchmark::State& state) { RunMemcpyOnce(state, Stream()); }
+BENCHMARK(BM_Mpeg4MemcpyOnce)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();
