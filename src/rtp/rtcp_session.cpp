@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "rtp/loopback_wake.h"
+
 namespace quenlix {
 
 namespace {
@@ -25,7 +27,6 @@ constexpr uint32_t kDelaySinceLastSr = 1;
 constexpr int kSocketBufferSize = 65536;
 // A stuck thread gets this much longer to unwind once it was told to end.
 constexpr uint32_t kForcedEndWaitMs = 1000;
-constexpr uint32_t kLoopbackHostOrder = 0x7F000001u;
 
 inline void WriteU16(uint8_t* p, uint16_t v) {
   p[0] = uint8_t(v >> 8);
@@ -100,7 +101,7 @@ bool CRTCPSession::Open(uint16_t port) {
   }
   CLockGuard guard(&openLock);
   socketHandle = s;
-  boundPort = port;
+  boundPort = platform::LocalPort(s);
   {
     CLockGuard stopGuard(&stopLock);
     stopRequested = 0;
@@ -216,19 +217,12 @@ void CRTCPSession::SetRunning(bool value) {
   threadRunning = value ? 1 : 0;
 }
 
-// An empty datagram from a socket of its own: the session's socket belongs
-// to the thread, which closes it on its way out. The thread drops it as too
-// short to answer. Without it a stop waits out the receive time-out, which
-// adds up to a minute when a host stops a few hundred streams in turn.
+// From a socket of its own: the session's socket belongs to the thread,
+// which closes it on its way out. The thread drops the datagram as too short
+// to answer. Without it a stop waits out the receive time-out, which adds up
+// to a minute when a host stops a few hundred streams in turn.
 void CRTCPSession::WakeThread() {
-  if (boundPort == 0 || !IsStopRequested()) return;
-  const platform::SocketHandle s = platform::CreateUdpSocket();
-  if (s == platform::kInvalidSocket) return;
-  platform::SocketAddress to;
-  to.address = platform::HostToNet32(kLoopbackHostOrder);
-  to.port = platform::HostToNet16(boundPort);
-  platform::SendTo(s, "", 0, to);
-  platform::CloseSocket(s);
+  if (IsStopRequested()) SendLoopbackWake(boundPort);
 }
 
 bool CRTCPSession::Join() {

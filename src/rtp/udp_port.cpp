@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "rtp/loopback_wake.h"
+
 namespace quenlix {
 
 namespace {
@@ -20,7 +22,6 @@ constexpr size_t kDrainChunk = 1024;
 // Bounds the drain at close against a sender that never stops.
 constexpr int kMaxDrainReads = 1024;
 constexpr int kWsaNotInitialised = 10093;
-constexpr uint32_t kLoopbackHostOrder = 0x7F000001u;
 
 // Errors after which the socket is of no further use. EBADF and ENOTSOCK are
 // added to the usual three so that a socket gone bad cannot spin the thread.
@@ -136,12 +137,8 @@ void CUDPPort::CloseSocketLocked() {
 // every system; an empty datagram to ourselves does, and the thread drops it
 // because running is already clear.
 void CUDPPort::WakeReceiveThread(uint16_t port) {
-  platform::SocketHandle s = socketHandle.load();
-  if (port == 0 || receiveThread == nullptr || platform::IsCurrentThread(receiveThread)) return;
-  platform::SocketAddress to;
-  to.address = platform::HostToNet32(kLoopbackHostOrder);
-  to.port = platform::HostToNet16(port);
-  platform::SendTo(s, "", 0, to);
+  if (receiveThread == nullptr || platform::IsCurrentThread(receiveThread)) return;
+  SendLoopbackWake(port, socketHandle.load());
 }
 
 uint32_t CUDPPort::ThreadEntry(void* self) {
