@@ -140,7 +140,9 @@ TEST_F(CapabilityQueryTest, FailedQueriesReportOneError) {
     EXPECT_EQ(callback.Calls(),
               std::vector<std::string>{"OnQueryError 3 Failed to get camera properties"})
         << throwing;
-    if (!throwing) EXPECT_TRUE(results->Calls().empty());
+    if (!throwing) {
+      EXPECT_TRUE(results->Calls().empty());
+    }
     // Ends the query's kept-alive connection before the camera goes away.
     UninitCapabilityQuery();
   }
