@@ -34,6 +34,7 @@ target_include_directories(TavrikIPCapture PUBLIC ${PROJECT_SOURCE_DIR}/include 
 if(WIN32)
   set_target_properties(TavrikIPCapture PROPERTIES PREFIX "" SUFFIX ".dll")
   target_sources(TavrikIPCapture PRIVATE ${PROJECT_SOURCE_DIR}/src/driver/TavrikIPCapture.def)
+  quenlix_version_resource(TavrikIPCapture "IP camera capture driver")
   target_link_options(TavrikIPCapture PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--enable-stdcall-fixup)
 else()
   # Only the QUENLIX_EXPORT functions leave the library (modules are built

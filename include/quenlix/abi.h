@@ -39,6 +39,11 @@
 
 namespace quenlix {
 
+// Bit 1 of the flags asks the host compiler's array form (walk a count
+// stored before the object, free from there). The driver hands out single
+// objects only, so there is no such count: reading one would free a wrong
+// address. The bit is ignored and the one object is destroyed, and freed when
+// bit 0 asks for it.
 template <class T>
 void* DestroySelf(T* self, unsigned int flags) {
   if (flags & 1u) {

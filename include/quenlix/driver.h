@@ -1,6 +1,11 @@
 // The driver's service interfaces: what every channel, parser, sender and the
 // I/O object hold (IDriver), how the capture object asks for a channel
 // (ICustomCreator), and the channel interface itself.
+//
+// Internal to the driver, never a host's: IDriver returns classes by value
+// and passes std:: types, which only code built by the DLL's own compiler can
+// share. No host-facing header includes this one and the release package
+// leaves it out (scripts/abi-check holds both).
 #pragma once
 
 #include <string>

@@ -96,7 +96,7 @@ void CIPCaptureDriver::Close() {
   videoCapture = nullptr;
   DestroyObject(ioApi);
   ioApi = nullptr;
-  delete auxObject;
+  DestroyObject(auxObject);
   auxObject = nullptr;
 }
 

@@ -11,10 +11,11 @@
 
 namespace quenlix {
 
-// Owned optional object; this driver never makes one.
+// Owned optional object; this driver never makes one. It is handed to the
+// host by GetAuxObject, so it is destroyed through the same one-slot
+// destructor as every other interface.
 class IAuxObject {
- public:
-  virtual ~IAuxObject() = default;
+  QUENLIX_INTERFACE_DESTRUCTOR(IAuxObject)
 };
 
 struct HostVersion {

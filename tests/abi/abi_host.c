@@ -419,6 +419,15 @@ int main(int argc, char** argv) {
   CHECK(sinkEx.count == 1, "Ex sink received %d lines", sinkEx.count);
   destroyEx(NULL);
 
+  /* With the array flag (bit 1) too, as a host's array delete would pass it:
+   * the one object the factory made is destroyed and freed, nothing before
+   * it is read or freed (the sanitizer builds would see that). */
+  void* driverArray = create();
+  CHECK(driverArray != NULL, "CreateIPCapture returned null");
+  OpenAndClose(driverArray, &sinkEx);
+  self = CALL(driverArray, kDeletingDestructor, DtorFn)(driverArray, 3);
+  CHECK(self == driverArray, "the array-flagged destructor returned %p, not the object", self);
+
   CloseLib(lib);
   if (failures) {
     fprintf(stderr, "abi_host: %d check(s) failed\n", failures);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -279,6 +280,26 @@ TEST(DriverExports, UnknownCodecGivesNoChannel) {
   ASSERT_TRUE(driver->Open(nullptr, nullptr, &config));
   EXPECT_EQ(driver->CreateChannel(0, nullptr), nullptr);
   DeleteIPCapture(driver);
+}
+
+// Bit 0 of the slot-0 flags frees the object; bit 1, a host's array form,
+// must neither read a count before the object nor free from there. Without
+// bit 0 the driver lives in storage that is not the heap's: a free of it, or
+// of an address before it, aborts.
+TEST(DriverExports, DeletingDestructorFreesOnlyOnBitZeroAndIgnoresTheArrayBit) {
+  for (const unsigned flags : {0u, 2u}) {
+    alignas(CTavrikIPCaptureDriver) unsigned char storage[sizeof(CTavrikIPCaptureDriver)];
+    auto* driver = new (storage) CTavrikIPCaptureDriver();
+    FakeCameraConfig config;
+    ASSERT_TRUE(driver->Open(nullptr, nullptr, &config));
+    EXPECT_EQ(driver->DeletingDestructor(flags), driver) << flags;
+  }
+  for (const unsigned flags : {1u, 3u}) {
+    auto* driver = CreateIPCaptureEx();
+    FakeCameraConfig config;
+    ASSERT_TRUE(driver->Open(nullptr, nullptr, &config));
+    EXPECT_EQ(driver->DeletingDestructor(flags), static_cast<void*>(driver)) << flags;
+  }
 }
 
 }  // namespace
