@@ -35,6 +35,7 @@ expect() {
   if { [ "$want" = green ] && [ $rc -eq 0 ]; } ||
      { [ "$want" = red ] && [ $rc -ne 0 ] && grep -Eq "$pattern" <<< "$out"; }; then
     echo "abi-check self-test: $name: $want as expected"
+    [ "$want" = green ] || grep -Em1 "$pattern" <<< "$out" | sed 's/^/    /'
     passed=$((passed + 1))
   else
     echo "abi-check self-test: $name: FAILED (wanted $want matching '$pattern', exit $rc)"
