@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -124,9 +126,55 @@ void ExpectTimesSound(const std::vector<Frame>& frames, const std::string& what)
   }
 }
 
+// The packet times of a container recording, in ms from its first.
+std::vector<int64_t> PacketTimesMs(const std::string& path, const std::string& tag) {
+  const ProcessRun r = Shell(
+      "ffprobe -v error -select_streams v:0 -show_entries packet=pts_time "
+      "-of csv=p=0 " +
+          path + " 2>/dev/null",
+      tag + "-packets");
+  std::vector<int64_t> times;
+  std::istringstream lines(r.output);
+  std::string line;
+  while (std::getline(lines, line)) times.push_back(std::llround(std::atof(line.c_str()) * 1000));
+  return times;
+}
+
+std::string Probe(const std::string& path, const std::string& entry, const std::string& tag) {
+  const ProcessRun r = Shell("ffprobe -v error -select_streams v:0 -show_entries " + entry +
+                                 " -of default=nw=1:nk=1 " + path + " 2>/dev/null",
+                             tag + "-" + entry.substr(entry.find('=') + 1));
+  return r.output.substr(0, r.output.find('\n'));
+}
+
+// A container recording carries each indexed frame at its frame time, its
+// first frame's UTC time as the file's creation time, and plays at the
+// camera's rate.
+void ExpectContainerMatchesIndex(const std::string& media, const std::vector<Frame>& frames,
+                                 const std::string& tag) {
+  const std::vector<int64_t> packets = PacketTimesMs(media, tag);
+  ASSERT_EQ(packets.size(), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(packets[i], frames[i].timeMs - frames[0].timeMs) << "frame " << i;
+  }
+  // MP4 keeps whole seconds of it.
+  const std::string created = Probe(media, "format_tags=creation_time", tag);
+  const int64_t createdMs = ParseUtc(created.substr(0, 23) + "Z");
+  const bool mp4 = media.substr(media.size() - 4) == ".mp4";
+  EXPECT_EQ(mp4 ? createdMs / 1000 : createdMs, mp4 ? frames[0].timeMs / 1000 : frames[0].timeMs)
+      << created;
+  // Frame times are whole milliseconds, so the guessed rate may be a near
+  // fraction such as 299/12.
+  const std::string rate = Probe(media, "stream=r_frame_rate", tag);
+  const size_t slash = rate.find('/');
+  ASSERT_NE(slash, std::string::npos) << rate;
+  EXPECT_NEAR(std::atof(rate.c_str()) / std::atof(rate.c_str() + slash + 1), e2e::kCameraFps, 0.5)
+      << rate;
+}
+
 struct CodecCase {
   const char* codec;
-  const char* extension;
+  const char* extension;  // from the format: mkv by default
   const char* args;
   uint32_t width, height;
   std::vector<std::string> update;
@@ -135,7 +183,7 @@ struct CodecCase {
 TEST(Record, EachCodecRecordsDecodableTimedFramesAsConfigured) {
   const CodecCase cases[] = {
       {"h264",
-       ".h264",
+       ".mkv",
        "--codec h264 --width 640 --height 480 --fps 25 --quality 50 --param 4=1",
        640,
        480,
@@ -144,14 +192,14 @@ TEST(Record, EachCodecRecordsDecodableTimedFramesAsConfigured) {
         "Image.I0.Appearance.H264_2VideoKeyFrameInterval=25", "Frameskip.H264=0"}},
       {"mjpeg",
        ".mjpeg",
-       "--codec mjpeg --width 352 --height 288 --fps 12 --quality 80 --param 4=2",
+       "--codec mjpeg --format raw --width 352 --height 288 --fps 12 --quality 80 --param 4=2",
        352,
        288,
        {"Image.I0.Appearance.Resolution=cif,disable,cif,disable",
         "Image.I0.Appearance.MjpegQfactor=56", "Frameskip.Mjpeg=1"}},
       {"mpeg4",
-       ".m4v",
-       "--codec mpeg4 --width 320 --height 240 --fps 5 --quality 100",
+       ".mp4",
+       "--codec mpeg4 --format mp4 --width 320 --height 240 --fps 5 --quality 100",
        320,
        240,
        {"Image.I0.Appearance.Resolution=qvga,qvga,disable,disable",
@@ -179,6 +227,7 @@ TEST(Record, EachCodecRecordsDecodableTimedFramesAsConfigured) {
         << ReadFile(std::string(E2E_WORK_DIR) + "/" + tag + "-decode.out");
     EXPECT_EQ(DecodedFrames(media, tag), int(frames.size()));
     ExpectTimesSound(frames, c.codec);
+    if (std::string(c.extension) != ".mjpeg") ExpectContainerMatchesIndex(media, frames, tag);
     for (const Frame& f : frames) {
       EXPECT_EQ(f.width, c.width);
       EXPECT_EQ(f.height, c.height);
@@ -203,7 +252,7 @@ TEST(Record, TwoStreamsAtOnce) {
     const std::string base = OutDir("two") + "/stream" + std::to_string(i);
     const std::vector<Frame> frames = ReadIndex(base + ".index");
     EXPECT_GT(frames.size(), 10u) << i;
-    EXPECT_TRUE(Decodes(base + ".h264", "two-" + std::to_string(i)));
+    EXPECT_TRUE(Decodes(base + ".mkv", "two-" + std::to_string(i)));
     ExpectTimesSound(frames, "stream " + std::to_string(i));
     total += frames.size();
   }
@@ -230,7 +279,7 @@ TEST(Record, CameraRestartMidRecordingIsRecovered) {
   // A new time base and sequence; frames resume at the latest at the next
   // key frame, one second later.
   EXPECT_GT(after, 25u) << run.output;
-  EXPECT_TRUE(Decodes(OutDir("restart") + "/stream0.h264", "restart"));
+  EXPECT_TRUE(Decodes(OutDir("restart") + "/stream0.mkv", "restart"));
   ExpectTimesSound(frames, "restart");
 }
 
@@ -248,7 +297,8 @@ TEST(Record, WrongCredentialsNeverStream) {
   EXPECT_EQ(run.output.find("is online"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("ipcap: no frame arrived"), std::string::npos) << run.output;
   EXPECT_EQ(camera.rtsp->Stats().plays, 0u);
-  EXPECT_TRUE(ReadIndex(OutDir("credentials") + "/stream0.index").empty());
+  // A run without a frame leaves no file, not even its directory.
+  EXPECT_FALSE(std::filesystem::exists(OutDir("credentials")));
 }
 
 // The camera's streaming service goes away while its CGI still answers.

@@ -7,5 +7,6 @@ int RunOpenCommand(int argc, char** argv);
 int RunIoCommand(int argc, char** argv);
 int RunRecordCommand(int argc, char** argv);
 int RunQueryCommand(int argc, char** argv);
+int RunReportCommand(int argc, char** argv);
 
 }  // namespace ipcap

@@ -13,16 +13,8 @@ constexpr uint32_t kTypeMpeg4Key = 0x58564944;  // "DIVX"
 constexpr uint32_t kTypeJpeg = 0x4745504A;      // "JPEG"
 
 constexpr uint32_t kTypeH264 = 0x34363249;  // "I264"
-constexpr uint8_t kDelimiterPrefix[] = {0x00, 0x00, 0x01, 0x09};
-constexpr size_t kDelimiterSize = 5;
 
 bool IsH264(uint32_t typeCode) { return typeCode == kTypeH264Key || typeCode == kTypeH264; }
-
-bool EndsWithDelimiter(const uint8_t* data, size_t length) {
-  if (length < kDelimiterSize) return false;
-  return std::equal(std::begin(kDelimiterPrefix), std::end(kDelimiterPrefix),
-                    data + length - kDelimiterSize);
-}
 
 bool IsKeyFrame(uint32_t typeCode) {
   return typeCode == kTypeH264Key || typeCode == kTypeMpeg4Key || typeCode == kTypeJpeg;
@@ -123,28 +115,61 @@ quenlix::SYSTEMTIME NowUtc() {
   return t;
 }
 
-StreamRecorder::StreamRecorder(uint32_t index, std::string mediaPath, std::string indexPath)
-    : index_(index), mediaPath_(std::move(mediaPath)), indexPath_(std::move(indexPath)) {}
-
-StreamRecorder::~StreamRecorder() { Close(); }
-
-bool StreamRecorder::Open(std::string* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  media_ = std::fopen(mediaPath_.c_str(), "wb");
-  indexFile_ = std::fopen(indexPath_.c_str(), "w");
-  if (media_ == nullptr || indexFile_ == nullptr) {
-    *error = "can not write " + (media_ == nullptr ? mediaPath_ : indexPath_);
-    return false;
-  }
-  std::fprintf(indexFile_, "# stream %u: time type bytes width height received\n", index_);
-  return true;
+int64_t UtcMilliseconds(const quenlix::SYSTEMTIME& t) {
+  // Days since 1970-01-01 from the civil date (proleptic Gregorian).
+  const int64_t y = int64_t(t.wYear) - (t.wMonth <= 2 ? 1 : 0);
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t m = t.wMonth;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + t.wDay - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const int64_t days = era * 146097 + doe - 719468;
+  return ((days * 24 + t.wHour) * 60 + t.wMinute) * 60000 + int64_t(t.wSecond) * 1000 +
+         t.wMilliseconds;
 }
 
-void StreamRecorder::Close() {
+StreamRecorder::StreamRecorder(uint32_t index, std::unique_ptr<IMediaWriter> writer,
+                               std::string mediaPath, std::string indexPath)
+    : index_(index),
+      writer_(std::move(writer)),
+      mediaPath_(std::move(mediaPath)),
+      indexPath_(std::move(indexPath)) {}
+
+StreamRecorder::~StreamRecorder() {
+  std::string ignored;
+  Close(&ignored);
+}
+
+bool StreamRecorder::Close(std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (media_ != nullptr) std::fclose(media_);
+  std::string closing;
+  const bool closed = writer_ == nullptr || writer_->Close(&closing);
+  if (!closed && !failed_) {
+    failed_ = true;
+    failure_ = closing;
+  }
   if (indexFile_ != nullptr) std::fclose(indexFile_);
-  media_ = indexFile_ = nullptr;
+  indexFile_ = nullptr;
+  if (failed_) *error = failure_;
+  return !failed_;
+}
+
+std::string StreamRecorder::Failure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failure_;
+}
+
+bool StreamRecorder::WriteIndexLine(const PooledSample& s, const quenlix::SYSTEMTIME& received) {
+  if (indexPath_.empty()) return true;
+  if (indexFile_ == nullptr) {
+    indexFile_ = std::fopen(indexPath_.c_str(), "w");
+    if (indexFile_ == nullptr) return false;
+    std::fprintf(indexFile_, "# stream %u: time type bytes width height received\n", index_);
+  }
+  std::fprintf(indexFile_, "%s %s %u %u %u %s\n", s.hasTime ? FormatUtc(s.time).c_str() : "-",
+               TypeName(s.typeCode).c_str(), s.length, s.width, s.height,
+               FormatUtc(received).c_str());
+  return std::fflush(indexFile_) == 0;
 }
 
 bool StreamRecorder::Deliver(quenlix::IMediaSample* sample) {
@@ -153,31 +178,38 @@ bool StreamRecorder::Deliver(quenlix::IMediaSample* sample) {
   auto* s = static_cast<PooledSample*>(sample);
   const quenlix::SYSTEMTIME received = NowUtc();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (s == nullptr || s->length == 0 || s->length > s->buffer.size() || media_ == nullptr) {
+  if (s == nullptr || s->length == 0 || s->length > s->buffer.size() || failed_) {
     ++counters_.rejected;
     return false;
   }
-  size_t body = s->length;
-  const bool holdDelimiter = IsH264(s->typeCode) && EndsWithDelimiter(s->buffer.data(), body);
-  if (holdDelimiter) body -= kDelimiterSize;
-  const bool written = std::fwrite(heldDelimiter_.data(), 1, heldDelimiter_.size(), media_) ==
-                           heldDelimiter_.size() &&
-                       std::fwrite(s->buffer.data(), 1, body, media_) == body;
-  heldDelimiter_.clear();
-  if (holdDelimiter) heldDelimiter_.assign(s->buffer.data() + body, s->buffer.data() + s->length);
-  if (!written) {
+  MediaFrame frame;
+  frame.data = s->buffer.data();
+  frame.size = s->length;
+  frame.codec = IsH264(s->typeCode)          ? MediaCodec::kH264
+                : (s->typeCode == kTypeJpeg) ? MediaCodec::kMjpeg
+                                             : MediaCodec::kMpeg4;
+  frame.key = IsKeyFrame(s->typeCode);
+  frame.timeMs = UtcMilliseconds(s->hasTime ? s->time : received);
+  frame.width = s->width;
+  frame.height = s->height;
+  const WriteResult result = writer_->Write(frame, &failure_);
+  if (result == WriteResult::kSkipped) {
+    ++counters_.skipped;
+    return true;
+  }
+  if (result == WriteResult::kFailed || !WriteIndexLine(*s, received)) {
+    if (failure_.empty()) failure_ = "can not write " + indexPath_;
+    failed_ = true;
     ++counters_.rejected;
     return false;
   }
-  std::fprintf(indexFile_, "%s %s %u %u %u %s\n", s->hasTime ? FormatUtc(s->time).c_str() : "-",
-               TypeName(s->typeCode).c_str(), s->length, s->width, s->height,
-               FormatUtc(received).c_str());
   const double now =
       std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  if (counters_.frames == 0 && firstFrame_) firstFrame_();
   if (counters_.frames == 0) counters_.firstFrameSeconds = now;
   counters_.lastFrameSeconds = now;
   ++counters_.frames;
-  if (IsKeyFrame(s->typeCode)) ++counters_.keyFrames;
+  if (frame.key) ++counters_.keyFrames;
   counters_.bytes += s->length;
   counters_.width = s->width;
   counters_.height = s->height;

@@ -6,11 +6,13 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "media_writer.h"
 #include "quenlix/media.h"
 
 namespace ipcap {
@@ -86,6 +88,7 @@ struct StreamCounters {
   uint64_t keyFrames = 0;
   uint64_t bytes = 0;
   uint64_t rejected = 0;
+  uint64_t skipped = 0;  // before the first frame a file can start with
   uint64_t signalLost = 0;
   uint32_t width = 0;
   uint32_t height = 0;
@@ -94,17 +97,24 @@ struct StreamCounters {
   double lastFrameSeconds = 0;
 };
 
-// Writes one stream: the frames back to back (an elementary stream or
-// concatenated JPEG pictures) and the index, one line per frame.
+// The UTC milliseconds since 1970 of a time.
+int64_t UtcMilliseconds(const quenlix::SYSTEMTIME& t);
+
+// Writes one stream: the frames through a media writer and the index, one
+// line per frame written, flushed at once so that a killed run leaves a
+// usable index. Neither file exists before the first frame is written.
 class StreamRecorder : public quenlix::IFrameSink {
  public:
-  StreamRecorder(uint32_t index, std::string mediaPath, std::string indexPath);
+  StreamRecorder(uint32_t index, std::unique_ptr<IMediaWriter> writer, std::string mediaPath,
+                 std::string indexPath);
   ~StreamRecorder();
   StreamRecorder(const StreamRecorder&) = delete;
   StreamRecorder& operator=(const StreamRecorder&) = delete;
 
-  bool Open(std::string* error);
-  void Close();
+  // Called once, before the first frame is written (on the driver's thread).
+  void OnFirstFrame(std::function<void()> hook) { firstFrame_ = std::move(hook); }
+  // Finishes the files; false with the first write failure of the run.
+  bool Close(std::string* error);
 
   void Reserved0() override {}
   bool Deliver(quenlix::IMediaSample* sample) override;
@@ -114,19 +124,22 @@ class StreamRecorder : public quenlix::IFrameSink {
   StreamCounters Counters() const;
   const std::string& MediaPath() const { return mediaPath_; }
   const std::string& IndexPath() const { return indexPath_; }
+  // The first write failure, or empty.
+  std::string Failure() const;
 
  private:
+  bool WriteIndexLine(const PooledSample& s, const quenlix::SYSTEMTIME& received);
+
   uint32_t index_;
+  std::unique_ptr<IMediaWriter> writer_;
   std::string mediaPath_;
-  std::string indexPath_;
+  std::string indexPath_;  // empty: no index
+  std::function<void()> firstFrame_;
   mutable std::mutex mutex_;
-  std::FILE* media_ = nullptr;
   std::FILE* indexFile_ = nullptr;
+  bool failed_ = false;
+  std::string failure_;
   StreamCounters counters_;
-  // The access unit delimiter that closes each H.264 frame, written in front
-  // of the next frame instead: a file that ended in one would end in an
-  // access unit without a picture, which decoders report as an error.
-  std::vector<uint8_t> heldDelimiter_;
 };
 
 // The requested stream as the host's settings objects.

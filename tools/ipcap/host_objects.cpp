@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "frame_recorder.h"
+
 namespace ipcap {
 
 uint32_t CodecTypeFromName(const std::string& name) {
@@ -44,23 +46,47 @@ const char* LevelName(uint8_t level) {
   }
 }
 
+ConsoleDebugSink::~ConsoleDebugSink() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
 void ConsoleDebugSink::Post(CDebugInfoIf* record) {
   const uint8_t level = record->GetLevel();
   const char* text = record->GetText();
   const std::string line = std::string("[") + LevelName(level) + " " + std::to_string(level) +
                            "] " + (text != nullptr ? text : "");
-  if (level == 1) ++errors_;
+  const bool error = level == 1;
+  if (error) ++errors_;
+  const std::string stamped = FormatUtc(NowUtc()) + " " + line;
   std::lock_guard<std::mutex> lock(mutex_);
-  lines_.push_back(line);
-  if (!quiet_) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+  ++count_;
+  if (file_ != nullptr) {
+    std::fprintf(file_, "%s\n", stamped.c_str());
+    std::fflush(file_);
+  } else {
+    pending_.push_back(stamped);
+  }
+  if (error || level_ != LogLevel::kError) {
+    std::fprintf(stderr, "%s%s\n", prefix_.c_str(), line.c_str());
+    std::fflush(stderr);
   }
 }
 
-std::vector<std::string> ConsoleDebugSink::Lines() const {
+bool ConsoleDebugSink::AttachFile(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return lines_;
+  if (file_ != nullptr) return true;
+  file_ = std::fopen(path.c_str(), "w");
+  if (file_ == nullptr) return false;
+  for (const std::string& line : pending_) std::fprintf(file_, "%s\n", line.c_str());
+  std::fflush(file_);
+  pending_.clear();
+  pending_.shrink_to_fit();
+  return true;
+}
+
+size_t ConsoleDebugSink::LineCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return count_;
 }
 
 const char* OptionsCameraConfig::GetCustomParameter(uint32_t index) {

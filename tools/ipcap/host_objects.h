@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quenlix/config.h"
@@ -33,20 +35,34 @@ uint32_t CodecTypeFromName(const std::string& name);
 bool ParseParam(const std::string& text, std::map<uint32_t, std::string>* params,
                 std::string* error);
 
+// What a command prints on stderr: kError only errors (the driver's level-1
+// lines and ipcap's own failures), kInfo also the driver's other lines and
+// progress, kDebug also ipcap's own details.
+enum class LogLevel { kError, kInfo, kDebug };
+
+// Prints the driver's lines on stderr (stdout carries a command's data) and
+// keeps them with their arrival time for the recording's log file.
 class ConsoleDebugSink : public quenlix::IDebugSink {
  public:
-  // Lines below minLevel's importance are still counted but not printed.
-  explicit ConsoleDebugSink(bool quiet = false) : quiet_(quiet) {}
+  explicit ConsoleDebugSink(LogLevel level = LogLevel::kInfo, std::string prefix = "")
+      : level_(level), prefix_(std::move(prefix)) {}
+  ~ConsoleDebugSink();
   void Reserved0() override {}
   void Post(CDebugInfoIf* record) override;
 
-  std::vector<std::string> Lines() const;
+  // Writes the lines so far to path, each after its UTC time, and every
+  // later one as it arrives; false when the file can not be made.
+  bool AttachFile(const std::string& path);
+  size_t LineCount() const;
   size_t ErrorCount() const { return errors_.load(); }
 
  private:
-  bool quiet_;
+  LogLevel level_;
+  std::string prefix_;
   mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
+  size_t count_ = 0;
+  std::vector<std::string> pending_;  // "time line", until a file is attached
+  std::FILE* file_ = nullptr;
   std::atomic<size_t> errors_{0};
 };
 

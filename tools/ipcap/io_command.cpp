@@ -16,6 +16,7 @@
 #include "commands.h"
 #include "driver_library.h"
 #include "host_objects.h"
+#include "json_text.h"
 #include "record_companion.h"
 
 namespace ipcap {
@@ -47,32 +48,61 @@ std::string TimeNow() {
   return text;
 }
 
+const char* InputStateName(uint32_t state) {
+  return state == 2 ? "active" : state == 1 ? "inactive" : "state?";
+}
+
+// One event as a JSON line: {"time": ..., "event": ...<fields>}.
+void PrintJsonEvent(const char* event, const std::string& fields) {
+  std::printf("{\"time\": %s, \"event\": \"%s\"%s}\n", JsonText(TimeNow()).c_str(), event,
+              fields.c_str());
+  std::fflush(stdout);
+}
+
 // The host's event sink: prints each event as it arrives (on the driver's
-// threads) and counts failures.
+// threads), as text or JSON lines, and counts failures.
 class PrintingIOSink : public quenlix::IIOEventSink {
  public:
-  explicit PrintingIOSink(bool printInputs) : printInputs_(printInputs) {}
+  PrintingIOSink(bool printInputs, bool json) : printInputs_(printInputs), json_(json) {}
   void Reserved0() override {}
   void OnInputChanged(uint32_t input, uint32_t state) override {
     ++changes_;
     if (!printInputs_) return;
-    std::printf("%s input %u %s\n", TimeNow().c_str(), unsigned(input),
-                state == 2   ? "active"
-                : state == 1 ? "inactive"
-                             : "state?");
+    if (json_) {
+      PrintJsonEvent("input", ", \"input\": " + std::to_string(input) + ", \"state\": \"" +
+                                  InputStateName(state) + "\"");
+      return;
+    }
+    std::printf("%s input %u %s\n", TimeNow().c_str(), unsigned(input), InputStateName(state));
     std::fflush(stdout);
   }
   void OnIOFailure() override {
     ++failures_;
+    if (json_) {
+      PrintJsonEvent("failure", "");
+      return;
+    }
     std::printf("%s I/O failure: a request to the camera failed; every state is forgotten\n",
                 TimeNow().c_str());
     std::fflush(stdout);
   }
+  void PrintSummary() const {
+    if (json_) {
+      PrintJsonEvent("summary", ", \"inputChanges\": " + std::to_string(Changes()) +
+                                    ", \"failures\": " + std::to_string(Failures()));
+      return;
+    }
+    std::printf("ipcap: %u input change(s), %u I/O failure(s)\n", unsigned(Changes()),
+                unsigned(Failures()));
+    std::fflush(stdout);
+  }
+  bool Json() const { return json_; }
   uint32_t Failures() const { return failures_.load(); }
   uint32_t Changes() const { return changes_.load(); }
 
  private:
   bool printInputs_;
+  bool json_;
   std::atomic<uint32_t> failures_{0};
   std::atomic<uint32_t> changes_{0};
 };
@@ -95,7 +125,7 @@ bool ParseSet(const std::string& text, std::pair<uint32_t, uint32_t>* set, std::
 // Queues each change in order; false when one names no output or cannot be
 // queued.
 bool ApplyOutputChanges(quenlix::ICaptureIOApi* io,
-                        const std::vector<std::pair<uint32_t, uint32_t>>& changes) {
+                        const std::vector<std::pair<uint32_t, uint32_t>>& changes, bool json) {
   bool ok = true;
   for (const auto& change : changes) {
     if (change.first >= io->GetOutputCount()) {
@@ -105,6 +135,10 @@ bool ApplyOutputChanges(quenlix::ICaptureIOApi* io,
     } else if (!io->SetOutput(change.first, change.second)) {
       std::fprintf(stderr, "ipcap: output %u: the change was not queued\n", unsigned(change.first));
       ok = false;
+    } else if (json) {
+      PrintJsonEvent("output", ", \"output\": " + std::to_string(change.first) + ", \"state\": \"" +
+                                   (change.second == kOutputOpen ? "open" : "closed") +
+                                   "\", \"queued\": true");
     } else {
       std::printf("%s output %u %s: queued\n", TimeNow().c_str(), unsigned(change.first),
                   change.second == kOutputOpen ? "open" : "closed");
@@ -146,20 +180,19 @@ class IoRecordCompanion : public IRecordCompanion {
     }
     io_->SetEventSink(&sink_);
     if (!io_->Start()) std::fprintf(stderr, "ipcap: --io: Start of the I/O object failed\n");
-    ApplyOutputChanges(io_, changes);
+    ApplyOutputChanges(io_, changes, false);
     return true;
   }
   void Stop() override {
     if (io_ == nullptr) return;
     io_->Stop();
-    std::printf("ipcap: %u input change(s), %u I/O failure(s)\n", unsigned(sink_.Changes()),
-                unsigned(sink_.Failures()));
+    sink_.PrintSummary();
     io_ = nullptr;
   }
 
  private:
   std::vector<std::string> sets_;
-  PrintingIOSink sink_{true};
+  PrintingIOSink sink_{true, false};
   quenlix::ICaptureIOApi* io_ = nullptr;
 };
 
@@ -200,37 +233,44 @@ int RunIoCommand(int argc, char** argv) {
   app.add_option("--set", sets, "switch output N: N=open or N=closed (repeatable, in order)");
   app.add_option("--seconds", seconds,
                  "how long to watch (0: until Ctrl-C); default 0 with --watch, else 6");
-  CLI11_PARSE(app, argc, argv);
+  bool json = false;
+  app.add_flag("--json", json, "print each event (and the closing counts) as a JSON line");
+  int exitCode = kExitOk;
+  if (!ParseCommandLine(app, argc, argv, &exitCode)) return exitCode;
   std::string error;
   std::vector<std::pair<uint32_t, uint32_t>> changes;
   if (!ParseSets(sets, &changes, &error)) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
-    return 2;
+    return kExitUsage;
   }
   if (!FinishCommonOptions(options, &error)) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
-    return 2;
+    return kExitUsage;
+  }
+  if (options.cameras.size() > 1) {
+    std::fprintf(stderr, "ipcap: io watches one camera\n");
+    return kExitUsage;
   }
   if (!watch && changes.empty()) {
     std::fprintf(stderr, "ipcap: io needs --watch or --set (see ipcap io --help)\n");
-    return 2;
+    return kExitUsage;
   }
   if (seconds < 0) seconds = watch ? 0 : kDefaultSetSeconds;
 
   DriverLibrary library;
   if (!library.Load(options.library)) {
     std::fprintf(stderr, "ipcap: %s\n", library.Error().c_str());
-    return 1;
+    return kExitFailure;
   }
-  ConsoleDebugSink debugSink(options.quiet);
+  ConsoleDebugSink debugSink(options.level);
   OptionsCameraConfig config(options.camera);
   quenlix::ipcapture::IIPCaptureDriver* driver = library.createIPCapture();
   if (driver == nullptr) {
     std::fprintf(stderr, "ipcap: CreateIPCapture returned null\n");
-    return 1;
+    return kExitFailure;
   }
-  int result = 1;
-  PrintingIOSink sink(watch);
+  int result = kExitFailure;
+  PrintingIOSink sink(watch, json);
   quenlix::ICaptureIOApi* io = nullptr;
   if (!driver->Open(&debugSink, nullptr, &config)) {
     std::fprintf(stderr, "ipcap: Open failed\n");
@@ -240,23 +280,27 @@ int RunIoCommand(int argc, char** argv) {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     io->SetEventSink(&sink);
-    std::printf("%s I/O started: %u input(s), %u output(s)\n", TimeNow().c_str(),
-                unsigned(io->GetInputCount()), unsigned(io->GetOutputCount()));
+    if (json) {
+      PrintJsonEvent("started", ", \"inputs\": " + std::to_string(io->GetInputCount()) +
+                                    ", \"outputs\": " + std::to_string(io->GetOutputCount()));
+    } else {
+      std::printf("%s I/O started: %u input(s), %u output(s)\n", TimeNow().c_str(),
+                  unsigned(io->GetInputCount()), unsigned(io->GetOutputCount()));
+    }
     bool ok = io->Start();
     if (!ok) std::fprintf(stderr, "ipcap: Start of the I/O object failed\n");
-    if (!ApplyOutputChanges(io, changes)) ok = false;
+    if (!ApplyOutputChanges(io, changes, json)) ok = false;
     std::fflush(stdout);
     WaitSeconds(seconds);
     io->Stop();
     const uint32_t failures = sink.Failures();
-    std::printf("ipcap: %u input change(s), %u I/O failure(s)\n", unsigned(sink.Changes()),
-                unsigned(failures));
+    sink.PrintSummary();
     if (failures > 0 && !changes.empty()) {
       std::fprintf(stderr,
                    "ipcap: the camera failed to answer I/O requests; an output change "
                    "may not have reached it\n");
     }
-    result = ok && failures == 0 ? 0 : 1;
+    result = ok && failures == 0 ? kExitOk : kExitFailure;
   }
   driver->Close();
   library.deleteIPCapture(driver);

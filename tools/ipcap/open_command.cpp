@@ -14,24 +14,25 @@ int RunOpenCommand(int argc, char** argv) {
   CLI::App app{"Open and close a driver, printing its log lines", "ipcap open"};
   CommonOptions options;
   AddCommonOptions(app, options);
-  CLI11_PARSE(app, argc, argv);
+  int exitCode = kExitOk;
+  if (!ParseCommandLine(app, argc, argv, &exitCode)) return exitCode;
   std::string error;
   if (!FinishCommonOptions(options, &error)) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
-    return 2;
+    return kExitUsage;
   }
 
   DriverLibrary library;
   if (!library.Load(options.library)) {
     std::fprintf(stderr, "ipcap: %s\n", library.Error().c_str());
-    return 1;
+    return kExitFailure;
   }
-  ConsoleDebugSink sink(options.quiet);
+  ConsoleDebugSink sink(options.level);
   OptionsCameraConfig config(options.camera);
   quenlix::ipcapture::IIPCaptureDriver* driver = library.createIPCapture();
   if (driver == nullptr) {
     std::fprintf(stderr, "ipcap: CreateIPCapture returned null\n");
-    return 1;
+    return kExitFailure;
   }
   const bool opened = driver->Open(&sink, nullptr, &config);
   std::printf("ipcap: Open returned %s; video capture object %s; I/O object %s\n",
@@ -39,9 +40,9 @@ int RunOpenCommand(int argc, char** argv) {
               driver->GetIOApi() ? "present" : "absent");
   driver->Close();
   library.deleteIPCapture(driver);
-  const auto lines = sink.Lines();
-  std::printf("ipcap: driver closed; %zu log line(s) received\n", lines.size());
-  return opened && !lines.empty() ? 0 : 1;
+  const size_t lines = sink.LineCount();
+  std::printf("ipcap: driver closed; %zu log line(s) received\n", lines);
+  return opened && lines > 0 ? kExitOk : kExitFailure;
 }
 
 }  // namespace ipcap

@@ -8,13 +8,17 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "camera_url.h"
+#include "cli_options.h"
 #include "driver_library.h"
+#include "json_text.h"
 #include "quenlix/capability.h"
 
 namespace ipcap {
@@ -170,23 +174,6 @@ const char* CapabilityName(uint32_t id) {
   }
 }
 
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-      out += buf;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
-
 std::string Codecs(const Results& r) {
   std::string out;
   const uint32_t ids[] = {quenlix::kCapH264, quenlix::kCapMpeg4, quenlix::kCapMjpeg};
@@ -233,14 +220,42 @@ void PrintJson(Results& r) {
   std::printf("{\n  \"model\": %s,\n", JsonText(r.model).c_str());
   std::printf("  \"address\": %s,\n  \"port\": %s,\n", JsonText(r.fields[1].value).c_str(),
               JsonText(r.fields[2].value).c_str());
-  std::printf("  \"capabilities\": {");
+  std::printf("  \"codecs\": [");
+  const uint32_t codecIds[] = {quenlix::kCapH264, quenlix::kCapMpeg4, quenlix::kCapMjpeg};
   bool first = true;
+  for (uint32_t id : codecIds) {
+    if (Capability(r, id) == 0) continue;
+    std::printf("%s%s", first ? "" : ", ", JsonText(CapabilityName(id)).c_str());
+    first = false;
+  }
+  std::printf("],\n  \"inputs\": %u,\n  \"outputs\": %u,\n  \"audio\": %s,\n",
+              Capability(r, quenlix::kCapInputs), Capability(r, quenlix::kCapOutputs),
+              Capability(r, quenlix::kCapAudio) ? "true" : "false");
+  std::printf("  \"capabilities\": {");
+  first = true;
   for (const auto& c : r.capabilities) {
     std::printf("%s\"%u\": %u", first ? "" : ", ", c.first, c.second);
     first = false;
   }
-  std::printf("},\n  \"frameIntervalsMs\": [");
+  std::printf("},\n  \"connectionFields\": {");
+  first = true;
+  for (const auto& f : r.fields) {
+    std::printf("%s\"%u\": %s", first ? "" : ", ", f.first, JsonText(f.second.value).c_str());
+    first = false;
+  }
+  std::printf("},\n  \"frameRateLists\": {");
+  first = true;
+  for (const auto& list : r.frameRates) {
+    std::printf("%s\"%u\": {\"defaultIntervalMs\": %u, \"intervalsMs\": [", first ? "" : ", ",
+                list.first, list.second.defaultInterval);
+    for (size_t i = 0; i < list.second.intervals.size(); ++i) {
+      std::printf("%s%u", i ? ", " : "", list.second.intervals[i]);
+    }
+    std::printf("]}");
+    first = false;
+  }
   const FrameRateList& rates = r.frameRates[1];
+  std::printf("},\n  \"frameIntervalsMs\": [");
   for (size_t i = 0; i < rates.intervals.size(); ++i) {
     std::printf("%s%u", i ? ", " : "", rates.intervals[i]);
   }
@@ -253,67 +268,100 @@ void PrintJson(Results& r) {
   std::printf("\n  ],\n  \"properties\": [");
   for (size_t i = 0; i < r.properties.size(); ++i) {
     const Property& p = *r.properties[i];
-    std::printf("%s\n    {\"id\": %u, \"name\": %s, \"value\": %s, \"flag\": %u}", i ? "," : "",
-                p.id, JsonText(p.name).c_str(), JsonText(p.value).c_str(), p.flag);
+    std::printf(
+        "%s\n    {\"id\": %u, \"name\": %s, \"value\": %s, \"flag\": %u, "
+        "\"reserved\": %u}",
+        i ? "," : "", p.id, JsonText(p.name).c_str(), JsonText(p.value).c_str(), p.flag,
+        p.reserved);
   }
   std::printf("\n  ]\n}\n");
+}
+
+// A failure: on stderr, and with --json also as an error object on stdout,
+// so that a script reading stdout learns why.
+int Fail(bool json, const std::string& message, uint32_t level = 0) {
+  std::fprintf(stderr, "ipcap: %s\n", message.c_str());
+  if (json) {
+    std::printf("{\"error\": {\"message\": %s, \"level\": %u}}\n", JsonText(message).c_str(),
+                level);
+  }
+  return kExitFailure;
 }
 
 }  // namespace
 
 int RunQueryCommand(int argc, char** argv) {
   CLI::App app{"Ask a camera what it can do, through the capability query", "ipcap query"};
-  std::string address = "127.0.0.1";
-  uint16_t port = 80;
-  std::string user, password;
+  AddStandardOptions(app);
+  CameraOptions camera;
+  std::string url;
   std::string libraryPath = DefaultLibraryPath();
   bool json = false;
   uint32_t waitSeconds = 60;
-  app.add_option("--address", address, "camera address")->capture_default_str();
-  app.add_option("--port", port, "camera HTTP port")->capture_default_str();
-  app.add_option("--user", user, "camera user name");
-  app.add_option("--password", password, "camera password");
+  CLI::Option* address =
+      app.add_option("--address", camera.address, "camera address")->capture_default_str();
+  app.add_option("--port,--http-port", camera.port, "camera HTTP port")->capture_default_str();
+  app.add_option("--user", camera.user, "camera user name");
+  CLI::Option* password =
+      app.add_option("--password", camera.password,
+                     std::string("camera password (else $") + kPasswordVariable + ", else none)");
+  app.add_option("--url", url,
+                 "the camera as rtsp://[USER[:PASSWORD]@]HOST[:RTSP-PORT][/PATH][?http-port=N] "
+                 "instead of --address/--user/--password");
   app.add_option("--library", libraryPath, "driver library file")->capture_default_str();
-  app.add_option("--wait", waitSeconds, "seconds to wait for the answer")->capture_default_str();
-  app.add_flag("--json", json, "print JSON for scripts");
-  CLI11_PARSE(app, argc, argv);
+  app.add_option("--timeout,--wait", waitSeconds, "seconds to wait for the answer")
+      ->capture_default_str();
+  app.add_flag("--json", json, "print JSON for scripts (a failure as {\"error\": ...})");
+  int exitCode = kExitOk;
+  if (!ParseCommandLine(app, argc, argv, &exitCode)) return exitCode;
+  std::string error;
+  if (!url.empty()) {
+    const std::string given = camera.password;
+    camera.password.clear();
+    if (address->count() || !ParseCameraUrl(url, &camera, &error)) {
+      std::fprintf(stderr, "ipcap: %s\n",
+                   address->count() ? "give the camera either as --url or as --address, not both"
+                                    : error.c_str());
+      return kExitUsage;
+    }
+    if (camera.password.empty()) camera.password = given;
+  }
+  const char* fromEnvironment = std::getenv(kPasswordVariable);
+  if (camera.password.empty() && !password->count() && fromEnvironment != nullptr) {
+    camera.password = fromEnvironment;
+  }
 
   DriverLibrary library;
-  if (!library.Load(libraryPath)) {
-    std::fprintf(stderr, "ipcap: %s\n", library.Error().c_str());
-    return 1;
-  }
+  if (!library.Load(libraryPath)) return Fail(json, library.Error());
   Callback callback;
   Results results;
   if (library.initCapabilityQuery(&callback, false) != 1) {
-    std::fprintf(stderr, "ipcap: InitCapabilityQuery failed\n");
-    return 1;
+    return Fail(json, "InitCapabilityQuery failed");
   }
-  if (library.startCapabilityQuery(address.c_str(), port, user.c_str(), password.c_str(),
-                                   &results) != 1) {
-    std::fprintf(stderr, "ipcap: StartCapabilityQuery failed\n");
+  if (library.startCapabilityQuery(camera.address.c_str(), camera.port, camera.user.c_str(),
+                                   camera.password.c_str(), &results) != 1) {
     library.uninitCapabilityQuery();
-    return 1;
+    return Fail(json, "StartCapabilityQuery failed");
   }
   const bool answered = callback.Wait(waitSeconds * 1000);
   if (!answered) library.terminateCapabilityQuery();
   // Uninit ends the thread; only then are the results safe to read.
   library.uninitCapabilityQuery();
   if (!answered) {
-    std::fprintf(stderr, "ipcap: no answer from the query within %u s\n", waitSeconds);
-    return 1;
+    return Fail(json, "no answer from the query within " + std::to_string(waitSeconds) + " s");
   }
   if (!callback.Succeeded()) {
-    std::fprintf(stderr, "ipcap: query failed (level %u): %s\n", callback.Level(),
-                 callback.Message().c_str());
-    return 1;
+    return Fail(
+        json,
+        "query failed (level " + std::to_string(callback.Level()) + "): " + callback.Message(),
+        callback.Level());
   }
   if (json) {
     PrintJson(results);
   } else {
     PrintTable(results);
   }
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace ipcap

@@ -1,6 +1,8 @@
-// ipcap record: opens a driver with the command line's configuration, starts
-// its streams, writes every frame to a playable file and an index, shows
-// progress once a second and prints a summary at the end.
+// ipcap record: opens a driver per camera with the command line's
+// configuration, starts its streams, writes every frame to a media file and
+// an index, shows progress once a second on stderr and ends with a summary
+// (on stdout as JSON with --json).
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -16,16 +18,21 @@
 #include "driver_library.h"
 #include "frame_recorder.h"
 #include "host_objects.h"
+#include "json_text.h"
 #include "record_companion.h"
 
 namespace ipcap {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 IRecordCompanion* gCompanion = nullptr;
 std::atomic<bool> gInterrupted{false};
 
 void OnInterrupt(int) { gInterrupted.store(true); }
+
+constexpr const char* kLogFileName = "driver.log";
 
 struct RecordOptions {
   uint16_t width = 640;
@@ -33,15 +40,13 @@ struct RecordOptions {
   uint32_t fps = 25;
   uint16_t quality = 50;
   double seconds = 10;
+  double timeout = 0;
   std::string out = "recording";
+  std::string format = DefaultMediaFormat();
+  bool overwrite = false;
+  bool json = false;
   bool io = false;
 };
-
-const char* Extension(const std::string& codec) {
-  if (codec == "mjpeg") return ".mjpeg";
-  if (codec == "mpeg4") return ".m4v";
-  return ".h264";
-}
 
 const char* StateName(bool known, uint32_t state) {
   if (!known) return "no channel";
@@ -63,6 +68,16 @@ struct Stream {
   bool started = false;
 };
 
+// One camera: a driver of its own, as a recorder loads one per camera.
+struct CameraRun {
+  CameraOptions camera;
+  std::string label;  // "" for a single camera, else "cam<K> "
+  std::string dir;
+  std::unique_ptr<ConsoleDebugSink> sink;
+  quenlix::ipcapture::IIPCaptureDriver* driver = nullptr;
+  std::vector<Stream> streams;
+};
+
 std::string ChannelState(quenlix::ipcapture::IIPVideoCapture* capture, uint32_t index) {
   uint32_t state = 0;
   uint32_t code = 0;
@@ -71,68 +86,156 @@ std::string ChannelState(quenlix::ipcapture::IIPVideoCapture* capture, uint32_t 
   return StateName(known, state);
 }
 
-void PrintProgress(quenlix::ipcapture::IIPVideoCapture* capture, std::vector<Stream>& streams,
-                   double elapsed, double interval) {
-  for (size_t i = 0; i < streams.size(); ++i) {
-    const StreamCounters now = streams[i].recorder->Counters();
-    const StreamCounters& was = streams[i].last;
+void PrintProgress(CameraRun& run, double elapsed, double interval) {
+  for (size_t i = 0; i < run.streams.size(); ++i) {
+    const StreamCounters now = run.streams[i].recorder->Counters();
+    const StreamCounters& was = run.streams[i].last;
     const double fps = interval > 0 ? double(now.frames - was.frames) / interval : 0;
     const double kbps = interval > 0 ? double(now.bytes - was.bytes) * 8 / 1000 / interval : 0;
-    std::printf("ipcap: %5.1fs stream %zu: %llu frames, %.1f fps, %.0f kbit/s, %ux%u, %s\n",
-                elapsed, i, static_cast<unsigned long long>(now.frames), fps, kbps, now.width,
-                now.height, ChannelState(capture, uint32_t(i)).c_str());
-    streams[i].last = now;
+    std::fprintf(
+        stderr, "ipcap: %5.1fs %sstream %zu: %llu frames, %.1f fps, %.0f kbit/s, %ux%u, %s\n",
+        elapsed, run.label.c_str(), i, static_cast<unsigned long long>(now.frames), fps, kbps,
+        now.width, now.height, ChannelState(run.driver->GetVideoCapture(), uint32_t(i)).c_str());
+    run.streams[i].last = now;
   }
-  std::fflush(stdout);
+  std::fflush(stderr);
 }
 
-// The wait for --seconds or Ctrl-C, with a progress line per stream and second.
-void RunUntilDone(quenlix::ipcapture::IIPCaptureDriver* driver, std::vector<Stream>& streams,
-                  double seconds, bool quiet) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
-  auto lastReport = start;
-  while (!gInterrupted.load()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const auto now = Clock::now();
-    const double elapsed = std::chrono::duration<double>(now - start).count();
-    const double sinceReport = std::chrono::duration<double>(now - lastReport).count();
-    if (!quiet && sinceReport >= 1.0) {
-      PrintProgress(driver->GetVideoCapture(), streams, elapsed, sinceReport);
-      lastReport = now;
+double SecondsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// The first write failure of any stream, or empty.
+std::string WriteFailure(const std::vector<CameraRun>& runs) {
+  for (const CameraRun& run : runs) {
+    for (const Stream& s : run.streams) {
+      std::string failure = s.recorder->Failure();
+      if (!failure.empty()) return failure;
     }
-    if (seconds > 0 && elapsed >= seconds) break;
   }
+  return "";
 }
 
-uint64_t PrintSummary(const std::vector<Stream>& streams, const ConsoleDebugSink& sink,
-                      const SamplePool& pool) {
+uint64_t TotalFrames(const std::vector<CameraRun>& runs) {
   uint64_t total = 0;
-  std::printf("ipcap: summary\n");
-  for (size_t i = 0; i < streams.size(); ++i) {
-    const StreamCounters c = streams[i].recorder->Counters();
-    total += c.frames;
-    // Rates over the time the stream ran, not the set-up before its first frame.
-    const double span = c.frames > 1 ? (c.lastFrameSeconds - c.firstFrameSeconds) *
-                                           double(c.frames) / double(c.frames - 1)
-                                     : 0;
-    std::printf(
-        "ipcap:   stream %zu: %llu frames (%llu key), %llu bytes, %.1f fps, %.0f kbit/s, "
-        "%ux%u, %llu refused, %llu signal lost\n",
-        i, static_cast<unsigned long long>(c.frames), static_cast<unsigned long long>(c.keyFrames),
-        static_cast<unsigned long long>(c.bytes), span > 0 ? c.frames / span : 0.0,
-        span > 0 ? c.bytes * 8 / 1000.0 / span : 0.0, c.width, c.height,
-        static_cast<unsigned long long>(c.rejected), static_cast<unsigned long long>(c.signalLost));
-    std::printf("ipcap:     video %s\nipcap:     index %s\n",
-                streams[i].recorder->MediaPath().c_str(), streams[i].recorder->IndexPath().c_str());
+  for (const CameraRun& run : runs) {
+    for (const Stream& s : run.streams) total += s.recorder->Counters().frames;
   }
-  std::printf("ipcap:   %zu log line(s), %zu error(s); %zu sample(s) refused by the pool\n",
-              sink.Lines().size(), sink.ErrorCount(), pool.Refused());
-  std::fflush(stdout);
   return total;
 }
 
-bool AddRecordOptions(CLI::App& app, RecordOptions& r) {
+// Waits for --seconds, Ctrl-C, a write failure or --timeout without a frame,
+// with a progress line per stream and second; false when it gave up.
+bool RunUntilDone(std::vector<CameraRun>& runs, const RecordOptions& options, bool progress) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  auto lastReport = start;
+  auto lastFrame = start;
+  uint64_t frames = 0;
+  while (!gInterrupted.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double elapsed = SecondsSince(start);
+    const double sinceReport = SecondsSince(lastReport);
+    if (progress && sinceReport >= 1.0) {
+      for (CameraRun& run : runs) PrintProgress(run, elapsed, sinceReport);
+      lastReport = Clock::now();
+    }
+    const std::string failure = WriteFailure(runs);
+    if (!failure.empty()) {
+      std::fprintf(stderr, "ipcap: %s; stopping\n", failure.c_str());
+      return false;
+    }
+    const uint64_t now = TotalFrames(runs);
+    if (now != frames) {
+      frames = now;
+      lastFrame = Clock::now();
+    }
+    if (options.timeout > 0 && SecondsSince(lastFrame) >= options.timeout) {
+      std::fprintf(stderr, "ipcap: no frame for %.0f s (--timeout); giving up\n", options.timeout);
+      return false;
+    }
+    if (options.seconds > 0 && elapsed >= options.seconds) break;
+  }
+  return true;
+}
+
+struct Rates {
+  double fps = 0;
+  double kbps = 0;
+};
+
+// Rates over the time the stream ran, not the set-up before its first frame.
+Rates StreamRates(const StreamCounters& c) {
+  const double span = c.frames > 1 ? (c.lastFrameSeconds - c.firstFrameSeconds) * double(c.frames) /
+                                         double(c.frames - 1)
+                                   : 0;
+  if (span <= 0) return {};
+  return {c.frames / span, c.bytes * 8 / 1000.0 / span};
+}
+
+void PrintSummary(const std::vector<CameraRun>& runs, const SamplePool& pool) {
+  size_t lines = 0, errors = 0;
+  std::fprintf(stderr, "ipcap: summary\n");
+  for (const CameraRun& run : runs) {
+    lines += run.sink->LineCount();
+    errors += run.sink->ErrorCount();
+    for (size_t i = 0; i < run.streams.size(); ++i) {
+      const StreamCounters c = run.streams[i].recorder->Counters();
+      const Rates r = StreamRates(c);
+      std::fprintf(
+          stderr,
+          "ipcap:   %sstream %zu: %llu frames (%llu key), %llu bytes, %.1f fps, %.0f kbit/s, "
+          "%ux%u, %llu refused, %llu signal lost\n",
+          run.label.c_str(), i, static_cast<unsigned long long>(c.frames),
+          static_cast<unsigned long long>(c.keyFrames), static_cast<unsigned long long>(c.bytes),
+          r.fps, r.kbps, c.width, c.height, static_cast<unsigned long long>(c.rejected),
+          static_cast<unsigned long long>(c.signalLost));
+      if (c.skipped > 0) {
+        std::fprintf(stderr, "ipcap:     %llu frame(s) before the first key frame not written\n",
+                     static_cast<unsigned long long>(c.skipped));
+      }
+      const std::string& index = run.streams[i].recorder->IndexPath();
+      std::fprintf(stderr, "ipcap:     video %s\n", run.streams[i].recorder->MediaPath().c_str());
+      if (!index.empty()) std::fprintf(stderr, "ipcap:     index %s\n", index.c_str());
+    }
+  }
+  std::fprintf(stderr,
+               "ipcap:   %zu log line(s), %zu error(s); %zu sample(s) refused by the pool\n", lines,
+               errors, pool.Refused());
+  std::fflush(stderr);
+}
+
+void PrintJsonSummary(const std::vector<CameraRun>& runs, const SamplePool& pool, int exitCode) {
+  std::printf("{\"cameras\": [");
+  for (size_t k = 0; k < runs.size(); ++k) {
+    const CameraRun& run = runs[k];
+    std::printf(
+        "%s{\"address\": %s, \"httpPort\": %u, \"directory\": %s, \"logLines\": %zu, "
+        "\"errors\": %zu, \"streams\": [",
+        k ? ", " : "", JsonText(run.camera.address).c_str(), run.camera.port,
+        JsonText(run.dir).c_str(), run.sink->LineCount(), run.sink->ErrorCount());
+    for (size_t i = 0; i < run.streams.size(); ++i) {
+      const StreamRecorder& rec = *run.streams[i].recorder;
+      const StreamCounters c = rec.Counters();
+      const Rates r = StreamRates(c);
+      std::printf(
+          "%s{\"stream\": %zu, \"frames\": %llu, \"keyFrames\": %llu, \"bytes\": %llu, "
+          "\"fps\": %.2f, \"kbps\": %.1f, \"width\": %u, \"height\": %u, "
+          "\"refused\": %llu, \"notWritten\": %llu, \"signalLost\": %llu, "
+          "\"media\": %s, \"index\": %s}",
+          i ? ", " : "", i, static_cast<unsigned long long>(c.frames),
+          static_cast<unsigned long long>(c.keyFrames), static_cast<unsigned long long>(c.bytes),
+          r.fps, r.kbps, c.width, c.height, static_cast<unsigned long long>(c.rejected),
+          static_cast<unsigned long long>(c.skipped), static_cast<unsigned long long>(c.signalLost),
+          JsonText(rec.MediaPath()).c_str(), JsonText(rec.IndexPath()).c_str());
+    }
+    std::printf("]}");
+  }
+  std::printf("], \"poolRefused\": %zu, \"exitCode\": %d}\n", pool.Refused(), exitCode);
+  std::fflush(stdout);
+}
+
+void AddRecordOptions(CLI::App& app, RecordOptions& r) {
   app.add_option("--width", r.width, "picture width")->capture_default_str();
   app.add_option("--height", r.height, "picture height")->capture_default_str();
   app.add_option("--fps", r.fps, "frames per second")
@@ -142,11 +245,168 @@ bool AddRecordOptions(CLI::App& app, RecordOptions& r) {
       ->check(CLI::Range(0, 100))
       ->capture_default_str();
   app.add_option("--seconds", r.seconds, "stop after this long (0: until Ctrl-C)")
+      ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
-  app.add_option("--out", r.out, "directory for the recordings")->capture_default_str();
+  app.add_option("--timeout", r.timeout,
+                 "give up (exit 1) when no frame has arrived for this long (0: never)")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  app.add_option("--out", r.out,
+                 "directory for the recordings (several cameras: cam0, cam1, ... in it), or - "
+                 "for one stream's media on stdout, without an index")
+      ->capture_default_str();
+  app.add_option("--format", r.format,
+                 "mkv or mp4 (frames with their UTC times, key frames flagged), or raw "
+                 "(the elementary stream as it arrives)")
+      ->check(CLI::IsMember({"mkv", "mp4", "raw"}))
+      ->capture_default_str();
+  app.add_flag("-y,--overwrite", r.overwrite, "replace an existing recording");
+  app.add_flag("--json", r.json, "print the summary as JSON on stdout");
   app.add_flag("--io", r.io, "run the I/O command's task beside the recording");
+}
+
+// Every check that needs no file, so that nothing is made for a command
+// line that can not run; false with a message.
+bool CheckRecordOptions(const CommonOptions& common, const RecordOptions& r, std::string* error) {
+  if (!MediaFormatAvailable(r.format)) {
+    *error = "--format " + r.format + ": this build of ipcap has no " + r.format +
+             " support (libavformat); use --format raw";
+    return false;
+  }
+  const size_t cameras = common.cameras.size();
+  if (r.out == "-" && (cameras != 1 || common.camera.streams != 1 || r.json)) {
+    *error = "--out - writes one stream of one camera to stdout, without --json";
+    return false;
+  }
+  if (r.io && cameras != 1) {
+    *error = "--io runs beside one camera only";
+    return false;
+  }
+  if (r.io && GetRecordCompanion() == nullptr) {
+    *error = "--io: this build has no I/O task to run beside the recording";
+    return false;
+  }
   return true;
 }
+
+std::vector<CameraRun> PlanRuns(const CommonOptions& common, const RecordOptions& r) {
+  std::vector<CameraRun> runs(common.cameras.size());
+  for (size_t k = 0; k < runs.size(); ++k) {
+    CameraRun& run = runs[k];
+    run.camera = common.cameras[k];
+    const bool several = runs.size() > 1;
+    run.label = several ? "cam" + std::to_string(k) + " " : "";
+    run.dir = several ? r.out + "/cam" + std::to_string(k) : r.out;
+    run.sink =
+        std::make_unique<ConsoleDebugSink>(common.level, several ? "ipcap: " + run.label : "");
+    run.streams.resize(run.camera.streams);
+    for (uint32_t i = 0; i < run.camera.streams; ++i) {
+      const std::string base = run.dir + "/stream" + std::to_string(i);
+      const std::string media =
+          r.out == "-" ? "-" : base + MediaExtension(r.format, run.camera.codec);
+      const std::string index = r.out == "-" ? "" : base + ".index";
+      run.streams[i].recorder =
+          std::make_unique<StreamRecorder>(i, MakeMediaWriter(r.format, media), media, index);
+    }
+  }
+  return runs;
+}
+
+// The first file of the planned recordings that already exists, or empty.
+std::string ExistingFile(const std::vector<CameraRun>& runs) {
+  std::error_code ec;
+  for (const CameraRun& run : runs) {
+    if (run.dir == "-") continue;
+    for (const Stream& s : run.streams) {
+      if (fs::exists(s.recorder->MediaPath(), ec)) return s.recorder->MediaPath();
+      if (fs::exists(s.recorder->IndexPath(), ec)) return s.recorder->IndexPath();
+    }
+    if (fs::exists(run.dir + "/" + kLogFileName, ec)) return run.dir + "/" + kLogFileName;
+  }
+  return "";
+}
+
+// Makes the directories still missing; the ones made are listed, so that a
+// run without a frame can take them away again.
+bool MakeDirectories(const std::vector<CameraRun>& runs, std::vector<fs::path>* made,
+                     std::string* error) {
+  for (const CameraRun& run : runs) {
+    if (run.dir == "-") continue;
+    std::vector<fs::path> missing;
+    std::error_code ec;
+    for (fs::path p = fs::path(run.dir); !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+      missing.push_back(p);
+      if (p == p.parent_path()) break;
+    }
+    fs::create_directories(run.dir, ec);
+    if (ec) {
+      *error = "can not make " + run.dir + ": " + ec.message();
+      return false;
+    }
+    made->insert(made->end(), missing.begin(), missing.end());
+  }
+  return true;
+}
+
+void RemoveEmptyDirectories(std::vector<fs::path> made) {
+  // Deepest first: a parent is empty only once its children are gone.
+  std::sort(made.begin(), made.end(), [](const fs::path& a, const fs::path& b) {
+    return a.native().size() > b.native().size();
+  });
+  for (const fs::path& p : made) {
+    std::error_code ec;
+    if (fs::is_empty(p, ec)) fs::remove(p, ec);
+  }
+}
+
+bool OpenCamera(const DriverLibrary& library, CameraRun& run, SamplePool& pool,
+                OptionsCameraConfig& config) {
+  run.driver = library.createIPCapture();
+  if (run.driver == nullptr) {
+    std::fprintf(stderr, "ipcap: %sCreateIPCapture returned null\n", run.label.c_str());
+    return false;
+  }
+  if (!run.driver->Open(run.sink.get(), &pool, &config) ||
+      run.driver->GetVideoCapture() == nullptr) {
+    std::fprintf(stderr, "ipcap: %sthe driver did not open\n", run.label.c_str());
+    return false;
+  }
+  // The driver's log belongs to the recording: it is written beside the
+  // media once the first frame is.
+  if (run.dir != "-") {
+    ConsoleDebugSink* sink = run.sink.get();
+    const std::string logPath = run.dir + "/" + kLogFileName;
+    for (Stream& s : run.streams)
+      s.recorder->OnFirstFrame([sink, logPath] { sink->AttachFile(logPath); });
+  }
+  return true;
+}
+
+void StartStreams(CameraRun& run, HostStreamSettings& settings) {
+  quenlix::ipcapture::IIPVideoCapture* capture = run.driver->GetVideoCapture();
+  for (uint32_t i = 0; i < run.streams.size(); ++i) {
+    run.streams[i].started = capture->StartChannel(i, run.streams[i].recorder.get(), &settings);
+    if (!run.streams[i].started)
+      std::fprintf(stderr, "ipcap: %sstream %u did not start\n", run.label.c_str(), i);
+  }
+}
+
+void CloseCamera(const DriverLibrary& library, CameraRun& run) {
+  if (run.driver == nullptr) return;
+  if (quenlix::ipcapture::IIPVideoCapture* capture = run.driver->GetVideoCapture()) {
+    for (uint32_t i = 0; i < run.streams.size(); ++i) capture->StopChannel(i);
+  }
+  run.driver->Close();
+  library.deleteIPCapture(run.driver);
+  run.driver = nullptr;
+}
+
+const char* kHelp =
+    "Record the camera's streams to files: per stream a media file and an index beside it\n"
+    "(stream<N>.mkv and stream<N>.index; one line per frame written: frame time, type code,\n"
+    "bytes, width, height, arrival time), and the driver's log lines in driver.log. Progress\n"
+    "and log lines go to stderr; stdout carries only data (--json, or --out -).\n"
+    "An existing recording is kept unless -y; a run in which no frame arrives leaves no file.";
 
 }  // namespace
 
@@ -154,90 +414,102 @@ void SetRecordCompanion(IRecordCompanion* companion) { gCompanion = companion; }
 IRecordCompanion* GetRecordCompanion() { return gCompanion; }
 
 int RunRecordCommand(int argc, char** argv) {
-  CLI::App app{"Record the camera's streams to files", "ipcap record"};
+  CLI::App app{kHelp, "ipcap record"};
   CommonOptions options;
   RecordOptions record;
   AddCommonOptions(app, options);
   AddRecordOptions(app, record);
   if (IRecordCompanion* companion = GetRecordCompanion()) companion->AddOptions(app);
-  CLI11_PARSE(app, argc, argv);
+  int exitCode = kExitOk;
+  if (!ParseCommandLine(app, argc, argv, &exitCode)) return exitCode;
   std::string error;
-  if (!FinishCommonOptions(options, &error)) {
+  if (!FinishCommonOptions(options, &error) || !CheckRecordOptions(options, record, &error)) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
-    return 2;
+    return kExitUsage;
   }
-  if (record.io && GetRecordCompanion() == nullptr) {
-    std::fprintf(stderr, "ipcap: --io: this build has no I/O task to run beside the recording\n");
-    return 2;
-  }
-  std::error_code ec;
-  std::filesystem::create_directories(record.out, ec);
-  if (ec) {
-    std::fprintf(stderr, "ipcap: can not make %s: %s\n", record.out.c_str(), ec.message().c_str());
-    return 1;
-  }
-
-  std::vector<Stream> streams(options.camera.streams);
-  for (uint32_t i = 0; i < options.camera.streams; ++i) {
-    const std::string base = record.out + "/stream" + std::to_string(i);
-    streams[i].recorder = std::make_unique<StreamRecorder>(
-        i, base + Extension(options.camera.codec), base + ".index");
-    if (!streams[i].recorder->Open(&error)) {
-      std::fprintf(stderr, "ipcap: %s\n", error.c_str());
-      return 1;
+  std::vector<CameraRun> runs = PlanRuns(options, record);
+  if (options.level == LogLevel::kDebug) {
+    for (const CameraRun& run : runs) {
+      for (const Stream& s : run.streams) {
+        std::fprintf(stderr, "ipcap: %s%s (%s), index %s\n", run.label.c_str(),
+                     s.recorder->MediaPath().c_str(), record.format.c_str(),
+                     s.recorder->IndexPath().empty() ? "none" : s.recorder->IndexPath().c_str());
+      }
+      if (run.dir != "-") {
+        std::fprintf(stderr, "ipcap: %slog %s/%s\n", run.label.c_str(), run.dir.c_str(),
+                     kLogFileName);
+      }
     }
+  }
+  const std::string existing = ExistingFile(runs);
+  if (!existing.empty() && !record.overwrite) {
+    std::fprintf(stderr, "ipcap: %s exists; -y/--overwrite replaces the recording\n",
+                 existing.c_str());
+    return kExitFailure;
   }
 
   DriverLibrary library;
   if (!library.Load(options.library)) {
     std::fprintf(stderr, "ipcap: %s\n", library.Error().c_str());
-    return 1;
+    return kExitFailure;
   }
-  ConsoleDebugSink sink(options.quiet);
-  SamplePool pool;
-  OptionsCameraConfig config(options.camera);
-  quenlix::ipcapture::IIPCaptureDriver* driver = library.createIPCapture();
-  if (driver == nullptr) {
-    std::fprintf(stderr, "ipcap: CreateIPCapture returned null\n");
-    return 1;
+  std::vector<fs::path> madeDirectories;
+  if (!MakeDirectories(runs, &madeDirectories, &error)) {
+    std::fprintf(stderr, "ipcap: %s\n", error.c_str());
+    return kExitFailure;
   }
-  if (!driver->Open(&sink, &pool, &config) || driver->GetVideoCapture() == nullptr) {
-    std::fprintf(stderr, "ipcap: the driver did not open\n");
-    driver->Close();
-    library.deleteIPCapture(driver);
-    return 1;
+  SamplePool pool(64 * runs.size());
+  std::vector<std::unique_ptr<OptionsCameraConfig>> configs;
+  bool opened = true;
+  for (CameraRun& run : runs) {
+    configs.push_back(std::make_unique<OptionsCameraConfig>(run.camera));
+    if (opened) opened = OpenCamera(library, run, pool, *configs.back());
   }
 
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
-  quenlix::ipcapture::IIPVideoCapture* capture = driver->GetVideoCapture();
+  bool completed = false;
+  // The driver may keep the settings for as long as the streams run.
   HostStreamSettings settings(record.width, record.height, uint16_t(1000 / record.fps),
                               record.quality);
-  std::printf(
-      "ipcap: recording %u %s stream(s) of %ux%u at %u fps, quality %u, from %s:%u into %s\n",
-      options.camera.streams, options.camera.codec.c_str(), record.width, record.height, record.fps,
-      record.quality, options.camera.address.c_str(), options.camera.port, record.out.c_str());
-  std::fflush(stdout);
-  for (uint32_t i = 0; i < streams.size(); ++i) {
-    streams[i].started = capture->StartChannel(i, streams[i].recorder.get(), &settings);
-    if (!streams[i].started) std::printf("ipcap: stream %u did not start\n", i);
+  if (opened) {
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    for (CameraRun& run : runs) {
+      if (options.level != LogLevel::kError) {
+        std::fprintf(stderr,
+                     "ipcap: %srecording %u %s stream(s) of %ux%u at %u fps, quality %u, from "
+                     "%s:%u into %s (%s)\n",
+                     run.label.c_str(), run.camera.streams, run.camera.codec.c_str(), record.width,
+                     record.height, record.fps, record.quality, run.camera.address.c_str(),
+                     run.camera.port, run.dir.c_str(), record.format.c_str());
+      }
+      StartStreams(run, settings);
+    }
+    IRecordCompanion* companion = record.io ? GetRecordCompanion() : nullptr;
+    if (companion == nullptr || companion->Start(runs.front().driver)) {
+      completed = RunUntilDone(runs, record, options.level != LogLevel::kError);
+    }
+    if (companion != nullptr) companion->Stop();
+    if (gInterrupted.load()) std::fprintf(stderr, "ipcap: interrupted, stopping\n");
   }
-
-  IRecordCompanion* companion = record.io ? GetRecordCompanion() : nullptr;
-  if (companion == nullptr || companion->Start(driver)) {
-    RunUntilDone(driver, streams, record.seconds, options.quiet);
+  for (CameraRun& run : runs) CloseCamera(library, run);
+  bool written = true;
+  for (CameraRun& run : runs) {
+    for (Stream& s : run.streams) {
+      if (!s.recorder->Close(&error)) {
+        std::fprintf(stderr, "ipcap: %s\n", error.c_str());
+        written = false;
+      }
+    }
   }
-  if (companion != nullptr) companion->Stop();
-  if (gInterrupted.load()) std::printf("ipcap: interrupted, stopping\n");
+  RemoveEmptyDirectories(madeDirectories);
+  if (!opened) return kExitFailure;
 
-  for (uint32_t i = 0; i < streams.size(); ++i) capture->StopChannel(i);
-  driver->Close();
-  library.deleteIPCapture(driver);
-  for (Stream& s : streams) s.recorder->Close();
-
-  const uint64_t total = PrintSummary(streams, sink, pool);
-  if (total == 0) std::printf("ipcap: no frame arrived\n");
-  return total > 0 ? 0 : 1;
+  PrintSummary(runs, pool);
+  const uint64_t total = TotalFrames(runs);
+  if (total == 0) std::fprintf(stderr, "ipcap: no frame arrived\n");
+  const int result = total > 0 && completed && written ? kExitOk : kExitFailure;
+  if (record.json) PrintJsonSummary(runs, pool, result);
+  return result;
 }
 
 }  // namespace ipcap

@@ -1,0 +1,61 @@
+#include "raw_media_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+
+namespace ipcap {
+
+namespace {
+
+constexpr uint8_t kDelimiterPrefix[] = {0x00, 0x00, 0x01, 0x09};
+constexpr size_t kDelimiterSize = 5;  // start code, NAL header, primary_pic_type
+
+}  // namespace
+
+size_t TrailingDelimiterSize(const uint8_t* data, size_t size) {
+  if (size < kDelimiterSize) return 0;
+  const bool found = std::equal(std::begin(kDelimiterPrefix), std::end(kDelimiterPrefix),
+                                data + size - kDelimiterSize);
+  return found ? kDelimiterSize : 0;
+}
+
+RawMediaWriter::~RawMediaWriter() {
+  std::string ignored;
+  Close(&ignored);
+}
+
+WriteResult RawMediaWriter::Write(const MediaFrame& frame, std::string* error) {
+  if (file_ == nullptr) {
+    file_ = path_ == "-" ? stdout : std::fopen(path_.c_str(), "wb");
+    if (file_ == nullptr) {
+      *error = "can not write " + path_ + ": " + std::strerror(errno);
+      return WriteResult::kFailed;
+    }
+  }
+  size_t body = frame.size;
+  const size_t delimiter =
+      frame.codec == MediaCodec::kH264 ? TrailingDelimiterSize(frame.data, frame.size) : 0;
+  body -= delimiter;
+  const bool written = std::fwrite(heldDelimiter_.data(), 1, heldDelimiter_.size(), file_) ==
+                           heldDelimiter_.size() &&
+                       std::fwrite(frame.data, 1, body, file_) == body && std::fflush(file_) == 0;
+  heldDelimiter_.assign(frame.data + body, frame.data + frame.size);
+  if (!written) {
+    *error = "can not write " + (path_ == "-" ? std::string("stdout") : path_) + ": " +
+             std::strerror(errno);
+    return WriteResult::kFailed;
+  }
+  return WriteResult::kWritten;
+}
+
+bool RawMediaWriter::Close(std::string* error) {
+  if (file_ == nullptr) return true;
+  const bool ok = file_ == stdout ? std::fflush(file_) == 0 : std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!ok) *error = "can not finish " + path_ + ": " + std::strerror(errno);
+  return ok;
+}
+
+}  // namespace ipcap
