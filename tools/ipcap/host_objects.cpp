@@ -7,6 +7,12 @@
 
 namespace ipcap {
 
+namespace {
+
+constexpr size_t kMaxPendingLines = 10000;
+
+}  // namespace
+
 uint32_t CodecTypeFromName(const std::string& name) {
   if (name == "mjpeg") return 1;
   if (name == "mpeg4") return 2;
@@ -64,6 +70,9 @@ void ConsoleDebugSink::Post(CDebugInfoIf* record) {
     std::fprintf(file_, "%s\n", stamped.c_str());
     std::fflush(file_);
   } else {
+    // A camera that never streams keeps reporting; only the latest lines
+    // are kept for a recording that may still begin.
+    if (pending_.size() >= kMaxPendingLines) pending_.pop_front();
     pending_.push_back(stamped);
   }
   if (error || level_ != LogLevel::kError) {
@@ -80,7 +89,6 @@ bool ConsoleDebugSink::AttachFile(const std::string& path) {
   for (const std::string& line : pending_) std::fprintf(file_, "%s\n", line.c_str());
   std::fflush(file_);
   pending_.clear();
-  pending_.shrink_to_fit();
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -61,7 +62,7 @@ class ConsoleDebugSink : public quenlix::IDebugSink {
   std::string prefix_;
   mutable std::mutex mutex_;
   size_t count_ = 0;
-  std::vector<std::string> pending_;  // "time line", until a file is attached
+  std::deque<std::string> pending_;  // "time line", until a file is attached
   std::FILE* file_ = nullptr;
   std::atomic<size_t> errors_{0};
 };

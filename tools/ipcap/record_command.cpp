@@ -195,8 +195,10 @@ void PrintSummary(const std::vector<CameraRun>& runs, const SamplePool& pool) {
                      static_cast<unsigned long long>(c.skipped));
       }
       const std::string& index = run.streams[i].recorder->IndexPath();
-      std::fprintf(stderr, "ipcap:     video %s\n", run.streams[i].recorder->MediaPath().c_str());
-      if (!index.empty()) std::fprintf(stderr, "ipcap:     index %s\n", index.c_str());
+      const char* made = c.frames > 0 ? "" : " (not made: no frame written)";
+      std::fprintf(stderr, "ipcap:     video %s%s\n", run.streams[i].recorder->MediaPath().c_str(),
+                   made);
+      if (!index.empty()) std::fprintf(stderr, "ipcap:     index %s%s\n", index.c_str(), made);
     }
   }
   std::fprintf(stderr,
