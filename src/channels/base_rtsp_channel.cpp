@@ -80,6 +80,15 @@ bool CBaseRTSPChannel::SendStep(int method) {
   return false;
 }
 
+void CBaseRTSPChannel::OnRTPPacket(CRTPReceiver* from, const platform::SocketAddress& address,
+                                   const RTPPacket& packet) {
+  // The RTCP session lives as long as the port that calls here.
+  if (rtcpSession != nullptr && address.address == GetCameraAddress()) {
+    rtcpSession->OnRtpPacket(packet);
+  }
+  CBaseRTPChannel::OnRTPPacket(from, address, packet);
+}
+
 bool CBaseRTSPChannel::StartSession() {
   if (StopRequested() || rtspClient == nullptr) return false;
   const DEVICE_INFO device = GetDeviceInfo();
@@ -97,6 +106,7 @@ bool CBaseRTSPChannel::StartSession() {
   if (StopRequested()) return false;
   OnSessionDescribed();
   if (!SendStep(kRtspSetup)) return false;
+  if (rtcpSession != nullptr) rtcpSession->SetPeerRtcpPort(rtspClient->Parser().serverRtcpPort);
   if (StopRequested()) return false;
   if (!SendStep(kRtspPlay)) return false;
   refusalReported = false;

@@ -31,6 +31,9 @@ class CBaseRTSPChannel : public CBaseRTPChannel {
   bool StartSession() override;
   bool OpenRtpPort() override;
   void SendKeepAlive() override;
+  // Counts each packet for the receiver reports, then passes it on.
+  void OnRTPPacket(CRTPReceiver* from, const platform::SocketAddress& address,
+                   const RTPPacket& packet) override;
 
   virtual CBaseRTSPClient* CreateRTSPClient();
   // Codec channels set port and path.

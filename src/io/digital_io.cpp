@@ -18,6 +18,11 @@ constexpr const char* kValueInactive = "inactive";
 constexpr const char* kValueActive = "active";
 constexpr const char* kOpen = "open";
 constexpr const char* kClosed = "closed";
+constexpr uint32_t kLogError = 1;
+constexpr uint32_t kStatusUnauthorized = 401;
+constexpr uint32_t kStatusForbidden = 403;
+constexpr const char* kRefusedFormat = "%s: Camera %s refused I/O request \"%s\" (status %u)";
+constexpr const char* kRefusedReporter = "quenlix::CDigitalIO::Request";
 
 DEVICE_INFO DeviceInfoOf(IDriver* driver) {
   return driver != nullptr ? driver->GetDeviceInfo() : DEVICE_INFO();
@@ -65,13 +70,26 @@ void CDigitalIO::Initialize() {
   CIOBase::Initialize();
 }
 
+bool CDigitalIO::Refused(const Web::CHttpSender& sender, const std::string& path) {
+  const uint32_t status = sender.StatusCode();
+  if (status != kStatusUnauthorized && status != kStatusForbidden) return false;
+  if (driver != nullptr && HUtils::ShouldReport(driver)) {
+    driver->DebugMessage(kLogError, kRefusedFormat, kRefusedReporter, deviceInfo.address.c_str(),
+                         path.c_str(), unsigned(status));
+  }
+  return true;
+}
+
 bool CDigitalIO::WriteOutput(uint32_t outputIndex, uint32_t value) {
   if (!outputSender || !BeginRequest()) return false;
   const std::string path =
       FormatString(kOutputPath, int(outputIndex), value == kOutputOpen ? kOpen : kClosed);
   const bool sent = HUtils::HttpGet(*outputSender, path);
+  // A refused switch did not happen: the camera said so.
+  const bool refused = sent && Refused(*outputSender, path);
+  outputSender->CloseRequest();
   EndRequest();
-  return sent;
+  return sent && !refused;
 }
 
 bool CDigitalIO::PollInputs(uint32_t count) {
@@ -79,12 +97,14 @@ bool CDigitalIO::PollInputs(uint32_t count) {
   for (uint32_t n = 1; n <= count; ++n) {
     if (!BeginRequest()) return true;
     std::vector<uint8_t> body;
-    const CResultDef outcome =
-        HUtils::RequestGetRD(FormatString(kInputPath, unsigned(n)), body, *inputSender, true);
+    const std::string path = FormatString(kInputPath, unsigned(n));
+    const CResultDef outcome = HUtils::RequestGetRD(path, body, *inputSender, true);
     EndRequest();
     // No answer at all: the camera is not reachable, and asking for the
-    // other inputs would only wait out the same time-out again.
+    // other inputs would only wait out the same time-out again. Refused
+    // credentials fail every input alike.
     if (outcome.code == ResultNotSent) return false;
+    if (outcome.code == ResultBadStatus && Refused(*inputSender, path)) return false;
     if (outcome.code != ResultOk) continue;
     uint32_t state = kStateUnknown;
     if (ReadInputState(n, ReplyText(body), &state)) UpdateInput(n - 1, state);

@@ -36,6 +36,10 @@ class CDigitalIO : public CIOBase {
   void RenewAfterCancel() override;
 
  private:
+  // Whether the camera refused the request just made (401, 403); tells the
+  // log through the repeat throttle when it did.
+  bool Refused(const Web::CHttpSender& sender, const std::string& path);
+
   // The device info as it was when the object was made: the senders' short
   // time-out belongs to the I/O, not to the driver's later settings.
   DEVICE_INFO deviceInfo;

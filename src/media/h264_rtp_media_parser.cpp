@@ -51,18 +51,26 @@ void CH264RTPMediaParser::Reset() {
   height = 0;
   frame.clear();
   atFrameStart = true;
+  unitIntact = true;
   timeConverter.Reset();
 }
 
 void CH264RTPMediaParser::ParsePacket(const RTPPacket& packet) {
   CLockGuard guard(&stateLock);
   try {
-    if (!CheckSequence(packet.sequenceNumber)) {
+    const bool inSequence = CheckSequence(packet.sequenceNumber);
+    if (!inSequence) {
       discarding = true;
       frame.clear();
     }
     if (packet.timestamp != lastTimestamp) atFrameStart = true;
     lastTimestamp = packet.timestamp;
+    // After a gap the packets lost may have been this unit's first ones.
+    if (!inSequence) {
+      unitIntact = false;
+    } else if (atFrameStart) {
+      unitIntact = true;
+    }
     const uint8_t* p = nullptr;
     size_t n = 0;
     const bool usable = PayloadOf(packet, &p, &n) ? Depacketize(p, n) : Depacketize(nullptr, 0);
@@ -95,7 +103,7 @@ bool CH264RTPMediaParser::Depacketize(const uint8_t* p, size_t n) {
 
   if (!handled || frame.size() > kMaxFrameSize) {
     discarding = true;
-  } else if (discarding && keyNal && atFrameStart) {
+  } else if (discarding && keyNal && unitIntact) {
     discarding = false;
   }
   if (discarding) {
@@ -109,6 +117,7 @@ bool CH264RTPMediaParser::AppendSingleNal(const uint8_t* p, size_t n) {
   AppendStartCode();
   frame.insert(frame.end(), p, p + n);
   keyNal = IsKeyNalType(p[0] & kNalTypeMask);
+  LearnParameterSet(p, n);
   return true;
 }
 
@@ -131,6 +140,7 @@ bool CH264RTPMediaParser::AppendStapA(const uint8_t* p, size_t n) {
     at += kStapAUnitSizeField;
     AppendStartCode();
     frame.insert(frame.end(), p + at, p + at + size);
+    LearnParameterSet(p + at, size);
     at += size;
   }
   keyNal = IsKeyNalType(p[3] & kNalTypeMask);
@@ -175,6 +185,21 @@ void CH264RTPMediaParser::SetParameterSets(const std::vector<uint8_t>& newSps,
     return;
   }
   SynthesizeParameterSets();
+}
+
+void CH264RTPMediaParser::LearnParameterSet(const uint8_t* nal, size_t n) {
+  const uint8_t type = nal[0] & kNalTypeMask;
+  if (type == kNalPps) {
+    pps.assign(nal, nal + n);
+    return;
+  }
+  if (type != kNalSps) return;
+  uint32_t w = 0;
+  uint32_t h = 0;
+  if (!CH264SpsReader::ReadNalUnit(nal, n, &w, &h)) return;
+  sps.assign(nal, nal + n);
+  width = w;
+  height = h;
 }
 
 bool CH264RTPMediaParser::SynthesizeParameterSets() {

@@ -35,16 +35,22 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   bool AppendStapA(const uint8_t* p, size_t n);
   bool AppendFuA(const uint8_t* p, size_t n);
   bool SynthesizeParameterSets();
+  // Keeps an SPS or PPS seen in the stream, so that a camera whose session
+  // description lacks them (or carries stale ones) still records.
+  void LearnParameterSet(const uint8_t* nal, size_t n);
   void EmitFrame(uint32_t rtpTime);
   void AppendStartCode();
 
   bool discarding = true;
   bool keyNal = false;
   // The packet in hand begins an access unit: the one before it carried the
-  // marker or another time stamp. Only there may a key packet end
-  // discarding; a later IDR fragment after a loss would make a broken
-  // picture look whole.
+  // marker or another time stamp.
   bool atFrameStart = true;
+  // No packet went missing since the access unit in hand began. Only then
+  // may a key packet end discarding: an IDR fragment after a loss would
+  // make a broken picture look whole, while a picture that starts with a
+  // delimiter or SEI before its parameter sets is whole.
+  bool unitIntact = true;
   uint32_t lastTimestamp = 0;
   std::vector<uint8_t> sps;
   std::vector<uint8_t> pps;

@@ -124,11 +124,13 @@ size_t CJpegRTPMediaParser::BuildPicture(uint8_t* out) {
     const uint8_t precision = frame[at + 1];
     const size_t tablesLength = ReadU16(&frame[at + 2]);
     at += kQuantHeaderSize;
-    // Only two 8-bit tables can be written as DQT segments here.
-    if (precision != 0 || tablesLength < kInBandTablesSize) return 0;
+    // Only 8-bit tables can be written as DQT segments here. A single table
+    // serves all components, as many encoders make it.
+    if (precision != 0 || tablesLength < CJpegHeaders::kTableSize) return 0;
     if (first < at + tablesLength) return 0;
+    const size_t chromaAt = tablesLength >= kInBandTablesSize ? CJpegHeaders::kTableSize : 0;
     std::memcpy(luma, &frame[at], CJpegHeaders::kTableSize);
-    std::memcpy(chroma, &frame[at + CJpegHeaders::kTableSize], CJpegHeaders::kTableSize);
+    std::memcpy(chroma, &frame[at + chromaAt], CJpegHeaders::kTableSize);
     at += tablesLength;
   }
 

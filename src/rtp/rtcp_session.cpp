@@ -12,18 +12,27 @@ namespace quenlix {
 namespace {
 
 constexpr uint8_t kVersion2OneItem = 0x81;  // version 2, no padding, count 1
+constexpr uint8_t kVersionMask = 0xC0;
+constexpr uint8_t kVersion2 = 0x80;
+constexpr uint8_t kSenderReport = 200;
 constexpr uint8_t kReceiverReport = 201;
 constexpr uint8_t kSourceDescription = 202;
 constexpr uint8_t kGoodbye = 203;
 constexpr uint8_t kCnameItem = 1;
 constexpr uint16_t kReportWordsMinusOne = 7;
-constexpr uint16_t kSdesWordsMinusOne = 8;
 constexpr uint16_t kByeWordsMinusOne = 1;
 constexpr size_t kReceiverReportSize = 32;
+constexpr size_t kRtcpHeaderSize = 4;
+constexpr size_t kWordSize = 4;
+// SDES chunk: SSRC, then the CNAME item's type and length before the name.
+constexpr size_t kChunkSsrcSize = 4;
+constexpr size_t kItemHeaderSize = 2;
 // Where the sender's SSRC and the middle of its NTP time sit in a report.
 constexpr size_t kSenderSsrcOffset = 4;
 constexpr size_t kLastSrOffset = 10;
-constexpr uint32_t kDelaySinceLastSr = 1;
+constexpr uint64_t kDelayUnitsPerSecond = 65536;
+constexpr uint64_t kMicrosecondsPerSecond = 1000000;
+constexpr uint32_t kCumulativeLostMask = 0xFFFFFF;
 constexpr int kSocketBufferSize = 65536;
 // A stuck thread gets this much longer to unwind once it was told to end.
 constexpr uint32_t kForcedEndWaitMs = 1000;
@@ -39,11 +48,9 @@ inline void WriteU32(uint8_t* p, uint32_t v) {
   p[3] = uint8_t(v);
 }
 
-// Copies the bytes [offset, offset + 4) of a received packet that exist; the
-// rest of out stays zero.
-void CopyReceived(uint8_t* out, const uint8_t* received, size_t length, size_t offset) {
-  if (length <= offset) return;
-  std::memcpy(out, received + offset, std::min<size_t>(4, length - offset));
+inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+inline uint32_t ReadU32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
 // Errors after which the next receive may well succeed: the time-out (named
@@ -107,6 +114,8 @@ bool CRTCPSession::Open(uint16_t port) {
     stopRequested = 0;
   }
   ownSsrc = RandomSsrc();
+  randomState = RandomSsrc() | 1u;
+  nextReportUs = NowUs() + NextIntervalUs(kMinIntervalUs / 2);
   std::string name = platform::HostName();
   SetCname(name.empty() ? std::string("default") : name);
   return true;
@@ -140,15 +149,20 @@ uint32_t CRTCPSession::Run() {
     if (n < 0) {
       lastError = platform::LastSocketError();
       if (!IsTransientError(lastError)) RequestStop();
-      continue;
+    } else {
+      HandleDatagram(buffer, size_t(n), from, NowUs());
     }
-    size_t answerLength = HandleDatagram(buffer, size_t(n), from, answer);
-    if (answerLength > 0) platform::SendTo(socketHandle, answer, answerLength, from);
+    // Also after a quiet wait: a report held back by the interval is sent
+    // once the interval has passed.
+    platform::SocketAddress to;
+    const size_t answerLength = TakeDueReport(NowUs(), answer, &to);
+    if (answerLength > 0) platform::SendTo(socketHandle, answer, answerLength, to);
   }
   if (socketHandle != platform::kInvalidSocket) {
-    if (havePeer) {
+    platform::SocketAddress to;
+    if (Destination(&to)) {
       uint8_t bye[kByeSize];
-      platform::SendTo(socketHandle, bye, BuildBye(ownSsrc, bye), lastPeer);
+      platform::SendTo(socketHandle, bye, BuildBye(ownSsrc, bye), to);
     }
     CloseSocket();
   }
@@ -156,37 +170,121 @@ uint32_t CRTCPSession::Run() {
   return 0;
 }
 
-size_t CRTCPSession::HandleDatagram(const uint8_t* data, size_t length,
-                                    const platform::SocketAddress& from, uint8_t* answer) {
-  if (length < kMinAnsweredSize || from.address != peerAddress) return 0;
-  lastPeer = from;
-  havePeer = true;
-  return BuildReceiverReport(ownSsrc, cname, cnameLength, data, length, answer);
+uint64_t CRTCPSession::NowUs() {
+  return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count());
+}
+
+uint64_t CRTCPSession::NextIntervalUs(uint64_t minimumUs) {
+  // xorshift: the draw needs no quality, only to differ between sessions.
+  randomState ^= randomState << 13;
+  randomState ^= randomState >> 17;
+  randomState ^= randomState << 5;
+  const double unit = double(randomState) / 4294967296.0;
+  const double factor = kRandomizedMin + unit * (kRandomizedMax - kRandomizedMin);
+  return uint64_t(double(minimumUs) * factor / kCompensation);
+}
+
+void CRTCPSession::SetPeerRtcpPort(uint16_t port) {
+  CLockGuard guard(&peerLock);
+  peerRtcpPort = port;
+}
+
+void CRTCPSession::OnRtpPacket(const RTPPacket& packet) {
+  statistics.OnPacket(packet.ssrc, packet.sequenceNumber, packet.timestamp, NowUs());
+}
+
+bool CRTCPSession::Destination(platform::SocketAddress* to) {
+  CLockGuard guard(&peerLock);
+  // SocketAddress holds the port in network order, as it came.
+  const uint16_t port =
+      peerRtcpPort != 0 ? platform::HostToNet16(peerRtcpPort) : firstReportPortNet;
+  if (port == 0) return false;
+  to->address = peerAddress;
+  to->port = port;
+  return true;
+}
+
+bool CRTCPSession::HandleDatagram(const uint8_t* data, size_t length,
+                                  const platform::SocketAddress& from, uint64_t nowUs) {
+  if (from.address != peerAddress) return false;
+  // The sender report may sit anywhere in a compound packet; a length field
+  // that runs past the datagram ends the walk.
+  for (size_t at = 0; length - at >= kRtcpHeaderSize;) {
+    const uint8_t* p = data + at;
+    if ((p[0] & kVersionMask) != kVersion2) return false;
+    const size_t size = (size_t(ReadU16(p + 2)) + 1) * kWordSize;
+    if (size > length - at) return false;
+    if (p[1] == kSenderReport && size >= kMinSenderReportSize) {
+      CLockGuard guard(&peerLock);
+      if (firstReportPortNet == 0) firstReportPortNet = from.port;
+      reportPending = true;
+      pendingSsrc = ReadU32(p + kSenderSsrcOffset);
+      pendingLastSr = ReadU32(p + kLastSrOffset);
+      pendingArrivalUs = nowUs;
+      return true;
+    }
+    at += size;
+  }
+  return false;
+}
+
+size_t CRTCPSession::TakeDueReport(uint64_t nowUs, uint8_t* out, platform::SocketAddress* to) {
+  uint32_t ssrc = 0;
+  uint32_t lastSr = 0;
+  uint64_t arrivalUs = 0;
+  {
+    CLockGuard guard(&peerLock);
+    if (!reportPending || nowUs < nextReportUs) return 0;
+    reportPending = false;
+    nextReportUs = nowUs + NextIntervalUs(kMinIntervalUs);
+    ssrc = pendingSsrc;
+    lastSr = pendingLastSr;
+    arrivalUs = pendingArrivalUs;
+  }
+  if (!Destination(to)) return 0;
+  const uint64_t delayUs = nowUs > arrivalUs ? nowUs - arrivalUs : 0;
+  const uint32_t delay = uint32_t(delayUs * kDelayUnitsPerSecond / kMicrosecondsPerSecond);
+  return BuildReceiverReport(ownSsrc, cname, cnameLength, ssrc, statistics.TakeReport(ssrc),
+                             lastSr, delay, out);
 }
 
 size_t CRTCPSession::BuildReceiverReport(uint32_t ownSsrc, const uint8_t* cname, size_t cnameLength,
-                                         const uint8_t* received, size_t receivedLength,
+                                         uint32_t senderSsrc, const RECEPTION_REPORT& figures,
+                                         uint32_t lastSr, uint32_t delaySinceLastSr,
                                          uint8_t* out) {
   std::memset(out, 0, kReportSize);
   out[0] = kVersion2OneItem;
   out[1] = kReceiverReport;
   WriteU16(out + 2, kReportWordsMinusOne);
   WriteU32(out + 4, ownSsrc);
-  CopyReceived(out + 8, received, receivedLength, kSenderSsrcOffset);
-  // Loss, highest sequence and jitter stay zero: no statistics are kept.
-  CopyReceived(out + 24, received, receivedLength, kLastSrOffset);
-  WriteU32(out + 28, kDelaySinceLastSr);
+  WriteU32(out + 8, senderSsrc);
+  out[12] = figures.fractionLost;
+  const uint32_t lost = uint32_t(figures.cumulativeLost) & kCumulativeLostMask;
+  out[13] = uint8_t(lost >> 16);
+  out[14] = uint8_t(lost >> 8);
+  out[15] = uint8_t(lost);
+  WriteU32(out + 16, figures.extendedHighest);
+  WriteU32(out + 20, figures.jitter);
+  WriteU32(out + 24, lastSr);
+  WriteU32(out + 28, delaySinceLastSr);
 
+  // The chunk ends with the CNAME item and at least one zero byte (the end
+  // of the item list), padded to a whole word.
+  const size_t length = std::min(cnameLength, kMaxCnameLength);
+  const size_t items = kItemHeaderSize + length;
+  const size_t chunk = kChunkSsrcSize + items + (kWordSize - items % kWordSize);
+  const size_t sdesSize = kRtcpHeaderSize + chunk;
   uint8_t* sdes = out + kReceiverReportSize;
   sdes[0] = kVersion2OneItem;
   sdes[1] = kSourceDescription;
-  WriteU16(sdes + 2, kSdesWordsMinusOne);
+  WriteU16(sdes + 2, uint16_t(sdesSize / kWordSize - 1));
   WriteU32(sdes + 4, ownSsrc);
   sdes[8] = kCnameItem;
-  size_t length = std::min(cnameLength, kMaxCnameLength);
   sdes[9] = uint8_t(length);
   std::memcpy(sdes + 10, cname, length);
-  return kReportSize;
+  return kReceiverReportSize + sdesSize;
 }
 
 size_t CRTCPSession::BuildBye(uint32_t ssrc, uint8_t* out) {

@@ -156,11 +156,48 @@ std::string CBaseRTSPClient::MakeDigestAuthorization(int method, const std::stri
       response.c_str());
 }
 
+namespace {
+
+// "rtsp://host:port" of an absolute URL: its scheme and authority.
+std::string SchemeAndAuthority(const std::string& url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return url;
+  const size_t path = url.find('/', scheme + 3);
+  return path == std::string::npos ? url : url.substr(0, path);
+}
+
+bool IsAbsoluteUrl(const std::string& text) {
+  const size_t scheme = text.find("://");
+  if (scheme == std::string::npos || scheme == 0) return false;
+  for (size_t i = 0; i < scheme; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string CBaseRTSPClient::ResolveControlUrl(const std::string& baseUrl, bool pathEmpty,
+                                               const std::string& contentBase,
+                                               const std::string& control) {
+  // An absolute control stands as it is (RFC 2326 C.1.1).
+  if (IsAbsoluteUrl(control)) return control;
+  // Without a Content-Base, relative to the request URL as cameras of this
+  // family expect it.
+  if (contentBase.empty() || !IsAbsoluteUrl(contentBase)) {
+    return FormatString(pathEmpty ? "%s%s" : "%s/%s", baseUrl.c_str(), control.c_str());
+  }
+  if (control.empty() || control == "*") return contentBase;
+  if (control[0] == '/') return SchemeAndAuthority(contentBase) + control;
+  return contentBase.back() == '/' ? contentBase + control : contentBase + "/" + control;
+}
+
 std::string CBaseRTSPClient::BuildRequest(int method) {
   const std::string baseUrl =
       FormatString("rtsp://%s:%d/%s", info_.address.c_str(), int(info_.port), info_.path.c_str());
   const std::string controlUrl =
-      FormatString(info_.path.empty() ? "%s%s" : "%s/%s", baseUrl.c_str(), parser_.control.c_str());
+      ResolveControlUrl(baseUrl, info_.path.empty(), parser_.contentBase, parser_.control);
   // The digest covers the URI of the request line, which for SETUP is the
   // control URL; a server that checks the two against each other refuses
   // anything else.

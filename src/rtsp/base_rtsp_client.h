@@ -77,6 +77,11 @@ class CBaseRTSPClient {
                                    std::string* credential);
   static std::string MakeDigestHash(const std::string& a, const std::string& b);
   std::string MakeDigestAuthorization(int method, const std::string& uri) const;
+  // The SETUP URL for a control attribute: an absolute one as it is, a
+  // relative one against the Content-Base or, without one, appended to the
+  // request URL.
+  static std::string ResolveControlUrl(const std::string& baseUrl, bool pathEmpty,
+                                       const std::string& contentBase, const std::string& control);
 
  protected:
   // One whole reply: the header block and, where Content-Length names one,

@@ -210,6 +210,13 @@ bool CRTSPResponseParser::Parse(const std::string& reply, int method) {
       case kHeaderWwwAuthenticate:
         ok = ParseAuthenticate(line);
         break;
+      case kHeaderContentBase:
+        // The base of relative control URLs in this reply's description.
+        if (method == kMethodDescribe) contentBase = HeaderValue(line);
+        break;
+      case kHeaderTransport:
+        ParseTransport(line);
+        break;
       default:
         break;
     }
@@ -273,6 +280,25 @@ bool CRTSPResponseParser::ParseSession(const std::string& line) {
   if (!ReadUnsigned(timeout, &seconds) || seconds == 0) seconds = kFallbackSessionTimeout;
   sessionTimeout = seconds;
   return true;
+}
+
+void CRTSPResponseParser::ParseTransport(const std::string& line) {
+  // "server_port=a-b": where the camera sends RTP from and listens for RTCP.
+  // One port alone stands for the pair beginning there. Unreadable ports
+  // leave what was known; nothing else of the header is needed.
+  const std::string ports = FindParameter(HeaderValue(line), "server_port");
+  if (ports.empty()) return;
+  const size_t dash = ports.find('-');
+  uint32_t rtp = 0;
+  if (!ReadUnsigned(ports.substr(0, dash), &rtp) || rtp == 0 || rtp > kMaxPort) return;
+  uint32_t rtcp = rtp + 1;
+  if (dash != std::string::npos &&
+      (!ReadUnsigned(ports.substr(dash + 1), &rtcp) || rtcp == 0 || rtcp > kMaxPort)) {
+    return;
+  }
+  if (rtcp > kMaxPort) return;  // a lone 65535 has no pair
+  serverRtpPort = uint16_t(rtp);
+  serverRtcpPort = uint16_t(rtcp);
 }
 
 bool CRTSPResponseParser::ParseAuthenticate(const std::string& line) {

@@ -47,6 +47,7 @@ class CRTSPResponseParser {
   static constexpr size_t kParameterSetCapacity = 256;
   // Applied when the camera names a time-out of 0 (or an unreadable one).
   static constexpr uint32_t kFallbackSessionTimeout = 30;
+  static constexpr uint32_t kMaxPort = 65535;
 
   CRTSPResponseParser() = default;
   virtual ~CRTSPResponseParser() = default;
@@ -68,6 +69,9 @@ class CRTSPResponseParser {
   std::string sessionId;
   uint32_t sessionTimeout = 0;  // seconds
   std::string control;
+  std::string contentBase;  // Content-Base of the DESCRIBE reply
+  uint16_t serverRtpPort = 0;   // Transport server_port of the SETUP reply
+  uint16_t serverRtcpPort = 0;
   int32_t authScheme = 0;  // 0 none, 1 Basic, 2 Digest
   std::string realm;
   std::string nonce;
@@ -81,6 +85,7 @@ class CRTSPResponseParser {
   bool ParseContentLength(const std::string& line);
   bool ParseSession(const std::string& line);
   bool ParseAuthenticate(const std::string& line);
+  void ParseTransport(const std::string& line);
   bool ParseSdp(const std::string& body);
   bool ParseFmtp(const std::string& line);
 };

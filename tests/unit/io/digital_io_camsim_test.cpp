@@ -148,6 +148,36 @@ TEST_F(DigitalIOTest, CameraFailureIsReportedOnceAndEverythingIsSentAfresh) {
   EXPECT_EQ(Outputs(), (std::vector<std::string>{"Output.O0.Active=closed"}));
 }
 
+// A camera that refuses the credentials has done nothing that was asked:
+// each refused poll and output is a failure, under either scheme.
+TEST(DigitalIORefused, WrongPasswordIsReportedAsFailure) {
+  for (camsim::AuthMode mode : {camsim::AuthMode::kBasic, camsim::AuthMode::kDigest}) {
+    SCOPED_TRACE(int(mode));
+    camsim::CamsimOptions options;
+    options.auth = mode;
+    iotest::CamsimServer sim(options);
+    ASSERT_NE(sim.Port(), 0);
+    iotest::FakeDriver driver;
+    sim.Configure(driver, 2000);
+    driver.info.userName = "admin";
+    driver.info.password = "wrong";
+    driver.inputs = 1;
+    driver.outputs = 1;
+    iotest::RecordingSink sink;
+    CDigitalIO io(&driver);
+    io.SetPeriodMs(50);
+    ASSERT_TRUE(io.SetEventSink(&sink));
+    ASSERT_TRUE(io.Start());
+    // The first poll and the first output write, both refused.
+    ASSERT_TRUE(sink.WaitForCount(2, 2000));
+    EXPECT_EQ(sink.Events(), (std::vector<IoEvent>{Failure(), Failure()}));
+    EXPECT_TRUE(io.SetOutput(0, kClosed));
+    ASSERT_TRUE(sink.WaitForCount(3, 2000));
+    EXPECT_EQ(sink.Events().back(), Failure());
+    EXPECT_TRUE(io.Stop());
+  }
+}
+
 TEST_F(DigitalIOTest, ReplyWithoutTheInputsLineLeavesItsState) {
   sim.Io().SetInput(1, InputState::kMissing);
   Make(1, 0, 50);

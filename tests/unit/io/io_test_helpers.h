@@ -108,7 +108,10 @@ inline bool WaitUntil(const std::function<bool()>& cond, uint32_t timeoutMs) {
 
 class CamsimServer {
  public:
-  CamsimServer() : core_(camsim::CamsimOptions()), http_(core_) { port_ = http_.Start(); }
+  explicit CamsimServer(camsim::CamsimOptions options = camsim::CamsimOptions())
+      : core_(std::move(options)), http_(core_) {
+    port_ = http_.Start();
+  }
   ~CamsimServer() { http_.Stop(); }
 
   uint16_t Port() const { return port_; }

@@ -206,6 +206,59 @@ TEST_F(H264Fixture, PaddingIsNotPartOfTheFrame) {
   EXPECT_EQ(host.client.frames[0].data, Cat({kSc, sps, kSc, pps, kSc, kIdr, kTrailer}));
 }
 
+// Pictures as encoders and cameras lay them out: which access units of a
+// stream come out after a (re)start, with and without the session's sets.
+TEST_F(H264Fixture, DiscardingEndsAtTheFirstKeyPacketOfAnIntactUnit) {
+  const Bytes aud = {0x09, 0xF0};
+  const Bytes sei = {0x06, 0x05, 0x01, 0xAA, 0x80};
+  const Bytes idrStart = {0x7C, 0x85, 1, 2};
+  const Bytes idrEnd = {0x7C, 0x45, 3, 4};
+  const Bytes idrFromFu = {0x65, 1, 2, 3, 4};
+  struct Case {
+    const char* name;
+    bool setsFromSession;
+    std::vector<TestPacket> packets;
+    std::vector<Bytes> want;
+  };
+  const Case cases[] = {
+      {"delimiter and SEI before the sets, two slices", true,
+       {Packet(aud, 1, false, 100), Packet(sei, 2, false, 100), Packet(sps, 3, false, 100),
+        Packet(pps, 4, false, 100), Packet(kIdr, 5, false, 100), Packet(kIdr, 6, true, 100)},
+       {Cat({kSc, sps, kSc, pps, kSc, kIdr, kSc, kIdr, kTrailer})}},
+      {"loss inside a unit: its later key packets do not count", true,
+       {Packet(aud, 1, false, 100), Packet(sps, 2, false, 100), Packet(kIdr, 4, true, 100),
+        Packet(aud, 5, false, 200), Packet(sps, 6, false, 200), Packet(pps, 7, false, 200),
+        Packet(kIdr, 8, true, 200)},
+       {Cat({kSc, sps, kSc, pps, kSc, kIdr, kTrailer})}},
+      {"loss at a unit's head: its key packets do not count", true,
+       {Packet(aud, 1, false, 100), Packet(sps, 3, false, 200), Packet(pps, 4, false, 200),
+        Packet(kIdr, 5, true, 200), Packet(sps, 6, false, 300), Packet(pps, 7, false, 300),
+        Packet(kIdr, 8, true, 300)},
+       {Cat({kSc, sps, kSc, pps, kSc, kIdr, kTrailer})}},
+      {"no sets in the session, sets in band before an FU-A picture", false,
+       {Packet(aud, 1, false, 100), Packet(sps, 2, false, 100), Packet(pps, 3, false, 100),
+        Packet(idrStart, 4, false, 100), Packet(idrEnd, 5, true, 100)},
+       {Cat({kSc, sps, kSc, pps, kSc, sps, kSc, pps, kSc, idrFromFu, kTrailer})}},
+      {"no sets anywhere: FU-A pictures stay refused", false,
+       {Packet(aud, 1, false, 100), Packet(idrStart, 2, false, 100), Packet(idrEnd, 3, true, 100)},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host h;
+    h.client.resolution = {0, 0};  // nothing to synthesize sets from
+    CH264RTPMediaParser p(&h.driver, kSampleSourceName);
+    p.SetClient(&h.client);
+    p.Reset();
+    if (c.setsFromSession) p.SetParameterSets(sps, pps);
+    Feed(p, c.packets);
+    std::vector<Bytes> got;
+    for (const DeliveredFrame& f : h.client.frames) got.push_back(f.data);
+    EXPECT_EQ(got, c.want);
+    for (const DeliveredFrame& f : h.client.frames) EXPECT_EQ(f.width, 320u);
+  }
+}
+
 // ---- Round trips on encoded clips -------------------------------------------
 
 struct Clip {

@@ -77,18 +77,32 @@ TEST_F(JpegFixture, ThreePacketsMakeOnePictureWithRebuiltHeaders) {
   EXPECT_EQ(f.data.back(), 0x33);
 }
 
-TEST_F(JpegFixture, InBandTablesAreCopiedAndScanStartsAfterThem) {
+// Two tables, or one that all components share.
+TEST(JpegInBandTables, AreCopiedAndScanStartsAfterThem) {
   Bytes tables(128);
   for (size_t i = 0; i < 128; ++i) tables[i] = uint8_t(i + 1);
-  Feed(parser,
-       {Packet(Cat({MainHeader(0, 255, 40, 30), {0, 0, 0, 128}, tables, {0xAB, 0xCD}}), 1, true)});
-  ASSERT_EQ(host.client.frames.size(), 1u);
-  const Bytes& d = host.client.frames[0].data;
-  ASSERT_EQ(d.size(), 607u);
-  EXPECT_EQ(Bytes(d.begin() + 7, d.begin() + 71), Bytes(tables.begin(), tables.begin() + 64));
-  EXPECT_EQ(Bytes(d.begin() + 76, d.begin() + 140), Bytes(tables.begin() + 64, tables.end()));
-  EXPECT_EQ(d[140 + 11], 0x21);  // type 0: 2x1
-  EXPECT_EQ(d[605], 0xAB);
+  const Bytes first(tables.begin(), tables.begin() + 64);
+  const Bytes second(tables.begin() + 64, tables.end());
+  struct Case {
+    uint8_t length;
+    const Bytes& chroma;
+  };
+  for (const Case& c : {Case{128, second}, Case{64, first}}) {
+    SCOPED_TRACE(int(c.length));
+    Host h;
+    CJpegRTPMediaParser p(&h.driver, kSampleSourceName);
+    p.SetClient(&h.client);
+    const Bytes sent(tables.begin(), tables.begin() + c.length);
+    Feed(p, {Packet(Cat({MainHeader(0, 255, 40, 30), {0, 0, 0, c.length}, sent, {0xAB, 0xCD}}), 1,
+                    true)});
+    ASSERT_EQ(h.client.frames.size(), 1u);
+    const Bytes& d = h.client.frames[0].data;
+    ASSERT_EQ(d.size(), 607u);
+    EXPECT_EQ(Bytes(d.begin() + 7, d.begin() + 71), first);
+    EXPECT_EQ(Bytes(d.begin() + 76, d.begin() + 140), c.chroma);
+    EXPECT_EQ(d[140 + 11], 0x21);  // type 0: 2x1
+    EXPECT_EQ(d[605], 0xAB);
+  }
 }
 
 TEST_F(JpegFixture, RestartMarkerHeaderGivesDriAndIsNotScanData) {
@@ -114,7 +128,7 @@ TEST_F(JpegFixture, FirstPacketShorterThanItsHeadersOrWithoutSizeIsDropped) {
       {"under 8 bytes", {0, 0, 0, 0, 1}},
       {"in-band tables cut short",
        Cat({MainHeader(1, 255, 40, 30), {0, 0, 0, 128}, Bytes(100, 1)})},
-      {"table length under 128", Cat({MainHeader(1, 255, 40, 30), {0, 0, 0, 64}, Bytes(140, 1)})},
+      {"table length under 64", Cat({MainHeader(1, 255, 40, 30), {0, 0, 0, 32}, Bytes(140, 1)})},
       {"16-bit tables", Cat({MainHeader(1, 255, 40, 30), {0, 0xFF, 0, 128}, Bytes(140, 1)})},
       {"restart header cut short", Cat({MainHeader(64, 50, 40, 30), {0, 1}})},
       {"zero width", Cat({MainHeader(1, 50, 0, 30), {1, 2}})},

@@ -111,6 +111,55 @@ INSTANTIATE_TEST_SUITE_P(Methods, RequestTexts,
                            return std::string(i.param.name);
                          });
 
+// RFC 2326 C.1.1: an absolute control stands as it is, a relative one is
+// resolved against the Content-Base; without one, as cameras of this family
+// expect it.
+TEST(RTSPClient, ControlUrlResolution) {
+  const std::string base = "rtsp://10.0.0.5:554/h264";
+  struct Case {
+    std::string requestBase;
+    bool pathEmpty;
+    std::string contentBase;
+    std::string control;
+    std::string want;
+  };
+  const Case cases[] = {
+      {base, false, "", "trackID=1", base + "/trackID=1"},
+      {"rtsp://10.0.0.5:554/", true, "", "trackID=1", "rtsp://10.0.0.5:554/trackID=1"},
+      {base, false, "", "", base + "/"},
+      {base, false, base + "/", "trackID=1", base + "/trackID=1"},
+      {base, false, base, "trackID=1", base + "/trackID=1"},
+      {base, false, "rtsp://10.0.0.5:8554/live/", "stream=0", "rtsp://10.0.0.5:8554/live/stream=0"},
+      {base, false, "", "rtsp://10.0.0.5:554/h264/trackID=0", "rtsp://10.0.0.5:554/h264/trackID=0"},
+      {base, false, base + "/", "RTSP://other:5554/x/trackID=0", "RTSP://other:5554/x/trackID=0"},
+      {base, false, "rtsp://10.0.0.5:8554/live/", "/media/v", "rtsp://10.0.0.5:8554/media/v"},
+      {base, false, "rtsp://10.0.0.5:8554/live/", "*", "rtsp://10.0.0.5:8554/live/"},
+      {base, false, "not a url", "trackID=1", base + "/trackID=1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CBaseRTSPClient::ResolveControlUrl(c.requestBase, c.pathEmpty, c.contentBase,
+                                                 c.control),
+              c.want)
+        << c.contentBase << " + " << c.control;
+  }
+}
+
+// The SETUP request line and the Digest URI both carry the resolved URL.
+TEST(RTSPClient, AbsoluteControlGoesIntoSetupAsItIs) {
+  const std::string sdp = "v=0\r\nm=video 0 RTP/AVP 26\r\na=control:rtsp://127.0.0.1:9/v/trackID=0\r\n";
+  ScriptedServer server({OkWith("Content-Base: rtsp://127.0.0.1:9/v/\r\n", sdp),
+                         OkWith("Transport: RTP/AVP;unicast;client_port=3556-3557;"
+                                "server_port=6970-6971\r\nSession: 1\r\n")});
+  CBaseRTSPClient client;
+  ASSERT_TRUE(client.Connect(Info(server.port())));
+  ASSERT_TRUE(client.SendRequest(kRtspDescribe));
+  ASSERT_TRUE(client.SendRequest(kRtspSetup));
+  ASSERT_EQ(server.Requests().size(), 2u);
+  EXPECT_EQ(server.Requests()[1].rfind("SETUP rtsp://127.0.0.1:9/v/trackID=0 RTSP/1.0\r\n", 0), 0u);
+  EXPECT_EQ(client.Parser().serverRtpPort, 6970);
+  EXPECT_EQ(client.Parser().serverRtcpPort, 6971);
+}
+
 TEST(RTSPClient, CSeqFollowsTheCamerasEcho) {
   ScriptedServer server(
       {[](const std::string&) { return Whole("RTSP/1.0 200 OK\r\nCSeq: 7\r\n\r\n"); }, OkWith()});

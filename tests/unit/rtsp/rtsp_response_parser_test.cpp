@@ -275,6 +275,36 @@ INSTANTIATE_TEST_SUITE_P(Replies, ParserTable, ::testing::ValuesIn(Cases()),
                            return std::string(info.param.name);
                          });
 
+// Where the camera listens for RTCP; a bad value leaves what was known.
+TEST(RTSPResponseParser, TransportServerPorts) {
+  struct Case {
+    std::string transport;
+    uint16_t rtp;
+    uint16_t rtcp;
+  };
+  const Case cases[] = {
+      {"RTP/AVP;unicast;client_port=3556-3557;server_port=6970-6971", 6970, 6971},
+      {"RTP/AVP;unicast;server_port=5000;ssrc=1A2B", 5000, 5001},
+      {"RTP/AVP;unicast;source=10.0.0.5;server_port=5000-5003;mode=play", 5000, 5003},
+      {"RTP/AVP;unicast;client_port=3556-3557", 0, 0},
+      {"RTP/AVP;unicast;server_port=65535", 0, 0},
+      {"RTP/AVP;unicast;server_port=70000-70001", 0, 0},
+      {"RTP/AVP;unicast;server_port=x-y", 0, 0},
+  };
+  for (const Case& c : cases) {
+    CRTSPResponseParser parser;
+    EXPECT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nCSeq: 2\r\nTransport: " + c.transport +
+                                 "\r\nSession: 1\r\n\r\n",
+                             kSetup))
+        << c.transport;
+    EXPECT_EQ(parser.serverRtpPort, c.rtp) << c.transport;
+    EXPECT_EQ(parser.serverRtcpPort, c.rtcp) << c.transport;
+  }
+  CRTSPResponseParser parser;
+  ASSERT_TRUE(parser.Parse(WithBody(kDescribeHead, kCameraSdp), kDescribe));
+  EXPECT_EQ(parser.contentBase, "rtsp://192.168.1.20:554/h264/");
+}
+
 TEST(RTSPResponseParser, StatusLineFieldsAndContentType) {
   CRTSPResponseParser parser;
   ASSERT_TRUE(parser.Parse(WithBody(kDescribeHead, kCameraSdp), kDescribe));
