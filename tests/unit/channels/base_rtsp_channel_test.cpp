@@ -112,6 +112,8 @@ TEST_P(RtspChannelSession, StreamsThenTearsDownWithBye) {
     EXPECT_EQ(rtp + 1, channel.GetLocalRtcpPort());
     // The first tick of a channel's first session sends a keep-alive at once.
     EXPECT_TRUE(WaitFor([&] { return server.Stats().keepAlives >= 1; }, 3000));
+    // The first receiver report waits out its randomized interval.
+    EXPECT_TRUE(WaitFor([&] { return server.Stats().receiverReports >= 1; }, 5000));
     channel.Stop();
   }
   EXPECT_TRUE(WaitFor([&] { return server.Stats().byes >= 1; }, 3000));
