@@ -36,6 +36,16 @@ inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
 
 bool IsKeyNalType(uint8_t type) { return type == kNalIdr || type == kNalSps || type == kNalPps; }
 
+// Why a payload of this NAL type and length was refused. An FU-A long
+// enough to read is refused only while no picture size or parameter set is
+// known.
+DropReason RefusalReason(uint8_t type, size_t n) {
+  if (n == 0) return kDropMalformed;
+  if (type == kStapA) return kDropMalformed;
+  if (type == kFuA) return n < kFuAMinSize ? kDropMalformed : kDropNoParameterSets;
+  return kDropUnsupportedPayload;
+}
+
 }  // namespace
 
 CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, const char* sourceName)
@@ -101,10 +111,16 @@ bool CH264RTPMediaParser::Depacketize(const uint8_t* p, size_t n) {
     handled = AppendFuA(p, n);
   }
 
-  if (!handled || frame.size() > kMaxFrameSize) {
+  if (!handled) {
+    CountDrop(RefusalReason(type, n));
+    discarding = true;
+  } else if (frame.size() > kMaxFrameSize) {
+    CountDrop(kDropOversize);
     discarding = true;
   } else if (discarding && keyNal && unitIntact) {
     discarding = false;
+  } else if (discarding) {
+    CountDrop(kDropNoKeyFrame);
   }
   if (discarding) {
     frame.clear();
@@ -227,6 +243,7 @@ void CH264RTPMediaParser::EmitFrame(uint32_t rtpTime) {
     uint32_t w = 0;
     uint32_t h = 0;
     if (!CH264SpsReader::ReadPictureSize(frame.data(), frame.size(), &w, &h)) {
+      CountDrop(kDropNoParameterSets);
       discarding = true;
       return;
     }

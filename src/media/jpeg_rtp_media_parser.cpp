@@ -91,6 +91,7 @@ void CJpegRTPMediaParser::Append(const uint8_t* p, size_t n) {
     if (n > skip) frame.insert(frame.end(), p + skip, p + n);
   }
   if (frame.size() > kMaxFrameSize) {
+    CountDrop(kDropOversize);
     frame.clear();
     discarding = true;
   }
@@ -155,6 +156,8 @@ void CJpegRTPMediaParser::EmitFrame(uint32_t rtpTime) {
   if (picture != 0) {
     FillSample(sample, uint32_t(picture), 0);
     client->OnFrame(sample);  // a refused picture changes nothing here
+  } else if (buffer != nullptr) {
+    CountDrop(kDropMalformed);
   }
   allocator->Release(sample);
 }

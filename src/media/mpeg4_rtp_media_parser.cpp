@@ -89,9 +89,13 @@ void CMpeg4RTPMediaParser::ParsePacket(const RTPPacket& packet) {
         keyFrame = intra;
       }
     }
-    if (discarding) return;
+    if (discarding) {
+      CountDrop(kDropNoKeyFrame);
+      return;
+    }
     frame.insert(frame.end(), p + k, p + n);
     if (frame.size() > kMaxFrameSize) {
+      CountDrop(kDropOversize);
       discarding = true;
       frame.clear();
       return;
@@ -117,6 +121,7 @@ void CMpeg4RTPMediaParser::EmitFrame(uint32_t rtpTime) {
     uint32_t w = 0;
     uint32_t h = 0;
     if (parseHeader == nullptr || parseHeader(frame.data(), length, &w, &h) <= 0) {
+      CountDrop(kDropNoParameterSets);
       discarding = true;
       return;
     }

@@ -45,4 +45,14 @@ bool CRTPMediaParser::PayloadOf(const RTPPacket& packet, const uint8_t** payload
   return true;
 }
 
+uint32_t CRTPMediaParser::DropCount(DropReason reason) const {
+  if (reason < 0 || reason >= kDropReasonCount) return 0;
+  return drops[reason].load(std::memory_order_relaxed);
+}
+
+void CRTPMediaParser::CountDrop(DropReason reason) {
+  if (reason < 0 || reason >= kDropReasonCount) return;
+  drops[reason].fetch_add(1, std::memory_order_relaxed);
+}
+
 }  // namespace quenlix

@@ -3,6 +3,7 @@
 // the host's sample allocator) and to the channel.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,6 +16,17 @@
 #include "rtp/time_stamp_converter.h"
 
 namespace quenlix {
+
+// Why a depacketizer threw a packet or a finished frame away. The channel
+// reads the counts to tell the host's log why a stream yields no frames.
+enum DropReason : int {
+  kDropNoKeyFrame = 0,      // waiting for a key frame to start from
+  kDropNoParameterSets,     // a key frame without usable parameter sets
+  kDropUnsupportedPayload,  // a packetization this depacketizer does not take
+  kDropMalformed,           // a payload whose own fields do not add up
+  kDropOversize,            // a picture over the size limit
+  kDropReasonCount
+};
 
 class CRTPMediaParser {
  public:
@@ -36,6 +48,9 @@ class CRTPMediaParser {
   uint32_t GetWidth() const { return width; }
   uint32_t GetHeight() const { return height; }
 
+  // Packets dropped for reason since the parser was made; any thread.
+  uint32_t DropCount(DropReason reason) const;
+
  protected:
   // True when the packet follows the previous one (mod 65536), or is the
   // first one seen. Any gap, repeat or reordering fails.
@@ -49,6 +64,7 @@ class CRTPMediaParser {
   // The payload without RTP padding; false when the padding count is
   // impossible.
   static bool PayloadOf(const RTPPacket& packet, const uint8_t** payload, size_t* length);
+  void CountDrop(DropReason reason);
 
   IDriver* driver;
   std::string sourceName;
@@ -63,6 +79,8 @@ class CRTPMediaParser {
  private:
   // Handed to the sample by pointer, so it must outlive the delivery.
   SYSTEMTIME sampleTime{};
+  // Written by the receiving thread, read by the channel's worker.
+  std::atomic<uint32_t> drops[kDropReasonCount] = {};
 };
 
 }  // namespace quenlix

@@ -51,9 +51,11 @@ TEST_F(H264Fixture, SingleNalKeyFrameBecomesAnnexBWithTrailer) {
 TEST_F(H264Fixture, KeyFrameWithoutItsSpsIsDropped) {
   Feed(parser, {Packet(kIdr, 1, true)});
   EXPECT_TRUE(host.client.frames.empty());
+  EXPECT_EQ(parser.DropCount(kDropNoParameterSets), 1u);
   // And the parser waits for the next key packet: a P slice yields nothing.
   Feed(parser, {Packet(kSlice, 2, true)});
   EXPECT_TRUE(host.client.frames.empty());
+  EXPECT_EQ(parser.DropCount(kDropNoKeyFrame), 1u);
   Feed(parser, KeyFrame(3));
   EXPECT_EQ(host.client.frames.size(), 1u);
 }
@@ -118,6 +120,7 @@ TEST_F(H264Fixture, MalformedStapAIsRejected) {
     // A bad STAP-A puts the parser back into waiting for a key packet.
     Feed(p, {Packet(c.payload, 4, false), Packet(kSlice, 5, true)});
     EXPECT_EQ(h.client.frames.size(), 1u);
+    EXPECT_EQ(p.DropCount(kDropMalformed), 1u);
   }
 }
 
@@ -130,6 +133,8 @@ TEST_F(H264Fixture, UnhandledPayloadStructuresCountAsFailures) {
     Feed(p, KeyFrame(1));
     Feed(p, {Packet({uint8_t(type), 1, 2, 3}, 4, false), Packet(kSlice, 5, true)});
     EXPECT_EQ(h.client.frames.size(), 1u);
+    EXPECT_EQ(p.DropCount(kDropUnsupportedPayload), 1u);
+    EXPECT_EQ(p.DropCount(kDropNoKeyFrame), 1u);
   }
 }
 
@@ -139,6 +144,7 @@ TEST_F(H264Fixture, FuAAfterResetYieldsNothingUntilParameterSets) {
                                       Packet({0x7C, 0x45, 3, 4}, 2, true)};
   Feed(parser, fu);
   EXPECT_TRUE(host.client.frames.empty());
+  EXPECT_EQ(parser.DropCount(kDropNoParameterSets), 2u);
 
   parser.SetParameterSets(sps, pps);
   EXPECT_EQ(parser.GetWidth(), 320u);
@@ -192,6 +198,7 @@ TEST_F(H264Fixture, OversizedFrameIsDroppedAndAssemblyResumesAtKeyPacket) {
   big.push_back(Packet(kSlice, seq++, true));
   Feed(parser, big);
   EXPECT_EQ(host.client.frames.size(), 1u);
+  EXPECT_EQ(parser.DropCount(kDropOversize), 1u);
   Feed(parser, KeyFrame(seq));
   EXPECT_EQ(host.client.frames.size(), 2u);
 }

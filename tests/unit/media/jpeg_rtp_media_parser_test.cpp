@@ -139,6 +139,7 @@ TEST_F(JpegFixture, FirstPacketShorterThanItsHeadersOrWithoutSizeIsDropped) {
     Feed(parser, {Packet(c.payload, seq++, true)});
     EXPECT_TRUE(host.client.frames.empty());
     EXPECT_EQ(host.allocator.outstanding, 0);
+    EXPECT_EQ(parser.DropCount(kDropMalformed), uint32_t(seq - 1));
   }
   // Nor may later packets of the frame stand in for the missing headers.
   const Case split[] = {
@@ -217,6 +218,7 @@ TEST_F(JpegFixture, OversizedFrameIsDroppedAndTheNextOneDelivered) {
   Feed(parser, packets);
   ASSERT_EQ(host.client.frames.size(), 1u);
   EXPECT_EQ(host.client.frames[0].data.size(), 606u);
+  EXPECT_EQ(parser.DropCount(kDropOversize), 1u);
 }
 
 TEST_F(JpegFixture, ShortContinuationsAddNothingAndRefusalChangesNothing) {

@@ -77,6 +77,8 @@ TEST(Mpeg4Parser, KeyFramesNeedAWorkingHeaderReader) {
     Feed(p,
          {Packet(Cat({kConfig, kIVop}), 1, true), Packet(kPVop, 2, true), Packet(kIVop, 3, true)});
     EXPECT_TRUE(h.client.frames.empty());
+    EXPECT_EQ(p.DropCount(kDropNoParameterSets), 2u);
+    EXPECT_EQ(p.DropCount(kDropNoKeyFrame), 1u);
   }
 }
 
