@@ -94,6 +94,7 @@ bool CHttpSender::Send(const CHttpRequest& request) {
 
 bool CHttpSender::SendOnce(const CHttpRequest& request) {
   CloseRequest();
+  lastError = 0;
   if (sessionHandle == nullptr) return false;
   if (connectHandle == nullptr) {
     connectHandle = http::HttpConnect(sessionHandle, deviceInfo.address.c_str(), deviceInfo.port);
@@ -107,6 +108,7 @@ bool CHttpSender::SendOnce(const CHttpRequest& request) {
     return false;
   }
   if (!http::HttpSendRequest(handle) || !http::HttpReceiveResponse(handle)) {
+    lastError = http::HttpRequestError(handle);
     http::HttpCloseHandle(handle);
     return false;
   }

@@ -45,6 +45,9 @@ class CHttpSender {
   void Cancel();
 
   uint32_t StatusCode() const { return statusCode; }
+  // Why the last Send got no response (an HttpError value), 0 when it got
+  // one or the reason is unknown.
+  uint32_t LastError() const { return lastError; }
   uint32_t LearnedScheme() const { return learnedScheme; }
   const quenlix::DEVICE_INFO& DeviceInfo() const { return deviceInfo; }
 
@@ -59,6 +62,7 @@ class CHttpSender {
   quenlix::DEVICE_INFO deviceInfo;
   uint32_t learnedScheme = 0;
   uint32_t statusCode = 0;
+  uint32_t lastError = 0;
   quenlix::platform::HttpHandle requestHandle = nullptr;
   quenlix::platform::HttpHandle sessionHandle = nullptr;
   quenlix::platform::HttpHandle connectHandle = nullptr;

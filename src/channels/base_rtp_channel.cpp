@@ -2,9 +2,14 @@
 
 #include <new>
 
+#include "camera/text_helpers.h"
+
 namespace quenlix {
 
 namespace {
+
+constexpr const char kRunName[] = "quenlix::CBaseRTPChannel::Run";
+constexpr uint32_t kLevelError = 1;
 
 uint32_t CameraAddressOf(IDriver* driver) {
   if (driver == nullptr) return 0;
@@ -16,7 +21,8 @@ uint32_t CameraAddressOf(IDriver* driver) {
 CBaseRTPChannel::CBaseRTPChannel(uint32_t index, IDriver* owner, IFrameSink* sink)
     : CBaseCameraChannel(index, owner, sink),
       dataEvent(platform::CreateEvent(false, false)),
-      cameraAddress(CameraAddressOf(owner)) {}
+      cameraAddress(CameraAddressOf(owner)),
+      diagnostics(owner) {}
 
 CBaseRTPChannel::~CBaseRTPChannel() {
   // The worker calls the hooks of this class; it must be gone before they are.
@@ -37,12 +43,17 @@ void CBaseRTPChannel::OnRTPPacket(CRTPReceiver*, const platform::SocketAddress& 
                                   const RTPPacket& packet) {
   if (address.address != cameraAddress) return;
   if (dataEvent != nullptr) platform::SetEvent(dataEvent);
+  diagnostics.OnPacket();
   OnMediaPacket(packet);
 }
 
 bool CBaseRTPChannel::OnFrame(IMediaSample* sample) {
   if (frameSink == nullptr) return false;
-  if (!frameSink->Deliver(sample)) return false;
+  if (!frameSink->Deliver(sample)) {
+    diagnostics.OnFrameRefused();
+    return false;
+  }
+  diagnostics.OnFrameAccepted();
   TouchAcceptedFrame();
   SetCameraState(true);
   return true;
@@ -65,7 +76,33 @@ bool CBaseRTPChannel::StartReception() {
   }
   TouchLastFrame();
   SetState(CameraStreaming);
+  diagnostics.OnSessionPlaying(platform::MonotonicMs(), MediaParser());
   return true;
+}
+
+void CBaseRTPChannel::ReportQuietSession() {
+  const CStreamDiagnostics::Verdict verdict =
+      diagnostics.CheckSession(platform::MonotonicMs(), MediaParser());
+  if (verdict != CStreamDiagnostics::kSessionNoPackets &&
+      verdict != CStreamDiagnostics::kSessionAllDropped) {
+    return;
+  }
+  const std::string address = GetDeviceInfo().address;
+  const unsigned port = localRtpPort.load();
+  if (verdict == CStreamDiagnostics::kSessionNoPackets) {
+    diagnostics.Report("no RTP", kLevelError,
+                       FormatString("%s: no RTP from %s reaches UDP port %u: check firewalls and "
+                                    "NAT between camera and recorder",
+                                    kRunName, address.c_str(), port));
+    return;
+  }
+  const std::string& summary = diagnostics.DropSummary();
+  diagnostics.Report(
+      "dropped: " + diagnostics.DropReasons(), kLevelError,
+      FormatString("%s: RTP from %s reaches UDP port %u but every frame was dropped for %u s (%s)",
+                   kRunName, address.c_str(), port,
+                   unsigned(CStreamDiagnostics::kQuietSessionMs / 1000),
+                   summary.empty() ? "no drop reason counted" : summary.c_str()));
 }
 
 void CBaseRTPChannel::StopReception() {
@@ -86,6 +123,7 @@ uint32_t CBaseRTPChannel::Run() {
     switch (GetState()) {
       case CameraStreaming:
         OnTick();
+        ReportQuietSession();
         break;
       case CameraSignalLost:
         // Report the loss while the state still says so: StopReception sets

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "channels/base_camera_channel.h"
+#include "channels/stream_diagnostics.h"
 #include "media/media_parser_client.h"
 #include "platform/platform.h"
 #include "platform/socket.h"
@@ -37,6 +38,8 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   virtual bool PrepareParser() = 0;
   virtual void SendKeepAlive() = 0;
   virtual void OnMediaPacket(const RTPPacket& packet) = 0;
+  // The depacketizer, for its drop counts; null where there is none.
+  virtual const CRTPMediaParser* MediaParser() const { return nullptr; }
 
   void OnRTPPacket(CRTPReceiver* from, const platform::SocketAddress& address,
                    const RTPPacket& packet) override;
@@ -52,12 +55,16 @@ class CBaseRTPChannel : public CBaseCameraChannel,
  protected:
   bool StartReception();
   void StopReception();
+  // Tells the log of a session that has brought no frame in its first
+  // seconds, and why.
+  void ReportQuietSession();
 
   std::atomic<uint32_t> localRtpPort{0};
   CRTPReceiver* receiver = nullptr;
   uint64_t lastKeepAlive = 0;
   platform::Event dataEvent;
   uint32_t cameraAddress;
+  CStreamDiagnostics diagnostics;
 };
 
 }  // namespace quenlix

@@ -3,11 +3,14 @@
 #include <new>
 
 #include "camera/http_utils.h"
+#include "camera/text_helpers.h"
 
 namespace quenlix {
 namespace {
 
 constexpr uint64_t kFileTimeUnitsPerMs = 10000;
+constexpr const char kStartSessionName[] = "quenlix::CBaseRTSPChannel::StartSession";
+constexpr uint32_t kMsPerSecond = 1000;
 
 uint64_t NowFileTime() {
   SYSTEMTIME now;
@@ -66,6 +69,7 @@ bool CBaseRTSPChannel::OpenRtpPort() {
 
 bool CBaseRTSPChannel::SendStep(int method) {
   if (rtspClient->SendRequest(method)) return true;
+  if (!rtspClient->CredentialsRefused()) ReportStepFailure(method);
   // Marked as reported only once it was: a refusal the throttle held back is
   // offered again on the next attempt instead of going unlogged.
   if (rtspClient->CredentialsRefused() && !refusalReported && driver != nullptr) {
@@ -100,7 +104,10 @@ bool CBaseRTSPChannel::StartSession() {
   info.clientRtpPort = uint16_t(localRtpPort.load());
   info.clientRtcpPort = uint16_t(localRtcpPort);
   FillSessionInfo(info);
-  if (!rtspClient->Connect(info)) return false;
+  if (!rtspClient->Connect(info)) {
+    ReportConnectFailure(info);
+    return false;
+  }
   if (StopRequested()) return false;
   if (!SendStep(kRtspDescribe)) return false;
   if (StopRequested()) return false;
@@ -111,6 +118,59 @@ bool CBaseRTSPChannel::StartSession() {
   if (!SendStep(kRtspPlay)) return false;
   refusalReported = false;
   return true;
+}
+
+void CBaseRTSPChannel::ReportConnectFailure(const RTSP_SESSION_INFO& info) {
+  const std::string where = FormatString("%s:%u", info.address.c_str(), unsigned(info.port));
+  std::string text;
+  switch (rtspClient->LastFailure()) {
+    case kRtspConnectRefused:
+      text = FormatString("%s: RTSP connection to %s refused", kStartSessionName, where.c_str());
+      break;
+    case kRtspConnectTimedOut:
+      text = FormatString("%s: RTSP connection to %s timed out after %u s", kStartSessionName,
+                          where.c_str(), unsigned(info.connectTimeoutMs / kMsPerSecond));
+      break;
+    default:
+      text = FormatString("%s: RTSP connection to %s failed (socket error %d)", kStartSessionName,
+                          where.c_str(), rtspClient->ConnectError());
+      break;
+  }
+  diagnostics.Report(FormatString("rtsp connect %d", int(rtspClient->LastFailure())), kLogError,
+                     text);
+}
+
+void CBaseRTSPChannel::ReportStepFailure(int method) {
+  const RTSP_SESSION_INFO& info = rtspClient->SessionInfo();
+  const std::string request =
+      FormatString("%s rtsp://%s:%u/%s", CBaseRTSPClient::GetMethodName(method),
+                   info.address.c_str(), unsigned(info.port), info.path.c_str());
+  const std::string& status = rtspClient->FailedStatus();
+  std::string text;
+  switch (rtspClient->LastFailure()) {
+    case kRtspBadStatus:
+      text = FormatString("%s: %s answered %s", kStartSessionName, request.c_str(), status.c_str());
+      break;
+    case kRtspNoReply:
+      text = FormatString("%s: %s got no reply within %u s", kStartSessionName, request.c_str(),
+                          unsigned(info.receiveTimeoutMs / kMsPerSecond));
+      break;
+    case kRtspReplyCut:
+      text = FormatString("%s: %s got a reply cut off before its end", kStartSessionName,
+                          request.c_str());
+      break;
+    case kRtspSendFailed:
+      text = FormatString("%s: %s could not be sent: the connection was lost", kStartSessionName,
+                          request.c_str());
+      break;
+    default:
+      text = FormatString("%s: %s got a reply that could not be read (%s)", kStartSessionName,
+                          request.c_str(), status.empty() ? "no status line" : status.c_str());
+      break;
+  }
+  diagnostics.Report(FormatString("rtsp %d %d %s", method, int(rtspClient->LastFailure()),
+                                  status.c_str()),
+                     kLogError, text);
 }
 
 void CBaseRTSPChannel::OnTick() {

@@ -46,6 +46,9 @@ class CBaseRTSPChannel : public CBaseRTPChannel {
   bool StopRequested();
   // One step of StartSession; tells the log, once, of refused credentials.
   bool SendStep(int method);
+  // Tell the log, once per cause, why the session could not be set up.
+  void ReportConnectFailure(const RTSP_SESSION_INFO& info);
+  void ReportStepFailure(int method);
 
   CBaseRTSPClient* rtspClient = nullptr;
   CRTCPSession* rtcpSession = nullptr;

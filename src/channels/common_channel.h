@@ -4,7 +4,10 @@
 
 #include <cstdint>
 
+#include <string>
+
 #include "camera/http_sender.h"
+#include "camera/result_def.h"
 #include "channels/base_rtsp_channel.h"
 #include "channels/stream_configuration.h"
 #include "rtsp/base_rtsp_client.h"
@@ -24,6 +27,8 @@ class CCommonChannel : public CBaseRTSPChannel {
   STREAM_CONFIGURATION MakeConfiguration(StreamCodec codec);
   // Sends the stream update; a failure's text reaches the host's log.
   bool ConfigureStream(StreamCodec codec);
+  // Tells the log, once per cause, why the stream update failed.
+  void ReportHttpFailure(const std::string& request, const CResultDef& outcome);
   // Port from custom parameter 2, path of the codec.
   void FillPortAndPath(RTSP_SESSION_INFO& info, StreamCodec codec);
 

@@ -14,6 +14,7 @@ class CH264ChannelRTSP : public CCommonChannel {
   ~CH264ChannelRTSP() override;
 
   bool PrepareParser() override;
+  const CRTPMediaParser* MediaParser() const override { return &parser; }
   void OnMediaPacket(const RTPPacket& packet) override;
   void FillSessionInfo(RTSP_SESSION_INFO& info) override;
   // Hands the SDP's parameter sets to the depacketizer.

@@ -14,6 +14,7 @@ class CMPEG4ChannelRTSP : public CCommonChannel {
   ~CMPEG4ChannelRTSP() override;
 
   bool PrepareParser() override;
+  const CRTPMediaParser* MediaParser() const override { return &parser; }
   void OnMediaPacket(const RTPPacket& packet) override;
   void FillSessionInfo(RTSP_SESSION_INFO& info) override;
 

@@ -64,6 +64,16 @@ constexpr uint32_t kHttpDisableRedirects = 2;
 constexpr uint32_t kHttpFlagEscapeDisableQuery = 0x80;  // the query goes out as given
 constexpr uint32_t kHttpFlagBypassProxyCache = 0x100;
 
+// Why a request call failed, in WinHTTP's numbers (ERROR_WINHTTP_*).
+enum HttpError : uint32_t {
+  kHttpErrorNone = 0,
+  kHttpErrorTimeout = 12002,
+  kHttpErrorNameNotResolved = 12007,
+  kHttpErrorCancelled = 12017,
+  kHttpErrorCannotConnect = 12029,    // refused or unreachable
+  kHttpErrorConnectionError = 12030,  // reset or closed before a response
+};
+
 // The time-outs a new session starts with, in milliseconds.
 constexpr uint32_t kHttpDefaultResolveTimeoutMs = 0;  // 0: no limit
 constexpr uint32_t kHttpDefaultConnectTimeoutMs = 60000;
@@ -109,6 +119,11 @@ bool HttpQueryAuthSchemes(HttpHandle request, uint32_t* supported, uint32_t* fir
 // *bytesRead 0 with true: the body has ended. False on failure or time-out;
 // what was read before stays valid.
 bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* bytesRead);
+
+// Why the last HttpSendRequest or HttpReceiveResponse on request failed
+// (an HttpError value, or another WinHTTP error number). Ask at once, before
+// any other call on the calling thread.
+uint32_t HttpRequestError(HttpHandle request);
 
 // Closes any handle. Closing a request that still has unread body data drops
 // the rest of it (the connection is then not reused).

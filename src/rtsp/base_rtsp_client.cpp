@@ -1,6 +1,7 @@
 #include "rtsp/base_rtsp_client.h"
 
 #include <cctype>
+#include <cstdlib>
 
 #include "camera/text_helpers.h"
 #include "platform/platform.h"
@@ -12,7 +13,10 @@ namespace {
 
 constexpr uint32_t kConnectPollMs = 100;
 constexpr size_t kReadChunk = 4096;
+constexpr int kStatusOk = 200;
 constexpr int kStatusUnauthorized = 401;
+// Enough for any status code and reason a log line should carry.
+constexpr size_t kMaxStatusText = 64;
 
 // Offset just past the empty line that ends the header block, or npos.
 size_t HeaderBlockEnd(const std::string& data) {
@@ -74,44 +78,61 @@ void CBaseRTSPClient::CloseSocket() {
   socket_ = 0;
 }
 
+bool CBaseRTSPClient::FailConnect(RTSPFailure failure) {
+  failure_ = failure;
+  CloseSocket();
+  return false;
+}
+
 bool CBaseRTSPClient::Connect(const RTSP_SESSION_INFO& info) {
   if (connected_) return true;
   info_ = info;
   pending_.clear();
+  failure_ = kRtspFailNone;
+  connectError_ = 0;
   // Reference-counted: a client works also where no channel started sockets.
   if (!socketsStarted_) socketsStarted_ = platform::SocketsStartup();
   socket_ = platform::CreateTcpSocket();
   if (socket_ == platform::kInvalidSocket) {
     socket_ = 0;
+    failure_ = kRtspConnectFailed;
+    connectError_ = platform::LastSocketError();
     return false;
   }
   uint32_t address = 0;
   if (platform::SetReceiveBufferSize(socket_, int(info_.receiveBufferSize)) != 0 ||
       !platform::ResolveHostName(info_.address.c_str(), &address) ||
       platform::SetNonBlocking(socket_, true) != 0) {
-    CloseSocket();
-    return false;
+    connectError_ = platform::LastSocketError();
+    return FailConnect(kRtspConnectFailed);
   }
   if (platform::ConnectSocket(socket_, address, info_.port) != 0) {
-    if (platform::LastSocketError() != platform::kWsaEWOULDBLOCK) {
-      CloseSocket();
-      return false;
+    connectError_ = platform::LastSocketError();
+    if (connectError_ != platform::kWsaEWOULDBLOCK) {
+      return FailConnect(connectError_ == platform::kWsaECONNREFUSED ? kRtspConnectRefused
+                                                                      : kRtspConnectFailed);
     }
+    connectError_ = 0;
     uint32_t polls = info_.connectTimeoutMs / kConnectPollMs;
     for (;;) {
       const int state = platform::WaitConnected(socket_, kConnectPollMs);
       if (state == 1) break;
       // A refused connection is known at once; no need to wait it out.
-      if (state < 0 || polls <= 1) {
-        CloseSocket();
-        return false;
+      if (state < 0) {
+        connectError_ = platform::LastSocketError();
+        return FailConnect(connectError_ == platform::kWsaECONNREFUSED ? kRtspConnectRefused
+                                                                        : kRtspConnectFailed);
+      }
+      if (polls <= 1) {
+        connectError_ = platform::kWsaETIMEDOUT;
+        return FailConnect(kRtspConnectTimedOut);
       }
       --polls;
     }
   }
   if (platform::SetNonBlocking(socket_, false) != 0) {
-    CloseSocket();
-    return false;
+    connectError_ = platform::LastSocketError();
+    return FailConnect(kRtspConnectFailed);
   }
   connected_ = true;
   return true;
@@ -275,19 +296,57 @@ bool CBaseRTSPClient::ReceiveReply(std::string* reply) {
   return complete;
 }
 
+void CBaseRTSPClient::NoteFailedReply(const std::string& reply, bool whole) {
+  failedStatus_.clear();
+  if (!whole) {
+    failure_ = reply.empty() ? kRtspNoReply : kRtspReplyCut;
+    return;
+  }
+  failure_ = kRtspUnreadable;
+  // "RTSP/1.0 404 Not Found": the code and reason after the version word.
+  const size_t lineEnd = reply.find_first_of("\r\n");
+  const std::string line = reply.substr(0, lineEnd);
+  const size_t blank = line.find(' ');
+  if (line.compare(0, 5, "RTSP/") != 0 || blank == std::string::npos) return;
+  for (size_t i = blank + 1; i < line.size() && failedStatus_.size() < kMaxStatusText; ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    failedStatus_ += (c >= 0x20 && c < 0x7F) ? char(c) : '?';
+  }
+  const int code = std::atoi(failedStatus_.c_str());
+  if (code >= 100 && code <= 999 && code != kStatusOk && code != kStatusUnauthorized) {
+    failure_ = kRtspBadStatus;
+  }
+}
+
 bool CBaseRTSPClient::Transact(int method) {
-  if (!connected_) return false;
+  failure_ = kRtspFailNone;
+  failedStatus_.clear();
+  if (!connected_) {
+    failure_ = kRtspSendFailed;
+    return false;
+  }
   const std::string request = BuildRequest(method);
-  if (request.empty()) return false;
+  if (request.empty()) {
+    failure_ = kRtspUnreadable;
+    return false;
+  }
   const int sent = platform::SendBytes(socket_, request.data(), request.size());
-  if (sent < 0 || size_t(sent) < request.size()) return false;
+  if (sent < 0 || size_t(sent) < request.size()) {
+    failure_ = kRtspSendFailed;
+    return false;
+  }
   std::string reply;
   // A reply cut off by a closed connection or the time-out may lack the very
   // header (Session) or SDP line (control) that the next request needs.
-  if (!ReceiveReply(&reply) || reply.empty()) return false;
+  if (!ReceiveReply(&reply) || reply.empty()) {
+    NoteFailedReply(reply, false);
+    return false;
+  }
   const size_t zero = reply.find('\0');
   if (zero != std::string::npos) reply.resize(zero);
-  return parser_.Parse(reply, method);
+  if (parser_.Parse(reply, method)) return true;
+  NoteFailedReply(reply, true);
+  return false;
 }
 
 bool CBaseRTSPClient::SendRequest(int method) {

@@ -26,6 +26,19 @@ enum AuthScheme : int {
   kAuthDigest = 2,
 };
 
+// Why the last Connect or request of a client failed.
+enum RTSPFailure : int {
+  kRtspFailNone = 0,
+  kRtspConnectRefused,
+  kRtspConnectTimedOut,
+  kRtspConnectFailed,  // no socket, an unknown name, another socket error
+  kRtspSendFailed,     // the request could not be written: the connection is gone
+  kRtspNoReply,        // nothing came back before the receive time-out or the close
+  kRtspReplyCut,       // part of a reply, then the close, the time-out or the size cap
+  kRtspBadStatus,      // a whole reply with a status other than 200 and 401
+  kRtspUnreadable,     // a whole reply that could not be read
+};
+
 struct RTSP_SESSION_INFO {
   uint16_t port = 554;
   uint16_t clientRtpPort = 0;
@@ -68,6 +81,12 @@ class CBaseRTSPClient {
   void GetParameterSets(std::vector<uint8_t>& sps, std::vector<uint8_t>& pps) const;
 
   bool CredentialsRefused() const;
+  RTSPFailure LastFailure() const { return failure_; }
+  // Status code and reason of the reply that failed, e.g. "404 Not Found";
+  // printable characters only, bounded.
+  const std::string& FailedStatus() const { return failedStatus_; }
+  // Winsock error of a connection that failed, 0 when none is known.
+  int ConnectError() const { return connectError_; }
   bool IsConnected() const { return connected_; }
   const CRTSPResponseParser& Parser() const { return parser_; }
   const RTSP_SESSION_INFO& SessionInfo() const { return info_; }
@@ -97,9 +116,14 @@ class CBaseRTSPClient {
 
  private:
   void CloseSocket();
+  bool FailConnect(RTSPFailure failure);
+  void NoteFailedReply(const std::string& reply, bool whole);
   // Bytes that arrived after the end of the last reply.
   std::string pending_;
   bool socketsStarted_ = false;
+  RTSPFailure failure_ = kRtspFailNone;
+  std::string failedStatus_;
+  int connectError_ = 0;
 };
 
 }  // namespace quenlix

@@ -526,5 +526,23 @@ void HttpCancelSession(HttpHandle session) {
   curl_multi_wakeup(s->multi);
 }
 
+uint32_t HttpRequestError(HttpHandle request) {
+  Request* r = AsRequest(request);
+  if (r == nullptr) return kHttpErrorNone;
+  if (r->session->cancelled.load()) return kHttpErrorCancelled;
+  // Not finished: a wait ran out.
+  if (!r->done) return r->added ? kHttpErrorTimeout : kHttpErrorNone;
+  switch (r->result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return kHttpErrorNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return kHttpErrorCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return kHttpErrorTimeout;
+    default:
+      return kHttpErrorConnectionError;
+  }
+}
+
 }  // namespace platform
 }  // namespace quenlix

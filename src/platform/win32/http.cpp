@@ -210,5 +210,7 @@ void HttpCancelSession(HttpHandle session) {
   LeaveCriticalSection(&s->lock);
 }
 
+uint32_t HttpRequestError(HttpHandle) { return uint32_t(GetLastError()); }
+
 }  // namespace platform
 }  // namespace quenlix

@@ -109,8 +109,10 @@ TEST(HttpSenderTest, UnreachableCameraIsNotSent) {
   struct Case {
     const char* address;
     uint16_t port;
-  } cases[] = {{"127.0.0.1", camtest::ClosedPort()},
-               {"camera.invalid", 80}};  // RFC 6761: never resolves
+    uint32_t error;
+  } cases[] = {{"127.0.0.1", camtest::ClosedPort(), quenlix::platform::kHttpErrorCannotConnect},
+               // RFC 6761: never resolves
+               {"camera.invalid", 80, quenlix::platform::kHttpErrorNameNotResolved}};
   for (const Case& c : cases) {
     quenlix::DEVICE_INFO info;
     info.address = c.address;
@@ -123,6 +125,7 @@ TEST(HttpSenderTest, UnreachableCameraIsNotSent) {
     EXPECT_EQ(outcome.level, 4u) << c.address;
     EXPECT_EQ(outcome.text,
               Expand(kNotSent, std::string(c.address) + ":" + std::to_string(c.port)));
+    EXPECT_EQ(sender.LastError(), c.error) << c.address;
   }
 }
 
@@ -135,6 +138,7 @@ TEST(HttpSenderTest, NoAnswerEndsAfterTheTimeOutNotLater) {
   const CResultDef outcome = RequestGetRD(kList, body, sender, true);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(outcome.code, 9u);
+  EXPECT_EQ(sender.LastError(), quenlix::platform::kHttpErrorTimeout);
   // It must give up because of the time-out (not earlier), and must not
   // hang for the simulator's own hold time.
   EXPECT_GE(elapsed, std::chrono::milliseconds(700));
@@ -280,6 +284,7 @@ TEST(HttpSenderTest, CancelEndsABlockedRequestSoon) {
   const auto elapsed = std::chrono::steady_clock::now() - start;
   canceller.join();
   EXPECT_EQ(outcome.code, 9u);
+  EXPECT_EQ(sender.LastError(), quenlix::platform::kHttpErrorCancelled);
   EXPECT_LT(elapsed, std::chrono::seconds(15));  // far below the 30 s time-out
   camera.SetFault("none");
 }

@@ -230,6 +230,7 @@ TEST(RTSPClient, ConnectionClosedMidReplyFailsTheRequest) {
     ASSERT_TRUE(client.Connect(Info(server.port())));
     EXPECT_FALSE(client.SendRequest(method)) << method;
     EXPECT_EQ("", client.Parser().control) << method;
+    EXPECT_EQ(kRtspReplyCut, client.LastFailure()) << method;
   }
 }
 
@@ -285,6 +286,7 @@ TEST(RTSPClient, EndlessReplyIsCutAtItsBounds) {
     EXPECT_FALSE(client.SendRequest(kRtspDescribe)) << c.name;
     EXPECT_LT(platform::MonotonicMs() - start, c.endsWithinMs) << c.name;
     EXPECT_EQ("", client.Parser().control) << c.name;
+    EXPECT_EQ(kRtspReplyCut, client.LastFailure()) << c.name;
   }
 }
 
@@ -298,6 +300,8 @@ TEST(RTSPClient, SessionNotFoundFails) {
   EXPECT_FALSE(client.SendRequest(kRtspOptions));
   EXPECT_EQ(454, client.Parser().statusCode);
   EXPECT_FALSE(client.CredentialsRefused());
+  EXPECT_EQ(kRtspBadStatus, client.LastFailure());
+  EXPECT_EQ("454 Session Not Found", client.FailedStatus());
 }
 
 TEST(RTSPClient, BasicChallengeIsAnsweredOnce) {
@@ -353,6 +357,7 @@ TEST(RTSPClient, UnansweredRepeatIsNoRefusal) {
   ASSERT_TRUE(client.Connect(Info(server.port())));
   EXPECT_FALSE(client.SendRequest(kRtspDescribe));
   EXPECT_FALSE(client.CredentialsRefused());
+  EXPECT_EQ(kRtspNoReply, client.LastFailure());
   EXPECT_EQ(2u, server.Requests().size());
 }
 
@@ -444,6 +449,7 @@ TEST(RTSPClient, BasicCredentialOnOneHeaderLineOrNotAtAll) {
 TEST(RTSPClient, NoRequestWithoutConnectionOrMethod) {
   CBaseRTSPClient client;
   EXPECT_FALSE(client.Transact(kRtspOptions));
+  EXPECT_EQ(kRtspSendFailed, client.LastFailure());
   EXPECT_EQ("", client.BuildRequest(9));
   EXPECT_EQ("", client.BuildRequest(0));
 }
@@ -461,6 +467,7 @@ TEST(RTSPClient, RefusedConnectionFailsWithoutWaitingOutTheTimeout) {
   EXPECT_FALSE(client.Connect(info));
   EXPECT_LT(platform::MonotonicMs() - start, 20000u);
   EXPECT_FALSE(client.IsConnected());
+  EXPECT_EQ(kRtspConnectRefused, client.LastFailure());
   platform::SocketsCleanup();
 }
 
