@@ -168,9 +168,9 @@ void CBaseRTSPChannel::ReportStepFailure(int method) {
                           request.c_str(), status.empty() ? "no status line" : status.c_str());
       break;
   }
-  diagnostics.Report(FormatString("rtsp %d %d %s", method, int(rtspClient->LastFailure()),
-                                  status.c_str()),
-                     kLogError, text);
+  diagnostics.Report(
+      FormatString("rtsp %d %d %s", method, int(rtspClient->LastFailure()), status.c_str()),
+      kLogError, text);
 }
 
 void CBaseRTSPChannel::OnTick() {

@@ -49,8 +49,9 @@ void CCommonChannel::ReportHttpFailure(const std::string& request, const CResult
   if (outcome.code != ResultNotSent) {
     // The camera answered: its status line says enough, and is the one
     // hosts have always seen.
-    diagnostics.Report(FormatString("http %u %u", unsigned(outcome.code), unsigned(sender.StatusCode())),
-                       outcome.level, outcome.text);
+    diagnostics.Report(
+        FormatString("http %u %u", unsigned(outcome.code), unsigned(sender.StatusCode())),
+        outcome.level, outcome.text);
     return;
   }
   const DEVICE_INFO& info = sender.DeviceInfo();
@@ -76,13 +77,14 @@ void CCommonChannel::ReportHttpFailure(const std::string& request, const CResult
       return;  // the channel is stopping
     default:
       if (error == 0 && sender.StatusCode() == kStatusUnauthorized) {
-        text = FormatString("%s: Camera %s refused the HTTP credentials of user \"%s\" (GET %s)",
-                            kConfigureStreamName, camera.c_str(), info.userName.c_str(),
-                            path.c_str());
+        text =
+            FormatString("%s: Camera %s refused the HTTP credentials of user \"%s\" (GET %s)",
+                         kConfigureStreamName, camera.c_str(), info.userName.c_str(), path.c_str());
       } else {
-        text = FormatString("%s: HTTP request GET %s to %s failed: connection closed or reset "
-                            "before an answer (error %u)",
-                            kConfigureStreamName, path.c_str(), camera.c_str(), unsigned(error));
+        text = FormatString(
+            "%s: HTTP request GET %s to %s failed: connection closed or reset "
+            "before an answer (error %u)",
+            kConfigureStreamName, path.c_str(), camera.c_str(), unsigned(error));
       }
       break;
   }

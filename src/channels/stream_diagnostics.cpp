@@ -24,8 +24,7 @@ const char* CStreamDiagnostics::DropReasonName(int reason) {
   }
 }
 
-bool CStreamDiagnostics::Report(const std::string& cause, uint32_t level,
-                                const std::string& text) {
+bool CStreamDiagnostics::Report(const std::string& cause, uint32_t level, const std::string& text) {
   if (frameSinceReport.exchange(false)) told.clear();
   if (std::find(told.begin(), told.end(), cause) != told.end()) return false;
   if (driver == nullptr || !HUtils::ShouldReport(driver)) return false;

@@ -24,10 +24,10 @@ class CStreamDiagnostics {
   static constexpr size_t kMaxCauses = 32;
 
   enum Verdict {
-    kSessionPending,   // no session, or not yet kQuietSessionMs old, or judged
-    kSessionFine,      // a frame reached the host
-    kSessionNoPackets, // nothing from the camera's address
-    kSessionAllDropped // packets, but no frame reached the host
+    kSessionPending,    // no session, or not yet kQuietSessionMs old, or judged
+    kSessionFine,       // a frame reached the host
+    kSessionNoPackets,  // nothing from the camera's address
+    kSessionAllDropped  // packets, but no frame reached the host
   };
 
   explicit CStreamDiagnostics(IDriver* driver) : driver(driver) {}

@@ -110,7 +110,7 @@ bool CBaseRTSPClient::Connect(const RTSP_SESSION_INFO& info) {
     connectError_ = platform::LastSocketError();
     if (connectError_ != platform::kWsaEWOULDBLOCK) {
       return FailConnect(connectError_ == platform::kWsaECONNREFUSED ? kRtspConnectRefused
-                                                                      : kRtspConnectFailed);
+                                                                     : kRtspConnectFailed);
     }
     connectError_ = 0;
     uint32_t polls = info_.connectTimeoutMs / kConnectPollMs;
@@ -121,7 +121,7 @@ bool CBaseRTSPClient::Connect(const RTSP_SESSION_INFO& info) {
       if (state < 0) {
         connectError_ = platform::LastSocketError();
         return FailConnect(connectError_ == platform::kWsaECONNREFUSED ? kRtspConnectRefused
-                                                                        : kRtspConnectFailed);
+                                                                       : kRtspConnectFailed);
       }
       if (polls <= 1) {
         connectError_ = platform::kWsaETIMEDOUT;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -23,6 +24,8 @@ struct Camera {
   camsim::CHttpServer http;
   std::unique_ptr<camsim::CRtspServer> rtsp;
   uint16_t httpPort = 0;
+  // Changes the RTSP server's options (faults, clip choice) before it starts.
+  std::function<void(camsim::RtspOptions&)> tuneRtsp;
 
   explicit Camera(camsim::CamsimOptions options) : core(std::move(options)), http(core) {}
 
@@ -38,6 +41,7 @@ struct Camera {
     o.clipFor = [this](const std::string& uri) {
       return camsim::SelectClipPath(E2E_MEDIA_DIR, core.Requests(), uri);
     };
+    if (tuneRtsp) tuneRtsp(o);
     rtsp = std::make_unique<camsim::CRtspServer>(o);
     return httpPort != 0 && rtsp->Start(&error);
   }

@@ -64,6 +64,11 @@ int main(int argc, char** argv) {
                  "share of RTP packets held back one place");
   app.add_option("--rtp-duplicate", rtsp.faults.stream.duplicateRate,
                  "share of RTP packets sent twice");
+  app.add_option("--rtp-to-port", rtsp.faults.stream.rtpToPort,
+                 "send RTP to this port instead of the client's, as a firewall or NAT that "
+                 "loses it would");
+  app.add_flag("--h264-fu-b", rtsp.faults.stream.h264FuB,
+               "send the first fragment of each H.264 unit as FU-B, which many receivers refuse");
   std::string mediaDir;
   uint32_t rtspServers = 1;
   app.add_option("--media-dir", mediaDir,

@@ -160,7 +160,7 @@ void CRtpStreamer::SendPacket(const RtpPayload& payload, uint32_t timestamp) {
   PutU16(&packet, sequence_++);
   PutU32(&packet, timestamp);
   PutU32(&packet, ssrc_);
-  packet.insert(packet.end(), payload.bytes.begin(), payload.bytes.end());
+  AppendPayload(payload.bytes, &packet);
 
   std::uniform_real_distribution<double> chance(0.0, 1.0);
   std::unique_lock<std::mutex> lock(mutex_);
@@ -178,11 +178,30 @@ void CRtpStreamer::SendPacket(const RtpPayload& payload, uint32_t timestamp) {
   if (!held.empty()) SendWire(held);
 }
 
+void CRtpStreamer::AppendPayload(const Bytes& payload, Bytes* packet) const {
+  constexpr uint8_t kTypeMask = 0x1F;
+  constexpr uint8_t kFuA = 28;
+  constexpr uint8_t kFuB = 29;
+  constexpr uint8_t kStartBit = 0x80;
+  const bool fuAStart =
+      payload.size() > 2 && (payload[0] & kTypeMask) == kFuA && (payload[1] & kStartBit) != 0;
+  if (!faults_.h264FuB || clip_.codec != ClipCodec::kH264 || !fuAStart) {
+    packet->insert(packet->end(), payload.begin(), payload.end());
+    return;
+  }
+  // FU-B: the FU-A indicator with type 29, the FU header, a decoding order
+  // number, then the fragment.
+  packet->push_back(uint8_t((payload[0] & ~kTypeMask) | kFuB));
+  packet->push_back(payload[1]);
+  PutU16(packet, uint16_t(frameIndex_));
+  packet->insert(packet->end(), payload.begin() + 2, payload.end());
+}
+
 void CRtpStreamer::SendWire(const Bytes& packet) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = clientAddress_;
-  to.sin_port = htons(clientRtpPort_);
+  to.sin_port = htons(faults_.rtpToPort != 0 ? faults_.rtpToPort : clientRtpPort_);
   if (::sendto(rtpSocket_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
                sizeof to) > 0) {
     ++packetsSent_;

@@ -19,6 +19,12 @@ struct StreamFaults {
   double lossRate = 0;       // share of packets not sent
   double reorderRate = 0;    // share of packets held back behind the next one
   double duplicateRate = 0;  // share of packets sent twice
+  // Not 0: RTP goes to this port instead of the client's, as through a
+  // firewall or NAT that loses it; RTSP and RTCP are untouched.
+  uint16_t rtpToPort = 0;
+  // The first fragment of each fragmented H.264 unit goes out as FU-B, a
+  // packetization many receivers do not take.
+  bool h264FuB = false;
 };
 
 class CRtpStreamer {
@@ -58,6 +64,7 @@ class CRtpStreamer {
   void ReceiveLoop();
   void SendFrame(const ClipFrame& frame, uint32_t timestamp);
   void SendPacket(const RtpPayload& payload, uint32_t timestamp);
+  void AppendPayload(const Bytes& payload, Bytes* packet) const;
   void SendWire(const Bytes& packet);
   void SendSenderReport();
   void NewIdentity();

@@ -55,6 +55,8 @@ std::string StatusText(int status) {
       return "Bad Request";
     case 401:
       return "Unauthorized";
+    case 404:
+      return "Not Found";
     case 454:
       return "Session Not Found";
     case 461:

@@ -30,8 +30,8 @@ TEST(StreamDiagnostics, EachCauseOnceUntilAFrameGetsThrough) {
     bool frameBefore;
     bool logged;
   } steps[] = {
-      {"refused", false, true}, {"refused", false, false}, {"404", false, true},
-      {"refused", false, false}, {"404", false, false},   {"refused", true, true},
+      {"refused", false, true},  {"refused", false, false}, {"404", false, true},
+      {"refused", false, false}, {"404", false, false},     {"refused", true, true},
       {"refused", false, false},
   };
   size_t expected = 0;
@@ -41,7 +41,8 @@ TEST(StreamDiagnostics, EachCauseOnceUntilAFrameGetsThrough) {
     EXPECT_EQ(step.logged, diagnostics.Report(step.cause, 1, std::string("text ") + step.cause));
     if (step.logged) ++expected;
     ASSERT_EQ(expected, driver.Lines().size());
-    if (step.logged) EXPECT_EQ((LogLine{1, std::string("text ") + step.cause}), driver.Lines().back());
+    if (step.logged)
+      EXPECT_EQ((LogLine{1, std::string("text ") + step.cause}), driver.Lines().back());
   }
 }
 
@@ -93,7 +94,8 @@ TEST(StreamDiagnostics, SessionIsJudgedOnceAfterItsQuietTime) {
       EXPECT_EQ("no key frame yet, unsupported payload, refused by the host",
                 diagnostics.DropReasons());
     }
-    EXPECT_EQ(CStreamDiagnostics::kSessionPending, diagnostics.CheckSession(judged + 9000, &parser));
+    EXPECT_EQ(CStreamDiagnostics::kSessionPending,
+              diagnostics.CheckSession(judged + 9000, &parser));
   }
 }
 
