@@ -114,6 +114,17 @@ std::string Camsim::ParameterList() const {
   return parameterList_;
 }
 
+void Camsim::SetRtspPort(uint16_t port) {
+  static const std::string kKey = "root.Network.RTSP.Port=";
+  std::lock_guard<std::mutex> lock(mutex_);
+  const size_t at = parameterList_.find(kKey);
+  if (at == std::string::npos) return;
+  const size_t value = at + kKey.size();
+  const size_t end = parameterList_.find("\r\n", value);
+  parameterList_.replace(value, end == std::string::npos ? std::string::npos : end - value,
+                         std::to_string(port));
+}
+
 void Camsim::SetFault(const FaultState& fault) {
   {
     std::lock_guard<std::mutex> lock(mutex_);

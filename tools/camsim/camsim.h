@@ -57,6 +57,8 @@ class Camsim {
   const CamsimOptions& Options() const { return options_; }
   // The parameter list as the camera sends it: "name=value" lines, CR LF.
   std::string ParameterList() const;
+  // The RTSP port the parameter list reports, once the server has one.
+  void SetRtspPort(uint16_t port);
 
   void SetFault(const FaultState& fault);
   FaultState Fault() const;

@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <sstream>
 
@@ -39,6 +41,12 @@ CHttpServer::CHttpServer(Camsim& core)
   // library's 5 s, a few hundred streams starting at once wait in the queue
   // for threads that serve nobody.
   server_->set_keep_alive_timeout(kKeepAliveSeconds);
+  // SO_REUSEADDR only: the library's default SO_REUSEPORT lets a second
+  // simulator share a busy port and take half of the first one's clients.
+  server_->set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<void*>(&yes), sizeof(yes));
+  });
   Routes();
 }
 

@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -14,6 +15,8 @@
 #include "stream_selection.h"
 
 namespace {
+
+constexpr int kUsageError = 2;
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -48,7 +51,8 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   camsim::RtspOptions rtsp;
   app.add_option("--rtsp-port", rtsp.port, "RTSP port, 0 for any free port")->capture_default_str();
-  app.add_option("--clip", rtsp.clipPath, "clip to stream (.h264, .mjpeg, .m4v); enables RTSP");
+  app.add_option("--clip", rtsp.clipPath, "clip to stream (.h264, .mjpeg, .m4v); enables RTSP")
+      ->check(CLI::ExistingFile);
   app.add_option("--fps", rtsp.framesPerSecond, "frames per second of the stream")
       ->capture_default_str();
   app.add_option("--session-timeout", rtsp.sessionTimeout, "RTSP session time-out, seconds")
@@ -59,11 +63,14 @@ int main(int argc, char** argv) {
   app.add_flag("--rtsp-454", rtsp.faults.answer454, "answer 454 to every request naming a session");
   app.add_flag("--rtsp-close-mid-reply", rtsp.faults.closeMidReply,
                "close the connection inside each reply");
-  app.add_option("--rtp-loss", rtsp.faults.stream.lossRate, "share of RTP packets dropped");
+  app.add_option("--rtp-loss", rtsp.faults.stream.lossRate, "share of RTP packets dropped")
+      ->check(CLI::Range(0.0, 1.0));
   app.add_option("--rtp-reorder", rtsp.faults.stream.reorderRate,
-                 "share of RTP packets held back one place");
+                 "share of RTP packets held back one place")
+      ->check(CLI::Range(0.0, 1.0));
   app.add_option("--rtp-duplicate", rtsp.faults.stream.duplicateRate,
-                 "share of RTP packets sent twice");
+                 "share of RTP packets sent twice")
+      ->check(CLI::Range(0.0, 1.0));
   app.add_option("--rtp-to-port", rtsp.faults.stream.rtpToPort,
                  "send RTP to this port instead of the client's, as a firewall or NAT that "
                  "loses it would");
@@ -73,20 +80,26 @@ int main(int argc, char** argv) {
   uint32_t rtspServers = 1;
   app.add_option("--media-dir", mediaDir,
                  "directory of camera_<codec>_<w>x<h> clips; each stream plays the one its last "
-                 "stream update asked for (enables RTSP)");
+                 "stream update asked for (enables RTSP)")
+      ->check(CLI::ExistingDirectory);
   app.add_option("--streams", rtspServers,
                  "RTSP servers to run, on consecutive ports from --rtsp-port (or any free ports)")
       ->check(CLI::Range(1, 1000))
       ->capture_default_str();
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help is not a failure; any option that does not hold is a usage error.
+    return app.exit(e) == 0 ? 0 : kUsageError;
+  }
 
   if (!camsim::ParseAuthMode(auth, &options.auth)) {
     std::fprintf(stderr, "camsim: unknown --auth \"%s\"\n", auth.c_str());
-    return 2;
+    return kUsageError;
   }
   if (!camsim::ParseFault(fault, &options.fault)) {
     std::fprintf(stderr, "camsim: unknown --fault \"%s\"\n", fault.c_str());
-    return 2;
+    return kUsageError;
   }
 
   camsim::Camsim core(options);
@@ -98,8 +111,9 @@ int main(int argc, char** argv) {
   camsim::CHttpServer http(core);
   const uint16_t port = http.Start();
   if (port == 0) {
-    std::fprintf(stderr, "camsim: cannot listen on %s:%u\n", options.bindAddress.c_str(),
-                 unsigned(options.httpPort));
+    std::fprintf(stderr,
+                 "camsim: cannot listen on %s:%u (in use, or not an address of this host)\n",
+                 options.bindAddress.c_str(), unsigned(options.httpPort));
     return 1;
   }
   std::printf("camsim: http port %u\n", unsigned(port));
@@ -126,6 +140,20 @@ int main(int argc, char** argv) {
       }
       std::printf("camsim: rtsp port %u\n", unsigned(rtspServerList.back()->Port()));
     }
+    const unsigned rtspPort = rtspServerList.front()->Port();
+    core.SetRtspPort(uint16_t(rtspPort));
+    const char* host = options.bindAddress.c_str();
+    std::printf(
+        "camsim: streams rtsp://%s:%u/h264 (also h264_2), rtsp://%s:%u/jpeg, "
+        "rtsp://%s:%u/mpeg4\n",
+        host, rtspPort, host, rtspPort, host, rtspPort);
+    std::printf(
+        "camsim: record from it with\n  ipcap record --address %s --port %u%s%s%s%s "
+        "--param 2=%u --codec h264 --seconds 10\n",
+        host, unsigned(port), options.auth == camsim::AuthMode::kNone ? "" : " --user ",
+        options.auth == camsim::AuthMode::kNone ? "" : options.user.c_str(),
+        options.auth == camsim::AuthMode::kNone ? "" : " --password ",
+        options.auth == camsim::AuthMode::kNone ? "" : options.password.c_str(), rtspPort);
     std::fflush(stdout);
   }
 
