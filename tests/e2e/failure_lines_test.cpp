@@ -116,7 +116,7 @@ Outcome RunCase(const Case& c) {
   out.httpPort = camera.httpPort;
   out.closedPort = ClosedTcpPort();
   const std::string args =
-      "--codec h264 --width 640 --height 480 --fps 25 --out " E2E_WORK_DIR "/lines-" +
+      "-y --codec h264 --width 640 --height 480 --fps 25 --out " E2E_WORK_DIR "/lines-" +
       std::string(c.name) + " --port " +
       std::to_string(c.closedHttp ? out.closedPort : out.httpPort) +
       " --param 2=" + std::to_string(c.closedRtsp ? out.closedPort : out.rtspPort);
