@@ -214,8 +214,7 @@ TEST(FailureLines, EachSilentCauseIsToldOnceWithinSixSeconds) {
        false,
        CauseFrom::kPlay,
        "\\[error 1\\] quenlix::CBaseRTPChannel::Run: RTP from 127\\.0\\.0\\.1 reaches UDP port "
-       "\\d+ but every frame was dropped for 5 s \\(no key frame yet: \\d+, unsupported payload: "
-       "\\d+\\)"},
+       "\\d+ but every frame was dropped for 5 s \\(.*unsupported payload: \\d+.*\\)"},
   };
   // All at once: each waits out the same run time.
   std::vector<Outcome> outcomes(cases.size());
