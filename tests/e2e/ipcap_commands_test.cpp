@@ -195,19 +195,25 @@ TEST(IpcapConventions, AnExistingRecordingSurvivesARefusedAndAFailedRun) {
   const std::string index = e2e::ReadFile(WorkPath("keep/stream0.index"));
   ASSERT_GT(IndexedFrames(WorkPath("keep/stream0.index")), 10u);
 
-  const ProcessRun refused = Shell(RecordCommand(camera, "keep", "--seconds 3"), "keep-2");
+  const ProcessRun refused =
+      Shell("(" + RecordCommand(camera, "keep", "--seconds 3 --json") + " 2>/dev/null)", "keep-2");
   EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.output.rfind("{\"error\": {\"message\": ", 0), 0u) << refused.output;
   EXPECT_TRUE(Contains(refused.output, "stream0.mkv exists; -y/--overwrite")) << refused.output;
   // The camera's streaming service is gone: even with -y the old recording
   // stays until a frame arrives, and --timeout gives up well before --seconds.
   camera.rtsp->Stop();
   const auto start = std::chrono::steady_clock::now();
   const ProcessRun failed =
-      Shell(RecordCommand(camera, "keep", "-y --seconds 60 --timeout 4"), "keep-3");
+      Shell(RecordCommand(camera, "keep", "-y -q --seconds 60 --timeout 4"), "keep-3");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   EXPECT_EQ(failed.status, 1);
+  // Under -q ipcap's own errors still show, its progress and the driver's
+  // information lines do not.
   EXPECT_TRUE(Contains(failed.output, "ipcap: no frame for 4 s (--timeout); giving up"))
       << failed.output;
+  EXPECT_FALSE(Contains(failed.output, "[info ")) << failed.output;
+  EXPECT_FALSE(Contains(failed.output, " frames, 0.0 fps")) << failed.output;
   EXPECT_EQ(e2e::ReadFile(WorkPath("keep/stream0.mkv")), media);
   EXPECT_EQ(e2e::ReadFile(WorkPath("keep/stream0.index")), index);
 }

@@ -403,6 +403,15 @@ void CloseCamera(const DriverLibrary& library, CameraRun& run) {
   run.driver = nullptr;
 }
 
+// A run that ends before recording: said on stderr, and with --json also as
+// an error object on stdout, so that a script reading stdout learns why.
+int Failure(bool json, const std::string& message, bool print = true) {
+  if (print) std::fprintf(stderr, "ipcap: %s\n", message.c_str());
+  if (json)
+    std::printf("{\"error\": {\"message\": %s}, \"exitCode\": 1}\n", JsonText(message).c_str());
+  return kExitFailure;
+}
+
 const char* kHelp =
     "Record the camera's streams to files: per stream a media file and an index beside it\n"
     "(stream<N>.mkv and stream<N>.index; one line per frame written: frame time, type code,\n"
@@ -445,21 +454,13 @@ int RunRecordCommand(int argc, char** argv) {
   }
   const std::string existing = ExistingFile(runs);
   if (!existing.empty() && !record.overwrite) {
-    std::fprintf(stderr, "ipcap: %s exists; -y/--overwrite replaces the recording\n",
-                 existing.c_str());
-    return kExitFailure;
+    return Failure(record.json, existing + " exists; -y/--overwrite replaces the recording");
   }
 
   DriverLibrary library;
-  if (!library.Load(options.library)) {
-    std::fprintf(stderr, "ipcap: %s\n", library.Error().c_str());
-    return kExitFailure;
-  }
+  if (!library.Load(options.library)) return Failure(record.json, library.Error());
   std::vector<fs::path> madeDirectories;
-  if (!MakeDirectories(runs, &madeDirectories, &error)) {
-    std::fprintf(stderr, "ipcap: %s\n", error.c_str());
-    return kExitFailure;
-  }
+  if (!MakeDirectories(runs, &madeDirectories, &error)) return Failure(record.json, error);
   SamplePool pool(64 * runs.size());
   std::vector<std::unique_ptr<OptionsCameraConfig>> configs;
   bool opened = true;
@@ -504,7 +505,7 @@ int RunRecordCommand(int argc, char** argv) {
     }
   }
   RemoveEmptyDirectories(madeDirectories);
-  if (!opened) return kExitFailure;
+  if (!opened) return Failure(record.json, "the driver did not open", false);
 
   PrintSummary(runs, pool);
   const uint64_t total = TotalFrames(runs);
