@@ -254,14 +254,16 @@ TEST(IpcapConventions, SeveralCamerasByUrlWithThePasswordFromTheEnvironment) {
   ASSERT_TRUE(first.Start());
   ASSERT_TRUE(second.Start());
   std::system(("rm -rf " + WorkPath("several")).c_str());
-  auto url = [](const Camera& c) {
-    return "rtsp://admin@127.0.0.1:" + std::to_string(c.rtsp->Port()) +
+  // The first camera's password is in its URL, with a percent escape; the
+  // second takes it from the environment.
+  auto url = [](const Camera& c, const std::string& password) {
+    return "rtsp://admin" + password + "@127.0.0.1:" + std::to_string(c.rtsp->Port()) +
            "/any?http-port=" + std::to_string(c.httpPort);
   };
   const ProcessRun run =
       Shell("(IPCAP_PASSWORD=s3cret " E2E_IPCAP " record --library " E2E_LIBRARY " --camera " +
-                url(first) + " --camera " + url(second) + " --seconds 4 --json --out " +
-                WorkPath("several") + " 2>/dev/null)",
+                url(first, ":s3%63ret") + " --camera " + url(second, "") +
+                " --seconds 4 --json --out " + WorkPath("several") + " 2>/dev/null)",
             "several");
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output.rfind("{\"cameras\": [", 0), 0u) << "stdout holds only the JSON summary";

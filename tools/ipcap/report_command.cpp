@@ -61,7 +61,11 @@ int RunReportCommand(int argc, char** argv) {
   }
   const std::vector<IndexedStream> streams = ReadStreams(dir);
   if (streams.empty()) {
-    std::fprintf(stderr, "ipcap: no stream index (*.index) in %s\n", dir.c_str());
+    const bool several = fs::is_directory(dir + "/cam0", ec);
+    std::fprintf(stderr, "ipcap: no stream index (*.index) in %s%s\n", dir.c_str(),
+                 several ? "; a recording of several cameras has one page per camera: give "
+                           "its cam0, cam1, ... directories"
+                         : "");
     return kExitFailure;
   }
   if (fs::exists(page, ec) && !overwrite) {
