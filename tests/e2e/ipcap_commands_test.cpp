@@ -190,10 +190,10 @@ TEST(IpcapConventions, AnExistingRecordingSurvivesARefusedAndAFailedRun) {
   Camera camera(DefaultOptions());
   ASSERT_TRUE(camera.Start());
   std::system(("rm -rf " + WorkPath("keep")).c_str());
-  ASSERT_EQ(Shell(RecordCommand(camera, "keep", "--seconds 3"), "keep-1").status, 0);
+  ASSERT_EQ(Shell(RecordCommand(camera, "keep", "--seconds 4"), "keep-1").status, 0);
   const std::string media = e2e::ReadFile(WorkPath("keep/stream0.mkv"));
   const std::string index = e2e::ReadFile(WorkPath("keep/stream0.index"));
-  ASSERT_GT(IndexedFrames(WorkPath("keep/stream0.index")), 10u);
+  ASSERT_GT(IndexedFrames(WorkPath("keep/stream0.index")), 0u);
 
   const ProcessRun refused =
       Shell("(" + RecordCommand(camera, "keep", "--seconds 3 --json") + " 2>/dev/null)", "keep-2");
