@@ -38,9 +38,10 @@ WriteResult RawMediaWriter::Write(const MediaFrame& frame, std::string* error) {
   const size_t delimiter =
       frame.codec == MediaCodec::kH264 ? TrailingDelimiterSize(frame.data, frame.size) : 0;
   body -= delimiter;
-  const bool written = std::fwrite(heldDelimiter_.data(), 1, heldDelimiter_.size(), file_) ==
-                           heldDelimiter_.size() &&
-                       std::fwrite(frame.data, 1, body, file_) == body && std::fflush(file_) == 0;
+  const bool written =
+      (heldDelimiter_.empty() || std::fwrite(heldDelimiter_.data(), 1, heldDelimiter_.size(),
+                                             file_) == heldDelimiter_.size()) &&
+      std::fwrite(frame.data, 1, body, file_) == body && std::fflush(file_) == 0;
   heldDelimiter_.assign(frame.data + body, frame.data + frame.size);
   if (!written) {
     *error = "can not write " + (path_ == "-" ? std::string("stdout") : path_) + ": " +
