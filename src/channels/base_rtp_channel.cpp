@@ -106,6 +106,7 @@ void CBaseRTPChannel::ReportQuietSession() {
 }
 
 void CBaseRTPChannel::StopReception() {
+  diagnostics.OnSessionEnded();
   SetState(CameraStopped);
   SetCameraState(false);
   if (receiver != nullptr) {
@@ -136,7 +137,10 @@ uint32_t CBaseRTPChannel::Run() {
         StartReception();
         break;
     }
-    platform::WaitResult wait = platform::WaitForEvent(stopEvent, kCycleMs);
+    // A cycle ends early when the verdict on a new session falls due, so
+    // that a silent camera is reported 5 s after PLAY, not up to 6.
+    const uint32_t waitMs = diagnostics.MsUntilVerdict(platform::MonotonicMs(), kCycleMs);
+    platform::WaitResult wait = platform::WaitForEvent(stopEvent, waitMs);
     bool stop =
         wait == platform::WaitResult::kSignalled || wait == platform::WaitResult::kAbandoned;
     // A broken event must not turn the loop into a busy one.

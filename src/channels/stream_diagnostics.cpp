@@ -52,6 +52,13 @@ void CStreamDiagnostics::OnSessionPlaying(uint64_t nowMs, const CRTPMediaParser*
   }
 }
 
+uint32_t CStreamDiagnostics::MsUntilVerdict(uint64_t nowMs, uint32_t limitMs) const {
+  if (!judging) return limitMs;
+  const uint64_t due = sessionStartMs + kQuietSessionMs;
+  if (nowMs >= due) return 0;
+  return due - nowMs < limitMs ? uint32_t(due - nowMs) : limitMs;
+}
+
 CStreamDiagnostics::Verdict CStreamDiagnostics::CheckSession(uint64_t nowMs,
                                                              const CRTPMediaParser* parser) {
   if (!judging || nowMs - sessionStartMs < kQuietSessionMs) return kSessionPending;

@@ -43,9 +43,14 @@ class CStreamDiagnostics {
 
   // Worker thread: a session begins to play at nowMs; parser may be null.
   void OnSessionPlaying(uint64_t nowMs, const CRTPMediaParser* parser);
+  // Worker thread: the session is over; it is not judged any more.
+  void OnSessionEnded() { judging = false; }
   // Worker thread, once a cycle while the session plays: the verdict on its
   // first kQuietSessionMs, given once per session.
   Verdict CheckSession(uint64_t nowMs, const CRTPMediaParser* parser);
+  // How long until the verdict on the playing session is due; at most
+  // limitMs, and limitMs when none is.
+  uint32_t MsUntilVerdict(uint64_t nowMs, uint32_t limitMs) const;
   // What was dropped since the session began, e.g. "no key frame yet: 120,
   // refused by the host: 2"; "" when nothing was.
   const std::string& DropSummary() const { return dropSummary; }

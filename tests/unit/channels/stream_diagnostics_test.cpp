@@ -87,6 +87,9 @@ TEST(StreamDiagnostics, SessionIsJudgedOnceAfterItsQuietTime) {
       parser.Drop(kDropNoKeyFrame, 30);
       parser.Drop(kDropUnsupportedPayload, 5);
     }
+    // The worker's wait is cut short to meet the verdict's time.
+    EXPECT_EQ(1000u, diagnostics.MsUntilVerdict(start, 1000));
+    EXPECT_EQ(300u, diagnostics.MsUntilVerdict(judged - 300, 1000));
     EXPECT_EQ(CStreamDiagnostics::kSessionPending, diagnostics.CheckSession(judged - 1, &parser));
     EXPECT_EQ(c.verdict, diagnostics.CheckSession(judged, &parser));
     if (c.verdict == CStreamDiagnostics::kSessionAllDropped) {
@@ -96,7 +99,20 @@ TEST(StreamDiagnostics, SessionIsJudgedOnceAfterItsQuietTime) {
     }
     EXPECT_EQ(CStreamDiagnostics::kSessionPending,
               diagnostics.CheckSession(judged + 9000, &parser));
+    EXPECT_EQ(1000u, diagnostics.MsUntilVerdict(judged + 9000, 1000));
   }
+}
+
+// A session that ended before its verdict must not leave the worker's
+// wait cut to nothing.
+TEST(StreamDiagnostics, EndedSessionIsNotJudged) {
+  FakeDriver driver;
+  CStreamDiagnostics diagnostics(&driver);
+  diagnostics.OnSessionPlaying(0, nullptr);
+  diagnostics.OnSessionEnded();
+  EXPECT_EQ(1000u, diagnostics.MsUntilVerdict(CStreamDiagnostics::kQuietSessionMs, 1000));
+  EXPECT_EQ(CStreamDiagnostics::kSessionPending,
+            diagnostics.CheckSession(CStreamDiagnostics::kQuietSessionMs, nullptr));
 }
 
 }  // namespace
