@@ -186,14 +186,26 @@ TEST(IpcapConventions, BadCommandLinesExitWithTwoAndMakeNothing) {
   EXPECT_TRUE(Contains(help.output, "Exit codes: 0 ok, 1 runtime failure")) << help.output;
 }
 
-TEST(IpcapConventions, AnExistingRecordingSurvivesARefusedAndAFailedRun) {
+// The recording is made by a run that is killed: its index and media hold
+// the same frames (but the one being written), and both outlive later runs.
+TEST(IpcapConventions, AKilledRunsRecordingIsUsableAndSurvivesARefusedAndAFailedRun) {
   Camera camera(DefaultOptions());
   ASSERT_TRUE(camera.Start());
   std::system(("rm -rf " + WorkPath("keep")).c_str());
-  ASSERT_EQ(Shell(RecordCommand(camera, "keep", "--seconds 4"), "keep-1").status, 0);
+  const ProcessRun killed = Shell("(" + RecordCommand(camera, "keep", "--seconds 60") +
+                                      " & pid=$!; sleep 5; kill -9 $pid; wait $pid)",
+                                  "keep-1");
+  EXPECT_EQ(killed.status, 128 + 9) << killed.output;
   const std::string media = e2e::ReadFile(WorkPath("keep/stream0.mkv"));
   const std::string index = e2e::ReadFile(WorkPath("keep/stream0.index"));
-  ASSERT_GT(IndexedFrames(WorkPath("keep/stream0.index")), 0u);
+  const size_t indexed = IndexedFrames(WorkPath("keep/stream0.index"));
+  ASSERT_GT(indexed, 0u);
+  const ProcessRun decoded = Shell(
+      "ffprobe -v error -count_frames -show_entries "
+      "stream=nb_read_frames -of csv=p=0 " +
+          WorkPath("keep/stream0.mkv"),
+      "keep-decode");
+  EXPECT_GE(std::atoi(decoded.output.c_str()) + 1, int(indexed)) << decoded.output;
 
   const ProcessRun refused =
       Shell("(" + RecordCommand(camera, "keep", "--seconds 3 --json") + " 2>/dev/null)", "keep-2");

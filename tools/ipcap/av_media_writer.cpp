@@ -22,8 +22,9 @@ constexpr uint8_t kH264Sps = 7;
 constexpr uint8_t kH264Pps = 8;
 constexpr uint8_t kMpeg4VopStart = 0xB6;
 constexpr uint8_t kStartCode[] = {0x00, 0x00, 0x00, 0x01};
-// Clusters closed every second, so a run that is killed loses little.
-constexpr const char* kClusterMs = "1000";
+// A cluster per frame: the muxer keeps a cluster in memory until it is
+// closed, so a run that is killed keeps every frame its index lists.
+constexpr const char* kClusterBytes = "1";
 
 // Offset of the next 00 00 01 at or after from, or size.
 size_t NextStartCode(const uint8_t* data, size_t size, size_t from) {
@@ -144,7 +145,7 @@ bool AvMediaWriter::Open(const MediaFrame& first, const std::vector<uint8_t>& ex
     return false;
   }
   AVDictionary* options = nullptr;
-  if (container_ == "matroska") av_dict_set(&options, "cluster_time_limit", kClusterMs, 0);
+  if (container_ == "matroska") av_dict_set(&options, "cluster_size_limit", kClusterBytes, 0);
   // Fragments at each key frame: a killed run leaves a file that plays up
   // to its last fragment instead of one without its index.
   if (container_ == "mp4") av_dict_set(&options, "movflags", "frag_keyframe+empty_moov", 0);
