@@ -34,27 +34,40 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool MatchesAt(const std::string& text, size_t pos, size_t end, const std::string& what) {
+  return end - pos >= what.size() && text.compare(pos, what.size(), what) == 0;
+}
+
+}  // namespace
+
 std::string GetKeyValue(const std::string& key, const std::string& separator,
                         const std::string& text, const std::string& delimiters) {
   if (key.empty() || separator.empty() || delimiters.empty()) return std::string();
-  size_t pos = text.find(key);
-  while (pos != std::string::npos) {
-    // The key's own first character is no delimiter, so the name starts at
-    // pos: a longer name ending in the key matches too.
-    const size_t lineEnd = text.find_first_of(delimiters, pos);
-    const size_t sep = text.find(separator, pos);
-    if (sep != std::string::npos && (lineEnd == std::string::npos || sep < lineEnd)) {
-      const size_t valueStart = sep + separator.size();
-      if (TrimBlanks(text.substr(pos, sep - pos)) == key && valueStart < text.size()) {
-        const size_t valueEnd = lineEnd == std::string::npos ? text.size() : lineEnd;
-        // A delimiter inside a multi-character separator can put lineEnd
-        // before the value; there is then no value on this line.
-        if (valueEnd >= valueStart) return text.substr(valueStart, valueEnd - valueStart);
+  // Line by line, looking only inside each line: a reply is the camera's,
+  // and a search that ran on past a line end for every occurrence of the
+  // key was quadratic in it.
+  for (size_t lineStart = 0; lineStart <= text.size();) {
+    size_t lineEnd = text.find_first_of(delimiters, lineStart);
+    if (lineEnd == std::string::npos) lineEnd = text.size();
+    size_t pos = lineStart;
+    while (pos < lineEnd && IsBlank(text[pos])) ++pos;
+    // The name is the whole key, not a longer name ending in it: "XInput1"
+    // is no "Input1".
+    if (MatchesAt(text, pos, lineEnd, key)) {
+      pos += key.size();
+      while (pos < lineEnd && !MatchesAt(text, pos, lineEnd, separator) && IsBlank(text[pos])) {
+        ++pos;
+      }
+      if (MatchesAt(text, pos, lineEnd, separator)) {
+        const size_t valueStart = pos + separator.size();
+        return text.substr(valueStart, lineEnd - valueStart);
       }
     }
-    if (lineEnd == std::string::npos) break;
-    // A key that begins with a delimiter has lineEnd == pos; move on anyway.
-    pos = text.find(key, lineEnd > pos ? lineEnd : pos + 1);
+    lineStart = lineEnd + 1;
   }
   return std::string();
 }

@@ -21,11 +21,11 @@ std::string FormatStringV(const char* format, va_list args);
 std::string TrimBlanks(const std::string& text);
 
 // The value of key in a text of lines "name<separator>value" split by any of
-// the delimiter characters. The name may carry blanks around it, and a name
-// that ends with key also matches (the first match in text order wins), so
-// key "timeout" finds "session: 1;timeout=60". The value is returned as it
-// stands, up to the next delimiter or the end of the text; "" when nothing
-// matches or key, separator or delimiters is empty.
+// the delimiter characters. The name is the key itself, at the start of its
+// line after optional blanks, with optional blanks before the separator; the
+// first such line wins. The value is returned as it stands, up to the next
+// delimiter or the end of the text; "" when nothing matches or key, separator
+// or delimiters is empty. Linear in the text.
 std::string GetKeyValue(const std::string& key, const std::string& separator,
                         const std::string& text, const std::string& delimiters);
 
