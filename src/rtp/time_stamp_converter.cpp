@@ -101,14 +101,24 @@ uint64_t CTimeStampConverter::ScaleTicks(uint32_t ticks) const {
 }
 
 void CTimeStampConverter::Restart(uint64_t now, uint32_t rtpTime, bool relearn) {
+  // A clock ahead of now (after a burst) restarted at now would hand the
+  // host a time before the one it already has: the restart goes on from the
+  // last time issued, a frame interval later, and works the lead off.
+  const uint64_t floor = current != 0 && now != 0 ? current + FrameInterval() : 0;
   if (relearn) {
     tickStats.Clear();
     wallStats.Clear();
   }
-  current = now;
-  lead = 0;
+  current = std::max(now, floor);
+  lead = current - now;
+  if (now == 0) lead = 0;
   lastWall = now;
   lastRtpTime = rtpTime;
+}
+
+uint64_t CTimeStampConverter::FrameInterval() const {
+  const double mean = wallStats.Mean();
+  return mean > double(kOneMs) ? uint64_t(std::llround(mean)) : kOneMs;
 }
 
 void CTimeStampConverter::GetTime(SYSTEMTIME* time) const {

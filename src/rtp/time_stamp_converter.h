@@ -34,6 +34,8 @@ class CTimeStampConverter {
   // RTP ticks to file-time units at the learned rate.
   uint64_t ScaleTicks(uint32_t ticks) const;
   void Restart(uint64_t now, uint32_t rtpTime, bool relearn);
+  // The mean wall time between frames, at least a millisecond.
+  uint64_t FrameInterval() const;
 
   uint64_t current = 0;
   uint32_t lastRtpTime = 0;

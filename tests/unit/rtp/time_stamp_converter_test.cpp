@@ -167,6 +167,34 @@ TEST(TimeStampConverter, NewTimeBaseAfterCameraRestartResyncsToNow) {
   EXPECT_NEAR(double(c.CurrentFileTime() - before), double(40 * kMs), double(kMs));
 }
 
+// A new time base right after a burst: the clock is ahead of now, and a
+// restart at now would step the frame times back.
+TEST(TimeStampConverter, RestartAfterABurstNeverGoesBack) {
+  ClockedConverter c;
+  uint32_t rtp = 1000;
+  for (int i = 0; i < 150; ++i) {
+    c.Update(rtp);
+    rtp += 3600;
+    c.now += 40 * kMs;
+  }
+  for (int i = 0; i < 10; ++i) {
+    c.Update(rtp);
+    rtp += 3600;
+  }
+  ASSERT_GT(c.CurrentFileTime(), c.now + 250 * kMs);
+  uint64_t last = c.CurrentFileTime();
+  rtp += 0x80000000u;
+  for (int i = 0; i < 30; ++i) {
+    c.now += 40 * kMs;
+    c.Update(rtp);
+    rtp += 3600;
+    // The first step is about one mean frame interval (the burst shortens it).
+    EXPECT_GE(c.CurrentFileTime(), last + (i == 0 ? 30 * kMs : kMs)) << "frame " << i;
+    EXPECT_GE(c.CurrentFileTime(), c.now);
+    last = c.CurrentFileTime();
+  }
+}
+
 TEST(TimeStampConverter, UnreadableClockAndResetReturnToUnset) {
   ClockedConverter c;
   c.Update(100);
