@@ -42,6 +42,7 @@ bool CBaseRTSPChannel::StopRequested() {
 bool CBaseRTSPChannel::InitSession() {
   rtspClient = CreateRTSPClient();
   if (rtspClient == nullptr) return false;
+  rtspClient->SetStopEvent(stopEvent);
   rtcpSession = new (std::nothrow) CRTCPSession(cameraAddress);
   return rtcpSession != nullptr;
 }

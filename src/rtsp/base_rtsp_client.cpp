@@ -1,5 +1,6 @@
 #include "rtsp/base_rtsp_client.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -11,7 +12,10 @@
 namespace quenlix {
 namespace {
 
-constexpr uint32_t kConnectPollMs = 100;
+// How often a wait on the camera looks at the stop event.
+constexpr uint32_t kStopPollMs = 100;
+// Late replies to earlier requests skipped while waiting for the current one.
+constexpr int kMaxStaleReplies = 4;
 constexpr size_t kReadChunk = 4096;
 constexpr int kStatusOk = 200;
 constexpr int kStatusUnauthorized = 401;
@@ -47,6 +51,33 @@ size_t BlockContentLength(const std::string& headers) {
     pos = end + 1;
   }
   return 0;
+}
+
+// The CSeq of a reply's header block; false when it names none.
+bool ReplyCSeq(const std::string& reply, uint32_t* cseq) {
+  static const char kName[] = "cseq:";
+  const size_t headerEnd = HeaderBlockEnd(reply);
+  const size_t end = headerEnd == std::string::npos ? reply.size() : headerEnd;
+  for (size_t pos = 0; pos < end;) {
+    size_t lineEnd = reply.find('\n', pos);
+    if (lineEnd == std::string::npos || lineEnd > end) lineEnd = end;
+    if (lineEnd - pos >= sizeof kName - 1 &&
+        MakeLower(reply.substr(pos, sizeof kName - 1)) == kName) {
+      size_t i = pos + sizeof kName - 1;
+      while (i < lineEnd && (reply[i] == ' ' || reply[i] == '\t')) ++i;
+      uint64_t value = 0;
+      size_t digits = 0;
+      for (; i < lineEnd && std::isdigit(static_cast<unsigned char>(reply[i])) && digits < 10;
+           ++i, ++digits) {
+        value = value * 10 + uint64_t(reply[i] - '0');
+      }
+      if (digits == 0 || value > 0xFFFFFFFFull) return false;
+      *cseq = uint32_t(value);
+      return true;
+    }
+    pos = lineEnd + 1;
+  }
+  return false;
 }
 
 }  // namespace
@@ -113,9 +144,9 @@ bool CBaseRTSPClient::Connect(const RTSP_SESSION_INFO& info) {
                                                                      : kRtspConnectFailed);
     }
     connectError_ = 0;
-    uint32_t polls = info_.connectTimeoutMs / kConnectPollMs;
+    uint32_t polls = info_.connectTimeoutMs / kStopPollMs;
     for (;;) {
-      const int state = platform::WaitConnected(socket_, kConnectPollMs);
+      const int state = platform::WaitConnected(socket_, kStopPollMs);
       if (state == 1) break;
       // A refused connection is known at once; no need to wait it out.
       if (state < 0) {
@@ -124,6 +155,11 @@ bool CBaseRTSPClient::Connect(const RTSP_SESSION_INFO& info) {
                                                                        : kRtspConnectFailed);
       }
       if (polls <= 1) {
+        connectError_ = platform::kWsaETIMEDOUT;
+        return FailConnect(kRtspConnectTimedOut);
+      }
+      // A camera that drops the connection attempt is given up on a stop.
+      if (StopSignalled()) {
         connectError_ = platform::kWsaETIMEDOUT;
         return FailConnect(kRtspConnectTimedOut);
       }
@@ -286,7 +322,10 @@ bool CBaseRTSPClient::ReceiveReply(std::string* reply) {
     if (data.size() >= kMaxReplySize) break;
     const uint64_t now = platform::MonotonicMs();
     if (now >= deadline) break;
-    if (platform::WaitReadable(socket_, uint32_t(deadline - now)) != 1) break;
+    const uint32_t slice = uint32_t(std::min<uint64_t>(deadline - now, kStopPollMs));
+    const int readable = platform::WaitReadable(socket_, slice);
+    if (readable == 0 && !StopSignalled()) continue;
+    if (readable != 1) break;
     const size_t room = kMaxReplySize - data.size();
     const int n = platform::ReceiveBytes(socket_, chunk, room < sizeof chunk ? room : sizeof chunk);
     if (n <= 0) break;
@@ -330,6 +369,7 @@ bool CBaseRTSPClient::Transact(int method) {
     failure_ = kRtspUnreadable;
     return false;
   }
+  const uint32_t sentCSeq = parser_.cseq;
   const int sent = platform::SendBytes(socket_, request.data(), request.size());
   if (sent < 0 || size_t(sent) < request.size()) {
     failure_ = kRtspSendFailed;
@@ -342,11 +382,30 @@ bool CBaseRTSPClient::Transact(int method) {
     NoteFailedReply(reply, false);
     return false;
   }
+  // Only the answer to this request counts: a late answer to an earlier one
+  // is passed over, and a reply for a request never sent is refused.
+  uint32_t replyCSeq = 0;
+  for (int stale = 0; ReplyCSeq(reply, &replyCSeq) && replyCSeq != sentCSeq; ++stale) {
+    if (replyCSeq > sentCSeq || stale == kMaxStaleReplies) {
+      NoteFailedReply(reply, true);
+      return false;
+    }
+    if (!ReceiveReply(&reply) || reply.empty()) {
+      NoteFailedReply(reply, false);
+      return false;
+    }
+  }
   const size_t zero = reply.find('\0');
   if (zero != std::string::npos) reply.resize(zero);
   if (parser_.Parse(reply, method)) return true;
   NoteFailedReply(reply, true);
   return false;
+}
+
+bool CBaseRTSPClient::StopSignalled() const {
+  if (stopEvent_ == nullptr) return false;
+  const platform::WaitResult wait = platform::WaitForEvent(stopEvent_, 0);
+  return wait == platform::WaitResult::kSignalled || wait == platform::WaitResult::kAbandoned;
 }
 
 bool CBaseRTSPClient::SendRequest(int method) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/socket.h"
 #include "rtsp/rtsp_response_parser.h"
 
@@ -70,9 +71,14 @@ class CBaseRTSPClient {
   virtual std::string BuildRequest(int method);
   virtual ~CBaseRTSPClient();
 
+  // Connect and every reply wait give up within a tenth of a second once
+  // this (manual-reset) event is set; null: never. The event is the owner's.
+  void SetStopEvent(platform::Event event) { stopEvent_ = event; }
+
   bool Connect(const RTSP_SESSION_INFO& info);
   void Disconnect();
-  // One request and its reply. True for a readable 200 or 401.
+  // One request and its reply. True for a readable 200 or 401 that carries
+  // the request's CSeq (or none).
   bool Transact(int method);
   // Transact, repeated once to answer a challenge. False also when the
   // camera still refuses the credentials (CredentialsRefused then holds).
@@ -118,12 +124,14 @@ class CBaseRTSPClient {
   void CloseSocket();
   bool FailConnect(RTSPFailure failure);
   void NoteFailedReply(const std::string& reply, bool whole);
+  bool StopSignalled() const;
   // Bytes that arrived after the end of the last reply.
   std::string pending_;
   bool socketsStarted_ = false;
   RTSPFailure failure_ = kRtspFailNone;
   std::string failedStatus_;
   int connectError_ = 0;
+  platform::Event stopEvent_ = nullptr;
 };
 
 }  // namespace quenlix
