@@ -1,7 +1,5 @@
 #include "camera/http_sender.h"
 
-#include <algorithm>
-
 namespace Web {
 
 namespace http = quenlix::platform;
@@ -38,6 +36,9 @@ CHttpSender::CHttpSender(const quenlix::DEVICE_INFO& info) : deviceInfo(info) {
     http::HttpSetOption(sessionHandle, http::kHttpOptionMaxConnsPer10Server,
                         kMaxConnectionsPerServer);
   }
+  // The time-outs above bound each step; a camera that sends a byte now and
+  // then would renew them for ever.
+  http::HttpSetRequestDeadline(sessionHandle, timeout);
 }
 
 CHttpSender::~CHttpSender() {
@@ -54,6 +55,10 @@ void CHttpSender::CloseRequest() {
 
 void CHttpSender::Cancel() {
   if (sessionHandle != nullptr) http::HttpCancelSession(sessionHandle);
+}
+
+void CHttpSender::Resume() {
+  if (sessionHandle != nullptr) http::HttpResumeSession(sessionHandle);
 }
 
 http::HttpHandle CHttpSender::OpenRequest(const CHttpRequest& request) {
@@ -120,20 +125,16 @@ bool CHttpSender::SendOnce(const CHttpRequest& request) {
 
 size_t CHttpSender::ReadBody(std::vector<uint8_t>& buffer) {
   buffer.clear();
-  uint8_t block[kReadBlockSize];
-  while (requestHandle != nullptr) {
+  bodyEnded = false;
+  while (requestHandle != nullptr && buffer.size() <= kMaxBodySize) {
+    const size_t have = buffer.size();
+    buffer.resize(have + kReadBlockSize);
     uint32_t got = 0;
-    if (!http::HttpReadData(requestHandle, block, sizeof(block), &got)) break;
-    if (got == 0) break;
-    // Grow by doubling, but never past the cap plus one block: a plain
-    // insert could double a full buffer to twice the cap.
-    const size_t needed = buffer.size() + got;
-    if (needed > buffer.capacity()) {
-      buffer.reserve(
-          std::min(std::max(needed, 2 * buffer.capacity()), kMaxBodySize + kReadBlockSize));
-    }
-    buffer.insert(buffer.end(), block, block + got);
-    if (buffer.size() >= kMaxBodySize) break;
+    const bool read = http::HttpReadData(requestHandle, buffer.data() + have,
+                                         uint32_t(kReadBlockSize), &got);
+    buffer.resize(have + (read ? got : 0));
+    bodyEnded = read && got == 0;
+    if (bodyEnded || !read) break;
   }
   return buffer.size();
 }

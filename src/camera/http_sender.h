@@ -15,9 +15,10 @@
 namespace Web {
 
 constexpr size_t kReadBlockSize = 8192;
-// A body is never read past this size (plus the last block), so a camera
-// whose answer does not end cannot exhaust memory.
-constexpr size_t kMaxBodySize = 0x10000000;
+// The longest body any reply of the camera's CGI needs (the parameter list
+// is tens of kilobytes); a longer one is refused after this much plus one
+// block, so that dozens of cameras cannot exhaust a 32-bit address space.
+constexpr size_t kMaxBodySize = 1024 * 1024;
 constexpr uint32_t kMaxConnectionsPerServer = 16;
 
 class CHttpSender {
@@ -34,8 +35,13 @@ class CHttpSender {
   bool Send(const CHttpRequest& request);
 
   // Empties buffer and fills it with the body of the open request, in blocks
-  // of kReadBlockSize, up to kMaxBodySize. Returns the buffer's length.
+  // of kReadBlockSize read in place. A body longer than kMaxBodySize stops
+  // within one block past it (buffer.size() > kMaxBodySize tells). Returns
+  // the buffer's length.
   size_t ReadBody(std::vector<uint8_t>& buffer);
+  // Whether the last ReadBody saw the body's end, rather than a failed read
+  // (the deadline, a cancel, a cut connection) or the size bound.
+  bool BodyEnded() const { return bodyEnded; }
 
   // Closes the open request, if any.
   void CloseRequest();
@@ -43,6 +49,8 @@ class CHttpSender {
   // Makes a request in progress (and every later one) fail soon. Callable
   // from another thread; used to end an owner thread that must stop.
   void Cancel();
+  // Undoes Cancel for later requests; only while no request is in progress.
+  void Resume();
 
   uint32_t StatusCode() const { return statusCode; }
   // Why the last Send got no response (an HttpError value), 0 when it got
@@ -63,6 +71,7 @@ class CHttpSender {
   uint32_t learnedScheme = 0;
   uint32_t statusCode = 0;
   uint32_t lastError = 0;
+  bool bodyEnded = false;
   quenlix::platform::HttpHandle requestHandle = nullptr;
   quenlix::platform::HttpHandle sessionHandle = nullptr;
   quenlix::platform::HttpHandle connectHandle = nullptr;

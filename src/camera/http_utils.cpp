@@ -56,10 +56,22 @@ CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body,
   }
 
   if (readBody && outcome.code == ResultOk) {
-    if (sender.ReadBody(body) == 0) {
+    const size_t length = sender.ReadBody(body);
+    if (length > Web::kMaxBodySize) {
+      outcome = CResultDef(ResultLevelError, ResultTooLarge,
+                           FormatString("%s: response for request \"%s\" from %s is longer than %u "
+                                        "bytes",
+                                        kRequestGetRDName, path.c_str(), address.c_str(),
+                                        unsigned(Web::kMaxBodySize)));
+      body.clear();
+    } else if (length == 0 || !sender.BodyEnded()) {
+      // A body cut off by the deadline or a broken connection is no answer:
+      // half a parameter list would read as a camera without half its
+      // settings.
       outcome = CResultDef(ResultLevelError, ResultEmptyResponse,
                            FormatString("%s: incorrect response for request \"%s\" from %s",
                                         kRequestGetRDName, path.c_str(), address.c_str()));
+      body.clear();
     }
     body.push_back(0);
   }

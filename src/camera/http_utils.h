@@ -15,7 +15,9 @@ namespace HUtils {
 
 // One GET of path. On a 2xx status with readBody set, the body goes into
 // body followed by one zero byte (so it reads as a C string); without a body
-// wanted, body is left empty. The outcome carries the message to report.
+// wanted, body is left empty. A body cut off before its end, or longer than
+// Web::kMaxBodySize, fails the request and leaves only the zero byte. The
+// outcome carries the message to report.
 CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& body,
                         Web::CHttpSender& sender, bool readBody);
 

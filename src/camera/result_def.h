@@ -12,6 +12,7 @@ enum ResultCode : uint32_t {
   ResultBadStatus = 6,       // the camera answered with a status outside 200-299
   ResultNotSent = 9,         // not sent, or no status came back
   ResultEmptyResponse = 10,  // the body was wanted and was empty
+  ResultTooLarge = 11,       // the body was longer than any reply needs to be
 };
 
 // Message levels the outcomes are reported with.

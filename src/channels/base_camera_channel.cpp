@@ -13,6 +13,8 @@ constexpr uint64_t kFileTimeTicksPerMs = 10000;
 // After a forced end, how long the worker gets to unwind before its handle
 // is let go (POSIX ends it at its next wait).
 constexpr uint32_t kForcedEndWaitMs = 1000;
+constexpr uint32_t kAfterExceptionPauseMs = 1000;
+constexpr const char kRunGuardedName[] = "quenlix::CBaseCameraChannel::RunGuarded";
 
 uint64_t NowFileTime() {
   SYSTEMTIME now;
@@ -133,13 +135,45 @@ void CBaseCameraChannel::StopWorker() {
 bool CBaseCameraChannel::StartWorker() {
   if (stopEvent != nullptr) platform::ResetEvent(stopEvent);
   stopping.store(false);
+  PrepareWorker();
   workerThread = platform::StartThread(&CBaseCameraChannel::WorkerEntry, this, nullptr);
   return workerThread != nullptr;
 }
 
 uint32_t CBaseCameraChannel::WorkerEntry(void* channel) {
   if (channel == nullptr) return kNoChannelExitCode;
-  return static_cast<CBaseCameraChannel*>(channel)->Run();
+  return static_cast<CBaseCameraChannel*>(channel)->RunGuarded();
+}
+
+uint32_t CBaseCameraChannel::RunGuarded() {
+  struct RunCall {
+    CBaseCameraChannel* channel;
+    uint32_t result;
+  } call{this, 0};
+  // The last resort: nothing thrown on the worker may end the host's
+  // process. The worker reports it and runs on after a cycle's pause; its
+  // loop finds the stream in whatever state it was left and restarts it if
+  // frames stay away.
+  for (;;) {
+    if (platform::CallSwallowingExceptions(
+            [](void* c) {
+              RunCall* r = static_cast<RunCall*>(c);
+              r->result = r->channel->Run();
+            },
+            &call)) {
+      return call.result;
+    }
+    platform::CallSwallowingExceptions(
+        [](void* c) { static_cast<CBaseCameraChannel*>(c)->ReportWorkerException(); }, this);
+    const platform::WaitResult wait = platform::WaitForEvent(stopEvent, kAfterExceptionPauseMs);
+    if (wait != platform::WaitResult::kTimeout) return kWorkerExceptionExitCode;
+  }
+}
+
+void CBaseCameraChannel::ReportWorkerException() {
+  if (driver == nullptr) return;
+  driver->DebugMessage(kLevelError, "%s: an exception interrupted the worker of channel %u",
+                       kRunGuardedName, channelIndex);
 }
 
 void CBaseCameraChannel::TouchLastFrame() {

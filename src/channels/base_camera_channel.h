@@ -19,6 +19,8 @@ class CBaseCameraChannel : public ICameraChannel {
 
   // Exit code of a worker started without a channel.
   static constexpr uint32_t kNoChannelExitCode = 0x123456;
+  // Exit code of a worker stopped after an exception interrupted it.
+  static constexpr uint32_t kWorkerExceptionExitCode = 0x123457;
 
   CBaseCameraChannel(uint32_t channelIndex, IDriver* driver, IFrameSink* frameSink);
   virtual ~CBaseCameraChannel();
@@ -33,8 +35,11 @@ class CBaseCameraChannel : public ICameraChannel {
   void SetState(uint32_t value) override;
   // The worker's body; returns when stopEvent is signalled.
   virtual uint32_t Run() = 0;
-  // Called while stopping, after stopEvent is signalled and before the wait.
+  // Called while stopping, after stopEvent is signalled and before the wait:
+  // whatever the worker may be blocked in is cut short here.
   virtual void WakeWorker() {}
+  // Called before a worker starts: undoes what WakeWorker cut.
+  virtual void PrepareWorker() {}
 
   STREAM_SETTINGS GetSettings() const { return settings; }
   uint32_t GetChannelIndex() const { return channelIndex; }
@@ -68,6 +73,8 @@ class CBaseCameraChannel : public ICameraChannel {
 
  private:
   static uint32_t WorkerEntry(void* channel);
+  uint32_t RunGuarded();
+  void ReportWorkerException();
   bool StartWorker();
   void BeginStop();
   uint32_t MsSince(uint64_t CBaseCameraChannel::*fileTime);

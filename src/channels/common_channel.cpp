@@ -36,6 +36,16 @@ STREAM_CONFIGURATION CCommonChannel::MakeConfiguration(StreamCodec codec) {
   return config;
 }
 
+void CCommonChannel::WakeWorker() {
+  CBaseRTSPChannel::WakeWorker();
+  sender.Cancel();
+}
+
+void CCommonChannel::PrepareWorker() {
+  CBaseRTSPChannel::PrepareWorker();
+  sender.Resume();
+}
+
 bool CCommonChannel::ConfigureStream(StreamCodec codec) {
   const std::string request = BuildStreamUpdateRequest(MakeConfiguration(codec));
   std::vector<uint8_t> scratch;

@@ -23,6 +23,11 @@ class CCommonChannel : public CBaseRTSPChannel {
   ~CCommonChannel() override;
 
  protected:
+  // A stop cancels the stream update in progress rather than waiting out
+  // the camera's time-out; the next start sends again.
+  void WakeWorker() override;
+  void PrepareWorker() override;
+
   // The request for the current settings and this camera's standard and group.
   STREAM_CONFIGURATION MakeConfiguration(StreamCodec codec);
   // Sends the stream update; a failure's text reaches the host's log.

@@ -59,13 +59,13 @@ CDigitalIO::~CDigitalIO() {
 void CDigitalIO::Initialize() {
   const uint32_t inputs = GetInputCount();
   for (uint32_t i = 0; i < inputs && inputSender; ++i) {
-    if (!BeginRequest()) break;
+    CRequestScope scope(*this);
+    if (!scope.Entered()) break;
     Web::CHttpRequest request;
     request.path = FormatString(kArmPath, unsigned(i));
     // The camera's answer to arming tells nothing the first poll will not.
     inputSender->Send(request);
     inputSender->CloseRequest();
-    EndRequest();
   }
   CIOBase::Initialize();
 }
@@ -81,25 +81,34 @@ bool CDigitalIO::Refused(const Web::CHttpSender& sender, const std::string& path
 }
 
 bool CDigitalIO::WriteOutput(uint32_t outputIndex, uint32_t value) {
-  if (!outputSender || !BeginRequest()) return false;
+  if (!outputSender) return false;
+  CRequestScope scope(*this);
+  if (!scope.Entered()) return false;
   const std::string path =
       FormatString(kOutputPath, int(outputIndex), value == kOutputOpen ? kOpen : kClosed);
   const bool sent = HUtils::HttpGet(*outputSender, path);
   // A refused switch did not happen: the camera said so.
   const bool refused = sent && Refused(*outputSender, path);
   outputSender->CloseRequest();
-  EndRequest();
   return sent && !refused;
 }
 
 bool CDigitalIO::PollInputs(uint32_t count) {
   if (!inputSender) return false;
   for (uint32_t n = 1; n <= count; ++n) {
-    if (!BeginRequest()) return true;
     std::vector<uint8_t> body;
     const std::string path = FormatString(kInputPath, unsigned(n));
-    const CResultDef outcome = HUtils::RequestGetRD(path, body, *inputSender, true);
-    EndRequest();
+    CResultDef outcome;
+    {
+      CRequestScope scope(*this);
+      if (!scope.Entered()) return true;
+      outcome = HUtils::RequestGetRD(path, body, *inputSender, true);
+    }
+    // A reply far too long for an input's state is the camera's fault, and
+    // worth a line; it counts as a failed poll of that input.
+    if (outcome.code == ResultTooLarge && driver != nullptr && HUtils::ShouldReport(driver)) {
+      driver->DebugMessage(outcome.level, "%s", outcome.text.c_str());
+    }
     // No answer at all: the camera is not reachable, and asking for the
     // other inputs would only wait out the same time-out again. Refused
     // credentials fail every input alike.

@@ -10,6 +10,8 @@ constexpr const char* kOutputThreadName = "Digital Output thread";
 constexpr const char* kInputThreadName = "Digital Input thread";
 // How often Stop looks whether the requests in progress have ended.
 constexpr uint32_t kStopPollMs = 5;
+constexpr uint32_t kLevelError = 1;
+constexpr const char* kOnExceptionName = "quenlix::CIOBase::OnException";
 
 }  // namespace
 
@@ -40,10 +42,40 @@ bool CIOBase::Start() {
   // Initializing again while the threads run would put a second thread on
   // each sender; a running object is left as it is.
   if (ThreadsRunning()) return false;
-  Initialize();
-  const bool outputStarted = CWorkItemThread::Start(kOutputThreadName);
+  // The camera is asked nothing on the host's thread: the opening output
+  // writes are the output thread's first items, the arming and the first
+  // poll the input thread's first work, and the host hears of the states
+  // through its sink as it does later on.
+  const bool outputStarted = CWorkItemThread::Start(kOutputThreadName) && QueueInitialOutputs();
   if (!CTickerThread::Start(kInputThreadName)) return false;
   return outputStarted;
+}
+
+bool CIOBase::QueueInitialOutputs() {
+  const uint32_t outputs = GetOutputCount();
+  for (uint32_t i = 0; i < outputs; ++i) {
+    {
+      CLockGuard guard(&stateLock);
+      outputStates[i] = kOutputOpen;
+    }
+    CWorkItem* item = new (std::nothrow) CWorkItem(i, kOutputOpen, true);
+    if (item == nullptr) return false;
+    if (!Post(item)) {
+      delete item;
+      return false;
+    }
+  }
+  return true;
+}
+
+void CIOBase::OnStarted() { Initialize(); }
+
+void CIOBase::OnException() {
+  if (driver != nullptr) {
+    driver->DebugMessage(kLevelError, "%s: an exception ended a request of the digital I/O",
+                         kOnExceptionName);
+  }
+  ReportFailure();
 }
 
 bool CIOBase::Stop() { return StopThreads(true); }
@@ -101,14 +133,6 @@ bool CIOBase::SetOutput(uint32_t outputIndex, uint32_t value) {
 
 void CIOBase::Initialize() {
   if (!PollInputs(GetInputCount())) ReportFailure();
-  const uint32_t outputs = GetOutputCount();
-  for (uint32_t i = 0; i < outputs; ++i) {
-    {
-      CLockGuard guard(&stateLock);
-      outputStates[i] = kOutputOpen;
-    }
-    if (!WriteOutput(i, kOutputOpen)) ReportFailure();
-  }
 }
 
 void CIOBase::ResetStates() {
@@ -172,12 +196,16 @@ void CIOBase::Process(IWorkItem* item) {
   {
     CLockGuard guard(&stateLock);
     auto it = outputStates.find(change->outputIndex);
-    if (it == outputStates.end() || it->second == change->value) return;
+    if (it == outputStates.end()) return;
+    if (it->second == change->value && !change->initial) return;
     it->second = change->value;
   }
-  if (!BeginRequest()) return;
-  const bool ok = WriteOutput(change->outputIndex, change->value);
-  EndRequest();
+  bool ok = true;
+  {
+    CRequestScope request(*this);
+    if (!request.Entered()) return;
+    ok = WriteOutput(change->outputIndex, change->value);
+  }
   if (!ok) ReportFailure();
 }
 

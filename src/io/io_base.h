@@ -36,9 +36,11 @@ class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thr
   // One output change.
   class CWorkItem : public IWorkItem {
    public:
-    CWorkItem(uint32_t outputIndex, uint32_t value) : outputIndex(outputIndex), value(value) {}
+    CWorkItem(uint32_t outputIndex, uint32_t value, bool initial = false)
+        : outputIndex(outputIndex), value(value), initial(initial) {}
     uint32_t outputIndex;
     uint32_t value;
+    bool initial;  // Start's opening write: sent although the state says open
   };
 
   explicit CIOBase(IDriver* driver);
@@ -56,7 +58,8 @@ class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thr
   uint32_t GetOutputCount() override;
   bool SetOutput(uint32_t outputIndex, uint32_t value) override;
 
-  // Called by Start before the threads run.
+  // The first input requests, run on the input thread as it starts, so that
+  // a camera that does not answer never holds the host's thread in Start.
   virtual void Initialize();
   virtual bool WriteOutput(uint32_t outputIndex, uint32_t value) = 0;
   // False when the camera could not be reached at all.
@@ -73,6 +76,10 @@ class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thr
  protected:
   void Process(IWorkItem* item) override;
   void Tick() override;
+  void OnStarted() override;
+  // Both threads: the failure goes to the host's log, and the camera's state
+  // is no longer known.
+  void OnException() override;
 
   // Stores state for an input in the map and tells the sink when it changed.
   void UpdateInput(uint32_t inputIndex, uint32_t state);
@@ -84,6 +91,22 @@ class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thr
   // request must then not be made.
   bool BeginRequest();
   void EndRequest();
+
+  // BeginRequest for one scope; ended on every way out, an exception's too.
+  class CRequestScope {
+   public:
+    explicit CRequestScope(CIOBase& io) : io(io), entered(io.BeginRequest()) {}
+    ~CRequestScope() {
+      if (entered) io.EndRequest();
+    }
+    CRequestScope(const CRequestScope&) = delete;
+    CRequestScope& operator=(const CRequestScope&) = delete;
+    bool Entered() const { return entered; }
+
+   private:
+    CIOBase& io;
+    const bool entered;
+  };
 
   // Stop's hooks for the requests of the family's senders: make those in
   // progress fail now, and (once the threads are gone) make the senders
@@ -102,6 +125,8 @@ class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thr
 
  private:
   bool WaitForRequests(uint32_t timeoutMs);
+  // Marks every output open and queues the writes that make it so.
+  bool QueueInitialOutputs();
   bool AnyStateKnown();
 
   // Guards eventSink and both maps. The input thread, the output thread's

@@ -129,11 +129,21 @@ uint32_t HttpRequestError(HttpHandle request);
 // the rest of it (the connection is then not reused).
 void HttpCloseHandle(HttpHandle handle);
 
+// Gives every request of this session opened from now on an overall
+// deadline: from HttpSendRequest, connecting, the headers and the whole body
+// together take at most ms (0: no deadline), however the server paces its
+// bytes. Past it every blocking call on the request fails.
+bool HttpSetRequestDeadline(HttpHandle session, uint32_t ms);
+
 // Makes every blocking call on requests of this session end soon with a
-// failure, from now on. May be called from any thread while the session's
+// failure, from now on (until HttpResumeSession). May be called from any thread while the session's
 // owner is blocked in a call; the handles stay valid and their owner still
 // closes them.
 void HttpCancelSession(HttpHandle session);
+
+// Lets requests opened from now on run again after HttpCancelSession. Only
+// while no call on the session's requests is in progress.
+void HttpResumeSession(HttpHandle session);
 
 }  // namespace platform
 }  // namespace quenlix

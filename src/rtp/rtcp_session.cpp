@@ -136,7 +136,18 @@ bool CRTCPSession::StartThread() {
 }
 
 uint32_t CRTCPSession::ThreadProc(void* session) {
-  return static_cast<CRTCPSession*>(session)->Run();
+  struct RunCall {
+    CRTCPSession* session;
+    uint32_t result;
+  } call{static_cast<CRTCPSession*>(session), 0};
+  // The last resort: nothing thrown here may end the host's process.
+  platform::CallSwallowingExceptions(
+      [](void* c) {
+        RunCall* r = static_cast<RunCall*>(c);
+        r->result = r->session->Run();
+      },
+      &call);
+  return call.result;
 }
 
 uint32_t CRTCPSession::Run() {

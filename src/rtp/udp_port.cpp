@@ -142,7 +142,10 @@ void CUDPPort::WakeReceiveThread(uint16_t port) {
 }
 
 uint32_t CUDPPort::ThreadEntry(void* self) {
-  static_cast<CUDPPort*>(self)->ReceiveLoop();
+  // The last resort: nothing thrown while receiving may end the host's
+  // process; the channel's signal watch restarts a stream that stopped.
+  platform::CallSwallowingExceptions([](void* p) { static_cast<CUDPPort*>(p)->ReceiveLoop(); },
+                                     self);
   return 0;
 }
 

@@ -6,7 +6,13 @@ namespace thread {
 CSimpleThread::~CSimpleThread() = default;
 
 uint32_t CSimpleThread::Entry(void* self) {
-  static_cast<CSimpleThread*>(self)->Run();
+  // The last resort: nothing thrown on a thread of the driver may end the
+  // host's process.
+  if (!platform::CallSwallowingExceptions([](void* t) { static_cast<CSimpleThread*>(t)->Run(); },
+                                          self)) {
+    platform::CallSwallowingExceptions(
+        [](void* t) { static_cast<CSimpleThread*>(t)->OnException(); }, self);
+  }
   return kExitCode;
 }
 

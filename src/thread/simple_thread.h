@@ -25,6 +25,10 @@ class CSimpleThread {
   bool Join();
 
   bool HasThread() const { return threadHandle != nullptr; }
+
+  // Called on the thread when an exception escaped a step of its work; the
+  // exception is gone by then, and the process lives on.
+  virtual void OnException() {}
   const std::string& Name() const { return name; }
   uint32_t ThreadId() const { return threadId; }
 

@@ -26,6 +26,12 @@ bool CTickerThread::Stop() {
 }
 
 void CTickerThread::Run() {
+  // A step that throws (an allocation that fails) costs that step, not the
+  // thread: the next period tries again.
+  if (!platform::CallSwallowingExceptions(
+          [](void* t) { static_cast<CTickerThread*>(t)->OnStarted(); }, this)) {
+    OnException();
+  }
   for (;;) {
     // A failed wait ticks as a time-out would: the period is the only promise,
     // so it is kept by sleeping rather than turning into a busy loop.
@@ -33,7 +39,10 @@ void CTickerThread::Run() {
     if (wait == platform::WaitResult::kSignalled || wait == platform::WaitResult::kAbandoned)
       return;
     if (wait == platform::WaitResult::kFailed) platform::SleepMs(periodMs);
-    Tick();
+    if (!platform::CallSwallowingExceptions([](void* t) { static_cast<CTickerThread*>(t)->Tick(); },
+                                            this)) {
+      OnException();
+    }
   }
 }
 

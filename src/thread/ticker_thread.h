@@ -13,6 +13,8 @@ class CTickerThread : public CSimpleThread {
   void Run() override;
   ~CTickerThread() override;
   virtual void Tick() = 0;
+  // Runs once on the new thread before the first period begins.
+  virtual void OnStarted() {}
 
   bool Start(const std::string& name);
   // True when no thread runs; false when one runs without a stop event.

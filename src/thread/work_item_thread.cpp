@@ -102,7 +102,7 @@ void CWorkItemThread::Drain() {
     if (item == nullptr) return;
     ProcessCall call{this, item};
     // An exception escaping a work item must not end the thread.
-    platform::CallSwallowingExceptions(&CallProcess, &call);
+    if (!platform::CallSwallowingExceptions(&CallProcess, &call)) OnException();
     delete item;
   }
 }

@@ -80,6 +80,7 @@ struct Session : HttpHandleRecord {
   std::string agent;
   Timeouts timeouts;
   uint32_t maxConnsPerServer = 0;
+  uint32_t requestDeadlineMs = 0;
   std::atomic<bool> cancelled{false};
 };
 
@@ -107,6 +108,8 @@ struct Request : HttpHandleRecord {
   std::string verb;
   Timeouts timeouts;
   bool followRedirects = true;
+  uint32_t deadlineMs = 0;  // overall, from the send; 0: none
+  uint64_t sentAtMs = 0;
 
   uint32_t credScheme = 0;
   std::string userName;
@@ -269,6 +272,10 @@ void ReapFinished(Session& s) {
   }
 }
 
+bool PastDeadline(const Request& r) {
+  return r.deadlineMs != 0 && NowMs() - r.sentAtMs >= r.deadlineMs;
+}
+
 // Runs the session's transfers until ready() holds or the request has ended.
 // idleMs limits the time without any activity on the request (measured only
 // once it is connected, when connectedOnly). False on time-out or cancel.
@@ -280,7 +287,7 @@ bool Drive(Request& r, Ready ready, uint32_t idleMs, bool connectedOnly) {
     curl_multi_perform(s.multi, &running);
     ReapFinished(s);
     if (ready() || r.done) return true;
-    if (s.cancelled.load()) return false;
+    if (s.cancelled.load() || PastDeadline(r)) return false;
     if (!Unlimited(idleMs) && (r.connected || !connectedOnly) &&
         NowMs() - r.lastActivityMs >= idleMs) {
       return false;
@@ -417,6 +424,7 @@ HttpHandle HttpOpenRequest(HttpHandle connection, const char* verb, const char* 
   if (r == nullptr) return nullptr;
   r->session = c->session;
   r->timeouts = c->session->timeouts;
+  r->deadlineMs = c->session->requestDeadlineMs;
   r->verb = verb;
   const bool ipv6 = c->host.find(':') != std::string::npos;
   std::string target = *path == '\0' ? "/" : path;
@@ -451,7 +459,7 @@ bool HttpSendRequest(HttpHandle request) {
   if (!Configure(*r)) return false;
   if (curl_multi_add_handle(r->session->multi, r->easy) != CURLM_OK) return false;
   r->added = true;
-  r->lastActivityMs = NowMs();
+  r->lastActivityMs = r->sentAtMs = NowMs();
   // Connecting is bounded by curl's connect time-out, which includes the
   // name look-up.
   if (!Drive(
@@ -518,6 +526,17 @@ bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* byt
 }
 
 void HttpCloseHandle(HttpHandle handle) { delete handle; }
+
+bool HttpSetRequestDeadline(HttpHandle session, uint32_t ms) {
+  Session* s = AsSession(session);
+  if (s == nullptr) return false;
+  s->requestDeadlineMs = ms;
+  return true;
+}
+
+void HttpResumeSession(HttpHandle session) {
+  if (Session* s = AsSession(session)) s->cancelled.store(false);
+}
 
 void HttpCancelSession(HttpHandle session) {
   Session* s = AsSession(session);

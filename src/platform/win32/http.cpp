@@ -31,6 +31,7 @@ struct Session : HttpHandleRecord {
   CRITICAL_SECTION lock;  // guards requests, cancelled and each request's handle
   std::set<HttpHandleRecord*> requests;
   bool cancelled = false;
+  uint32_t requestDeadlineMs = 0;
 };
 
 struct Connection : HttpHandleRecord {
@@ -41,7 +42,20 @@ struct Connection : HttpHandleRecord {
 struct Request : HttpHandleRecord {
   Request(HINTERNET h, Session* s) : HttpHandleRecord(Kind::kRequest, h), session(s) {}
   Session* session;
+  HANDLE deadlineTimer = nullptr;  // closes the handle when the deadline passes
 };
+
+// Closes a request's WinHTTP handle, which ends the owner's blocked call;
+// the record stays until its owner closes it.
+void CloseLiveHandle(Request* r) {
+  EnterCriticalSection(&r->session->lock);
+  HINTERNET h = r->handle;
+  r->handle = nullptr;
+  LeaveCriticalSection(&r->session->lock);
+  if (h != nullptr) WinHttpCloseHandle(h);
+}
+
+void CALLBACK OnDeadline(PVOID request, BOOLEAN) { CloseLiveHandle(static_cast<Request*>(request)); }
 
 std::wstring Widen(const char* text) {
   if (text == nullptr || *text == '\0') return std::wstring();
@@ -135,8 +149,20 @@ bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme, co
 }
 
 bool HttpSendRequest(HttpHandle request) {
-  HINTERNET h = Live(AsRequest(request));
+  Request* r = AsRequest(request);
+  HINTERNET h = Live(r);
   if (h == nullptr) return false;
+  // WinHTTP's time-outs bound each step; a server trickling its bytes keeps
+  // every step alive, so the whole request gets a deadline of its own.
+  EnterCriticalSection(&r->session->lock);
+  const uint32_t deadlineMs = r->session->requestDeadlineMs;
+  LeaveCriticalSection(&r->session->lock);
+  if (deadlineMs != 0 && r->deadlineTimer == nullptr &&
+      !CreateTimerQueueTimer(&r->deadlineTimer, nullptr, OnDeadline, r, deadlineMs, 0,
+                             WT_EXECUTEONLYONCE)) {
+    r->deadlineTimer = nullptr;
+    return false;
+  }
   return WinHttpSendRequest(h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                             0) != FALSE;
 }
@@ -185,6 +211,8 @@ bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* byt
 void HttpCloseHandle(HttpHandle handle) {
   if (handle == nullptr) return;
   if (Request* r = AsRequest(handle)) {
+    // Waits for a deadline callback in progress, which takes the lock below.
+    if (r->deadlineTimer != nullptr) DeleteTimerQueueTimer(nullptr, r->deadlineTimer, INVALID_HANDLE_VALUE);
     EnterCriticalSection(&r->session->lock);
     r->session->requests.erase(r);
     HINTERNET h = r->handle;
@@ -195,6 +223,23 @@ void HttpCloseHandle(HttpHandle handle) {
     WinHttpCloseHandle(handle->handle);
   }
   delete handle;
+}
+
+bool HttpSetRequestDeadline(HttpHandle session, uint32_t ms) {
+  if (session == nullptr || session->kind != HttpHandleRecord::Kind::kSession) return false;
+  Session* s = static_cast<Session*>(session);
+  EnterCriticalSection(&s->lock);
+  s->requestDeadlineMs = ms;
+  LeaveCriticalSection(&s->lock);
+  return true;
+}
+
+void HttpResumeSession(HttpHandle session) {
+  if (session == nullptr || session->kind != HttpHandleRecord::Kind::kSession) return;
+  Session* s = static_cast<Session*>(session);
+  EnterCriticalSection(&s->lock);
+  s->cancelled = false;
+  LeaveCriticalSection(&s->lock);
 }
 
 void HttpCancelSession(HttpHandle session) {

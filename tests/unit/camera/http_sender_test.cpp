@@ -12,6 +12,7 @@
 #include "camera/http_utils.h"
 #include "camera/text_helpers.h"
 #include "camsim_helpers.h"
+#include "faults/hostile_peer.h"
 
 #if QUENLIX_TEST_WITH_CAMSIM
 
@@ -239,20 +240,53 @@ TEST(HttpSenderTest, EmptyPathIsNotSent) {
   EXPECT_TRUE(camera.Core().Requests().empty());
 }
 
-TEST(HttpSenderTest, BodyIsReadInBlocksAndStopsAtTheCap) {
+// A body longer than any reply needs is read no further than the cap and
+// fails the request; one cut off by a broken connection fails it too.
+TEST(HttpSenderTest, OverlongOrCutBodiesFailTheRequest) {
   TestCamera camera;
   camera.SetFault("endless");
   Web::CHttpSender sender(camera.Device("", "", 10000));
-  Web::CHttpRequest request;
-  request.path = kList;
-  ASSERT_TRUE(sender.Send(request));
   std::vector<uint8_t> body;
-  const size_t n = sender.ReadBody(body);
-  EXPECT_EQ(n, body.size());
-  EXPECT_GE(n, Web::kMaxBodySize);
-  EXPECT_LE(n, Web::kMaxBodySize + Web::kReadBlockSize);
-  EXPECT_LE(body.capacity(), Web::kMaxBodySize + Web::kReadBlockSize);
-  sender.CloseRequest();
+  CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  EXPECT_EQ(outcome.code, uint32_t(quenlix::ResultTooLarge));
+  EXPECT_EQ(outcome.level, 1u);
+  EXPECT_NE(outcome.text.find("is longer than 1048576 bytes"), std::string::npos) << outcome.text;
+  EXPECT_EQ(body, std::vector<uint8_t>{0});
+  EXPECT_LE(camera.Core().EndlessBytes(), 16u * Web::kMaxBodySize);
+
+  hostile::PeerOptions cut;
+  cut.behaviour = hostile::Behaviour::kTrickleBody;
+  cut.intervalMs = 50;
+  hostile::HostilePeer peer(cut);
+  quenlix::DEVICE_INFO info = camera.Device("", "", 600);
+  info.port = peer.Port();
+  Web::CHttpSender trickled(info);
+  outcome = RequestGetRD(kList, body, trickled, true);
+  EXPECT_EQ(outcome.code, uint32_t(quenlix::ResultEmptyResponse)) << outcome.text;
+  EXPECT_EQ(body, std::vector<uint8_t>{0});
+}
+
+// Headers or a body trickled a line at a time renew every per-step time-out;
+// the request as a whole still ends at the sender's time-out.
+TEST(HttpSenderTest, TrickledRepliesEndAtTheOverallDeadline) {
+  for (hostile::Behaviour behaviour :
+       {hostile::Behaviour::kTrickleHeaders, hostile::Behaviour::kTrickleBody}) {
+    hostile::PeerOptions options;
+    options.behaviour = behaviour;
+    options.intervalMs = 100;
+    hostile::HostilePeer peer(options);
+    quenlix::DEVICE_INFO info;
+    info.address = "127.0.0.1";
+    info.port = peer.Port();
+    info.timeoutMs = 800;
+    Web::CHttpSender sender(info);
+    std::vector<uint8_t> body;
+    const auto start = std::chrono::steady_clock::now();
+    const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_NE(outcome.code, 0u);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2500)) << int(behaviour);
+  }
 }
 
 TEST(HttpSenderTest, ReceptionPausesWhileTheCallerDoesNotRead) {
@@ -270,7 +304,7 @@ TEST(HttpSenderTest, ReceptionPausesWhileTheCallerDoesNotRead) {
   sender.CloseRequest();
 }
 
-TEST(HttpSenderTest, CancelEndsABlockedRequestSoon) {
+TEST(HttpSenderTest, CancelEndsABlockedRequestSoonAndResumeUndoesIt) {
   TestCamera camera;
   camera.SetFault("noanswer");
   Web::CHttpSender sender(camera.Device("", "", 30000));
@@ -280,13 +314,17 @@ TEST(HttpSenderTest, CancelEndsABlockedRequestSoon) {
   });
   const auto start = std::chrono::steady_clock::now();
   std::vector<uint8_t> body;
-  const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  CResultDef outcome = RequestGetRD(kList, body, sender, true);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   canceller.join();
   EXPECT_EQ(outcome.code, 9u);
   EXPECT_EQ(sender.LastError(), quenlix::platform::kHttpErrorCancelled);
   EXPECT_LT(elapsed, std::chrono::seconds(15));  // far below the 30 s time-out
   camera.SetFault("none");
+  EXPECT_EQ(RequestGetRD(kList, body, sender, true).code, 9u);  // still cancelled
+  sender.Resume();
+  outcome = RequestGetRD(kList, body, sender, true);
+  EXPECT_EQ(outcome.code, 0u) << outcome.text;
 }
 
 }  // namespace

@@ -58,7 +58,9 @@ TEST_F(DigitalIOTest, StartArmsPollsAndOpensThenRepeatsNothing) {
   sim.Io().SetInput(2, InputState::kActive);
   Make(2, 1, 100);
   ASSERT_TRUE(StartWithSink());
-  // The first poll runs inside Start, so its reports are there already.
+  // The first poll runs on the input thread, reported like any later one.
+  ASSERT_TRUE(sink.WaitForCount(2, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return !Outputs().empty(); }, 2000));
   EXPECT_EQ(sink.Events(), (std::vector<IoEvent>{Change(0, kInactive), Change(1, kActive)}));
   EXPECT_EQ(
       sim.Requests("Trig=open"),
@@ -76,7 +78,7 @@ TEST_F(DigitalIOTest, InputChangeArrivesWithinOnePeriodExactlyOnce) {
   const uint32_t period = 1000;
   Make(1, 0, period);
   ASSERT_TRUE(StartWithSink());
-  ASSERT_EQ(sink.Count(), 1u);
+  ASSERT_TRUE(sink.WaitForCount(1, 2000));
   const auto changed = Clock::now();
   sim.Io().SetInput(1, InputState::kActive);
   ASSERT_TRUE(sink.WaitForCount(2, 3 * period));
@@ -91,6 +93,7 @@ TEST_F(DigitalIOTest, InputChangeArrivesWithinOnePeriodExactlyOnce) {
 TEST_F(DigitalIOTest, OutputBurstArrivesInOrderWithRepeatsSkipped) {
   Make(0, 2, 100);
   ASSERT_TRUE(StartWithSink());
+  ASSERT_TRUE(WaitUntil([&] { return Outputs().size() == 2; }, 2000));
   sim.Io().ClearOutputs();
   // (0, 1) first: Start has already opened output 0. Index 5 is no output.
   const std::pair<uint32_t, uint32_t> burst[] = {
@@ -112,6 +115,7 @@ TEST_F(DigitalIOTest, SetOutputOnlyWhileStarted) {
   Make(0, 1, 100);
   EXPECT_FALSE(io->SetOutput(0, kClosed));
   ASSERT_TRUE(StartWithSink());
+  ASSERT_TRUE(WaitUntil([&] { return !Outputs().empty(); }, 2000));
   ASSERT_TRUE(io->Stop());
   EXPECT_FALSE(io->SetOutput(0, kClosed));
   EXPECT_EQ(Outputs(), (std::vector<std::string>{"Output.O0.Active=open"}));
@@ -120,7 +124,8 @@ TEST_F(DigitalIOTest, SetOutputOnlyWhileStarted) {
 TEST_F(DigitalIOTest, CameraFailureIsReportedOnceAndEverythingIsSentAfresh) {
   Make(2, 1, 50, 1000);
   ASSERT_TRUE(StartWithSink());
-  ASSERT_EQ(sink.Count(), 2u);
+  ASSERT_TRUE(sink.WaitForCount(2, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return !Outputs().empty(); }, 2000));
 
   // Unreachable for the polls: one report per outage, however many polls fail.
   sim.Io().SetMode(IoMode::kRefuse);
@@ -199,6 +204,7 @@ TEST_F(DigitalIOTest, ReplyWithoutTheInputsLineLeavesItsState) {
 TEST_F(DigitalIOTest, StopWhileRequestsHangEndsWithinTheTimeoutAndStartsAgain) {
   Make(2, 1, 50, 5000);
   ASSERT_TRUE(StartWithSink());
+  ASSERT_TRUE(sink.WaitForCount(2, 2000));
   sim.Io().SetMode(IoMode::kHang);
   EXPECT_TRUE(io->SetOutput(0, kClosed));
   ASSERT_TRUE(WaitUntil([&] { return Outputs().size() == 2; }, 2000));
@@ -213,14 +219,32 @@ TEST_F(DigitalIOTest, StopWhileRequestsHangEndsWithinTheTimeoutAndStartsAgain) {
   sim.Io().SetMode(IoMode::kAnswer);
   sim.Io().SetInput(2, InputState::kActive);
   ASSERT_TRUE(io->Start());
+  ASSERT_TRUE(sink.WaitForCount(4, 2000));
   const std::vector<IoEvent> events = sink.Events();
   ASSERT_EQ(events.size(), 4u);
   EXPECT_EQ(events[3], Change(1, kActive));
 }
 
+// A camera that holds every request never holds the host: Start asks it
+// nothing on the host's thread, and Stop cancels what hangs.
+TEST_F(DigitalIOTest, StartAndStopNeverWaitForAHangingCamera) {
+  sim.Io().SetMode(IoMode::kHang);
+  Make(2, 2, 50, 5000);
+  auto start = Clock::now();
+  EXPECT_TRUE(StartWithSink());
+  EXPECT_LT(MsSince(start), 500);
+  ASSERT_TRUE(WaitUntil([&] { return !sim.Requests("Trig=open").empty(); }, 2000));
+  start = Clock::now();
+  EXPECT_TRUE(io->Stop());
+  EXPECT_LT(MsSince(start), kStopBoundMs);
+  EXPECT_EQ(sink.Count(), 0u);
+  sim.Io().SetMode(IoMode::kAnswer);
+}
+
 TEST_F(DigitalIOTest, DestructionWithoutStopEndsBothThreads) {
   Make(1, 1, 50, 5000);
   ASSERT_TRUE(StartWithSink());
+  ASSERT_TRUE(sink.WaitForCount(1, 2000));
   sim.Io().SetMode(IoMode::kHang);
   EXPECT_TRUE(io->SetOutput(0, kClosed));
   ASSERT_TRUE(WaitUntil([&] { return Outputs().size() == 2; }, 2000));
@@ -237,6 +261,8 @@ TEST_F(DigitalIOTest, DestructionWithoutStopEndsBothThreads) {
 TEST_F(DigitalIOTest, StartOnARunningObjectChangesNothing) {
   Make(1, 1, 100);
   ASSERT_TRUE(StartWithSink());
+  ASSERT_TRUE(sink.WaitForCount(1, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return !Outputs().empty(); }, 2000));
   const size_t arming = sim.Requests("Trig=open").size();
   EXPECT_FALSE(io->Start());
   EXPECT_TRUE(io->ThreadsRunning());
@@ -301,7 +327,7 @@ TEST_F(DigitalIOTest, ThreadsAndHostCallsTogetherUnderInjectedFailures) {
   ASSERT_TRUE(io->Start());
   for (uint32_t n = 1; n <= 3; ++n) {
     const uint32_t expected = sim.Io().Input(n) == InputState::kActive ? kActive : kInactive;
-    EXPECT_EQ(io->InputState(n - 1), expected) << n;
+    EXPECT_TRUE(WaitUntil([&] { return io->InputState(n - 1) == expected; }, 2000)) << n;
   }
 }
 
