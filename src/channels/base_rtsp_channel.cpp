@@ -47,6 +47,17 @@ bool CBaseRTSPChannel::InitSession() {
   return rtcpSession != nullptr;
 }
 
+CBaseRTSPChannel::ProbeResult CBaseRTSPChannel::ProbePort() {
+  // In slices, so that a stop never waits out the whole probe.
+  for (uint32_t waited = 0; waited < kPortProbeMs; waited += kStopPollMs) {
+    if (platform::WaitForEvent(dataEvent, kStopPollMs) == platform::WaitResult::kSignalled) {
+      return ProbeResult::kBusy;
+    }
+    if (StopRequested()) return ProbeResult::kStopped;
+  }
+  return ProbeResult::kQuiet;
+}
+
 bool CBaseRTSPChannel::OpenRtpPort() {
   if (receiver == nullptr || rtcpSession == nullptr) return false;
   receiver->SetUser(this);
@@ -54,8 +65,10 @@ bool CBaseRTSPChannel::OpenRtpPort() {
     if (StopRequested()) return false;
     platform::ResetEvent(dataEvent);
     if (receiver->Port().Open(uint16_t(port)) != kPortOpened) continue;
-    if (platform::WaitForEvent(dataEvent, kPortProbeMs) == platform::WaitResult::kSignalled) {
+    const ProbeResult probe = ProbePort();
+    if (probe != ProbeResult::kQuiet) {
       receiver->Port().Close();
+      if (probe == ProbeResult::kStopped) return false;
       continue;
     }
     if (rtcpSession->Open(uint16_t(port + 1)) && rtcpSession->StartThread()) {

@@ -20,6 +20,8 @@ class CBaseRTSPChannel : public CBaseRTPChannel {
   // A pair that receives camera data before any SETUP named it is still fed
   // by an earlier session: give it this long to show itself.
   static constexpr uint32_t kPortProbeMs = 2000;
+  // How often the port probe looks at the stop event.
+  static constexpr uint32_t kStopPollMs = 100;
   static constexpr uint32_t kLogError = 1;
 
   CBaseRTSPChannel(uint32_t channelIndex, IDriver* driver, IFrameSink* frameSink);
@@ -55,6 +57,10 @@ class CBaseRTSPChannel : public CBaseRTPChannel {
   uint32_t localRtcpPort = 0;
 
  private:
+  enum class ProbeResult { kQuiet, kBusy, kStopped };
+  // Waits kPortProbeMs for a stranger's datagram on the port just opened.
+  ProbeResult ProbePort();
+
   // Set once the refusal is reported; cleared when a session gets through.
   bool refusalReported = false;
 };

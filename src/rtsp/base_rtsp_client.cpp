@@ -16,6 +16,10 @@ namespace {
 constexpr uint32_t kStopPollMs = 100;
 // Late replies to earlier requests skipped while waiting for the current one.
 constexpr int kMaxStaleReplies = 4;
+// The TEARDOWN of a stopping channel is waited for this long, stop or not:
+// a camera that never hears it keeps streaming into a closed port and holds
+// one of its few sessions until the session times out.
+constexpr uint32_t kTeardownReplyMs = 1000;
 constexpr size_t kReadChunk = 4096;
 constexpr int kStatusOk = 200;
 constexpr int kStatusUnauthorized = 401;
@@ -302,11 +306,13 @@ std::string CBaseRTSPClient::BuildRequest(int method) {
   }
 }
 
-bool CBaseRTSPClient::ReceiveReply(std::string* reply) {
+bool CBaseRTSPClient::ReceiveReply(std::string* reply, bool teardown) {
   std::string data;
   bool complete = false;
   data.swap(pending_);
-  const uint64_t deadline = platform::MonotonicMs() + info_.receiveTimeoutMs;
+  const uint32_t timeoutMs =
+      teardown ? std::min(info_.receiveTimeoutMs, kTeardownReplyMs) : info_.receiveTimeoutMs;
+  const uint64_t deadline = platform::MonotonicMs() + timeoutMs;
   char chunk[kReadChunk];
   for (;;) {
     const size_t headerEnd = HeaderBlockEnd(data);
@@ -324,7 +330,7 @@ bool CBaseRTSPClient::ReceiveReply(std::string* reply) {
     if (now >= deadline) break;
     const uint32_t slice = uint32_t(std::min<uint64_t>(deadline - now, kStopPollMs));
     const int readable = platform::WaitReadable(socket_, slice);
-    if (readable == 0 && !StopSignalled()) continue;
+    if (readable == 0 && (teardown || !StopSignalled())) continue;
     if (readable != 1) break;
     const size_t room = kMaxReplySize - data.size();
     const int n = platform::ReceiveBytes(socket_, chunk, room < sizeof chunk ? room : sizeof chunk);
@@ -378,7 +384,8 @@ bool CBaseRTSPClient::Transact(int method) {
   std::string reply;
   // A reply cut off by a closed connection or the time-out may lack the very
   // header (Session) or SDP line (control) that the next request needs.
-  if (!ReceiveReply(&reply) || reply.empty()) {
+  const bool teardown = method == kRtspTeardown;
+  if (!ReceiveReply(&reply, teardown) || reply.empty()) {
     NoteFailedReply(reply, false);
     return false;
   }
@@ -386,11 +393,12 @@ bool CBaseRTSPClient::Transact(int method) {
   // is passed over, and a reply for a request never sent is refused.
   uint32_t replyCSeq = 0;
   for (int stale = 0; ReplyCSeq(reply, &replyCSeq) && replyCSeq != sentCSeq; ++stale) {
-    if (replyCSeq > sentCSeq || stale == kMaxStaleReplies) {
+    // A TEARDOWN's second is not spent on them: the camera has the request.
+    if (replyCSeq > sentCSeq || stale == kMaxStaleReplies || teardown) {
       NoteFailedReply(reply, true);
       return false;
     }
-    if (!ReceiveReply(&reply) || reply.empty()) {
+    if (!ReceiveReply(&reply, teardown) || reply.empty()) {
       NoteFailedReply(reply, false);
       return false;
     }

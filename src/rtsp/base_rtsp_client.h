@@ -71,8 +71,9 @@ class CBaseRTSPClient {
   virtual std::string BuildRequest(int method);
   virtual ~CBaseRTSPClient();
 
-  // Connect and every reply wait give up within a tenth of a second once
-  // this (manual-reset) event is set; null: never. The event is the owner's.
+  // Connect and every reply wait but a TEARDOWN's give up within a tenth of
+  // a second once this (manual-reset) event is set; null: never. The event
+  // is the owner's.
   void SetStopEvent(platform::Event event) { stopEvent_ = event; }
 
   bool Connect(const RTSP_SESSION_INFO& info);
@@ -110,9 +111,10 @@ class CBaseRTSPClient {
 
  protected:
   // One whole reply: the header block and, where Content-Length names one,
-  // the body; bounded by kMaxReplySize and receiveTimeoutMs. False when the
-  // reply did not arrive whole.
-  bool ReceiveReply(std::string* reply);
+  // the body; bounded by kMaxReplySize and receiveTimeoutMs, and cut short
+  // by the stop event except for a TEARDOWN, which is given a second at
+  // most. False when the reply did not arrive whole.
+  bool ReceiveReply(std::string* reply, bool teardown = false);
 
   RTSP_SESSION_INFO info_;
   CRTSPResponseParser parser_;
