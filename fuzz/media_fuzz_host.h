@@ -2,7 +2,8 @@
 // whose samples abort on an over-long length, a client that refuses every
 // third frame, and the packet-sequence reader.
 //   records of [flags][length 2][payload]; flags bit 0 marker, bit 1
-//   padding, bit 2 a sequence jump (by flags >> 4), bit 3 a Reset first.
+//   padding, bit 2 a sequence jump (by (flags >> 4) - 8, so that repeats,
+//   late and reordered packets reach the input window), bit 3 a Reset first.
 #pragma once
 
 #include <algorithm>
@@ -88,7 +89,7 @@ inline void FeedPackets(CRTPMediaParser& parser, const uint8_t* data, size_t siz
     RTPPacket p;
     p.marker = flags & 1;
     p.padding = flags & 2;
-    p.sequenceNumber = (flags & 4) ? uint16_t(seq + (flags >> 4)) : seq;
+    p.sequenceNumber = (flags & 4) ? uint16_t(seq + (flags >> 4) - 8) : seq;
     seq = uint16_t(p.sequenceNumber + 1);
     p.timestamp = ts;
     // Exactly the payload's bytes, so that any overread is caught.

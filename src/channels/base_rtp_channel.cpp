@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "camera/http_utils.h"
 #include "camera/text_helpers.h"
 
 namespace quenlix {
@@ -10,6 +11,8 @@ namespace {
 
 constexpr const char kRunName[] = "quenlix::CBaseRTPChannel::Run";
 constexpr uint32_t kLevelError = 1;
+constexpr uint32_t kLevelInfo = 3;
+constexpr char kReportLossName[] = "quenlix::CBaseRTPChannel::ReportLoss";
 
 uint32_t CameraAddressOf(IDriver* driver) {
   if (driver == nullptr) return 0;
@@ -61,6 +64,39 @@ bool CBaseRTPChannel::OnFrame(IMediaSample* sample) {
 
 std::pair<uint32_t, uint32_t> CBaseRTPChannel::GetResolution() {
   return {settings.width, settings.height};
+}
+
+RECEPTION_COUNTS CBaseRTPChannel::GetReceptionCounts() const {
+  const CRTPMediaParser* parser = MediaParser();
+  return parser != nullptr ? parser->GetReceptionCounts() : RECEPTION_COUNTS{};
+}
+
+void CBaseRTPChannel::ReportLoss() {
+  LOSS_MINUTE minute;
+  if (!lossReport.Check(platform::MonotonicMs(), GetReceptionCounts(), &minute)) return;
+  if (driver == nullptr || !HUtils::ShouldReport(driver)) return;
+  driver->DebugMessage(kLevelInfo,
+                       "%s: Camera %s stream %u: %llu of %llu packets lost in the last minute, "
+                       "%llu frames dropped",
+                       kReportLossName, GetDeviceInfo().address.c_str(), channelIndex,
+                       static_cast<unsigned long long>(minute.lost),
+                       static_cast<unsigned long long>(minute.expected),
+                       static_cast<unsigned long long>(minute.framesDropped));
+}
+
+void CBaseRTPChannel::ReportTotals() {
+  const RECEPTION_COUNTS c = GetReceptionCounts();
+  if (driver == nullptr) return;
+  if (c.lost + c.duplicated + c.reordered + c.late + c.framesDropped == 0) return;
+  driver->DebugMessage(
+      kLevelInfo,
+      "%s: Camera %s stream %u: %llu packets received, %llu lost, %llu "
+      "duplicated, %llu reordered, %llu repaired, %llu late; %llu frames dropped",
+      kRunName, GetDeviceInfo().address.c_str(), channelIndex,
+      static_cast<unsigned long long>(c.received), static_cast<unsigned long long>(c.lost),
+      static_cast<unsigned long long>(c.duplicated), static_cast<unsigned long long>(c.reordered),
+      static_cast<unsigned long long>(c.repaired), static_cast<unsigned long long>(c.late),
+      static_cast<unsigned long long>(c.framesDropped));
 }
 
 bool CBaseRTPChannel::StartReception() {
@@ -125,6 +161,7 @@ uint32_t CBaseRTPChannel::Run() {
       case CameraStreaming:
         OnTick();
         ReportQuietSession();
+        ReportLoss();
         break;
       case CameraSignalLost:
         // Report the loss while the state still says so: StopReception sets
@@ -160,6 +197,7 @@ uint32_t CBaseRTPChannel::Run() {
     SetCameraState(false);
   }
   StopReception();
+  ReportTotals();
   return 0;
 }
 

@@ -8,8 +8,10 @@
 #include <utility>
 
 #include "channels/base_camera_channel.h"
+#include "channels/loss_report.h"
 #include "channels/stream_diagnostics.h"
 #include "media/media_parser_client.h"
+#include "media/rtp_media_parser.h"
 #include "platform/platform.h"
 #include "platform/socket.h"
 #include "rtp/rtp_packet.h"
@@ -49,6 +51,9 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   bool OnFrame(IMediaSample* sample) override;
   std::pair<uint32_t, uint32_t> GetResolution() override;
 
+  // Cumulative over restarts; any thread.
+  RECEPTION_COUNTS GetReceptionCounts() const;
+
   uint32_t GetLocalRtpPort() const { return localRtpPort.load(); }
   uint32_t GetCameraAddress() const { return cameraAddress; }
 
@@ -58,6 +63,10 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   // Tells the log of a session that has brought no frame in its first
   // seconds, and why.
   void ReportQuietSession();
+  // The log line of a minute with loss, through the repeat throttle.
+  void ReportLoss();
+  // The channel's totals when it ends, if the network disturbed anything.
+  void ReportTotals();
 
   std::atomic<uint32_t> localRtpPort{0};
   CRTPReceiver* receiver = nullptr;
@@ -65,6 +74,7 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   platform::Event dataEvent;
   uint32_t cameraAddress;
   CStreamDiagnostics diagnostics;
+  CLossReport lossReport;
 };
 
 }  // namespace quenlix

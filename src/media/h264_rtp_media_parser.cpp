@@ -23,6 +23,7 @@ constexpr size_t kStapAUnitSizeField = 2;
 constexpr size_t kFuAHeaderSize = 2;
 constexpr size_t kFuAMinSize = 3;
 constexpr uint8_t kFuStartBit = 0x80;
+constexpr uint8_t kFuEndBit = 0x40;
 // Start fragment of an IDR slice with the end bit clear: where the stored
 // parameter sets go in front.
 constexpr uint8_t kFuIdrStart = 0x85;
@@ -62,28 +63,42 @@ void CH264RTPMediaParser::Reset() {
   frame.clear();
   atFrameStart = true;
   unitIntact = true;
+  fragmentOpen = false;
   timeConverter.Reset();
+  ResetSequence();
 }
 
 void CH264RTPMediaParser::ParsePacket(const RTPPacket& packet) {
   CLockGuard guard(&stateLock);
+  CRTPMediaParser::ParsePacket(packet);
+}
+
+void CH264RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
   try {
-    const bool inSequence = CheckSequence(packet.sequenceNumber);
-    if (!inSequence) {
+    if (afterGap) {
+      // Later pictures refer to the lost one: wait for the next IDR.
       discarding = true;
+      fragmentOpen = false;
       frame.clear();
     }
     if (packet.timestamp != lastTimestamp) atFrameStart = true;
     lastTimestamp = packet.timestamp;
     // After a gap the packets lost may have been this unit's first ones.
-    if (!inSequence) {
+    if (afterGap) {
       unitIntact = false;
     } else if (atFrameStart) {
       unitIntact = true;
     }
     const uint8_t* p = nullptr;
     size_t n = 0;
-    const bool usable = PayloadOf(packet, &p, &n) ? Depacketize(p, n) : Depacketize(nullptr, 0);
+    bool usable = PayloadOf(packet, &p, &n) ? Depacketize(p, n) : Depacketize(nullptr, 0);
+    if (usable && packet.marker && fragmentOpen) {
+      // The picture ends inside a fragmented NAL unit: it has a hole.
+      discarding = true;
+      fragmentOpen = false;
+      frame.clear();
+      usable = false;
+    }
     if (usable && packet.marker) {
       EmitFrame(packet.timestamp);
       frame.clear();
@@ -92,6 +107,7 @@ void CH264RTPMediaParser::ParsePacket(const RTPPacket& packet) {
   } catch (...) {
     // Out of memory: drop what was being assembled and wait for a key packet.
     discarding = true;
+    fragmentOpen = false;
     frame.clear();
   }
 }
@@ -114,9 +130,11 @@ bool CH264RTPMediaParser::Depacketize(const uint8_t* p, size_t n) {
   if (!handled) {
     CountDrop(RefusalReason(type, n));
     discarding = true;
+    fragmentOpen = false;
   } else if (frame.size() > kMaxFrameSize) {
     CountDrop(kDropOversize);
     discarding = true;
+    fragmentOpen = false;
   } else if (discarding && keyNal && unitIntact) {
     discarding = false;
   } else if (discarding) {
@@ -129,7 +147,13 @@ bool CH264RTPMediaParser::Depacketize(const uint8_t* p, size_t n) {
   return true;
 }
 
+bool CH264RTPMediaParser::CloseBrokenFragment() {
+  fragmentOpen = false;
+  return false;
+}
+
 bool CH264RTPMediaParser::AppendSingleNal(const uint8_t* p, size_t n) {
+  if (fragmentOpen) return CloseBrokenFragment();
   AppendStartCode();
   frame.insert(frame.end(), p, p + n);
   keyNal = IsKeyNalType(p[0] & kNalTypeMask);
@@ -138,6 +162,7 @@ bool CH264RTPMediaParser::AppendSingleNal(const uint8_t* p, size_t n) {
 }
 
 bool CH264RTPMediaParser::AppendStapA(const uint8_t* p, size_t n) {
+  if (fragmentOpen) return CloseBrokenFragment();
   if (n < kStapAMinSize) return false;
   // Every unit must lie inside the payload before any of it is taken, so a
   // bad size field drops the packet whole.
@@ -168,6 +193,11 @@ bool CH264RTPMediaParser::AppendFuA(const uint8_t* p, size_t n) {
   const uint8_t indicator = p[0];
   const uint8_t header = p[1];
   const uint8_t type = header & kNalTypeMask;
+  const bool start = (header & kFuStartBit) != 0;
+  // A second start, or a fragment whose start never came: the NAL unit has
+  // a hole whatever the sequence numbers say.
+  if (start == fragmentOpen) return CloseBrokenFragment();
+  fragmentOpen = (header & kFuEndBit) == 0;
   if (header == kFuIdrStart) {
     if ((sps.empty() || pps.empty()) && !SynthesizeParameterSets()) {
       discarding = true;
@@ -178,7 +208,7 @@ bool CH264RTPMediaParser::AppendFuA(const uint8_t* p, size_t n) {
     AppendStartCode();
     frame.insert(frame.end(), pps.begin(), pps.end());
   }
-  if (header & kFuStartBit) {
+  if (start) {
     AppendStartCode();
     frame.push_back(uint8_t((indicator & kNalNriMask) | type));
   }
@@ -261,7 +291,7 @@ void CH264RTPMediaParser::EmitFrame(uint32_t rtpTime) {
   }
   std::memcpy(buffer, frame.data(), length);
   FillSample(sample, length, type);
-  if (!client->OnFrame(sample)) discarding = true;
+  if (!HandToClient(sample)) discarding = true;
   allocator->Release(sample);
 }
 

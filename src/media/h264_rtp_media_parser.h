@@ -16,6 +16,7 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   CH264RTPMediaParser(IDriver* driver, const char* sourceName);
   ~CH264RTPMediaParser() override;
 
+  // Takes the state lock around the base's sequencing.
   void ParsePacket(const RTPPacket& packet) override;
   void Reset() override;
 
@@ -29,11 +30,16 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   const std::vector<uint8_t>& GetSps() const { return sps; }
   const std::vector<uint8_t>& GetPps() const { return pps; }
 
+ protected:
+  void HandlePacket(const RTPPacket& packet, bool afterGap) override;
+
  private:
   bool Depacketize(const uint8_t* p, size_t n);
   bool AppendSingleNal(const uint8_t* p, size_t n);
   bool AppendStapA(const uint8_t* p, size_t n);
   bool AppendFuA(const uint8_t* p, size_t n);
+  // Fails the packet in hand and forgets the fragmented NAL unit.
+  bool CloseBrokenFragment();
   bool SynthesizeParameterSets();
   // Keeps an SPS or PPS seen in the stream, so that a camera whose session
   // description lacks them (or carries stale ones) still records.
@@ -52,6 +58,8 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   // delimiter or SEI before its parameter sets is whole.
   bool unitIntact = true;
   uint32_t lastTimestamp = 0;
+  // Inside a fragmented NAL unit: its start came, its end not yet.
+  bool fragmentOpen = false;
   std::vector<uint8_t> sps;
   std::vector<uint8_t> pps;
   // Guards the parser's state between ParsePacket and SetParameterSets.

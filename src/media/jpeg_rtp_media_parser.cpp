@@ -11,6 +11,7 @@ namespace quenlix {
 namespace {
 
 constexpr size_t kMainHeaderSize = 8;
+constexpr size_t kOffsetOffset = 1;
 constexpr size_t kTypeOffset = 4;
 constexpr size_t kQOffset = 5;
 constexpr size_t kWidthOffset = 6;
@@ -26,6 +27,8 @@ constexpr size_t kInBandTablesSize = 2 * CJpegHeaders::kTableSize;
 constexpr size_t kMaxFrameSize = 512000;
 
 inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+uint32_t ReadU24(const uint8_t* p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
 
 bool HasRestartHeader(uint8_t type) { return type >= kRestartTypesFrom && type <= kRestartTypesTo; }
 
@@ -49,13 +52,16 @@ void CJpegRTPMediaParser::Reset() {
   frame.clear();
   firstPacketSize = 0;
   timeConverter.Reset();
+  ResetSequence();
 }
 
-void CJpegRTPMediaParser::ParsePacket(const RTPPacket& packet) {
+void CJpegRTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
   try {
-    if (!CheckSequence(packet.sequenceNumber)) {
+    if (afterGap) {
+      // Pictures stand alone: only the one with the hole is lost.
       discarding = true;
       frame.clear();
+      if (StartsPicture(packet)) frameStart = true;
     }
     if (discarding && frameStart) discarding = false;
     const uint8_t* p = nullptr;
@@ -78,6 +84,13 @@ void CJpegRTPMediaParser::ParsePacket(const RTPPacket& packet) {
     discarding = true;
     frame.clear();
   }
+}
+
+bool CJpegRTPMediaParser::StartsPicture(const RTPPacket& packet) {
+  // After a lost end of picture the next one is known by its offset 0.
+  const uint8_t* p = nullptr;
+  size_t n = 0;
+  return PayloadOf(packet, &p, &n) && n >= kMainHeaderSize && ReadU24(p + kOffsetOffset) == 0;
 }
 
 void CJpegRTPMediaParser::Append(const uint8_t* p, size_t n) {
@@ -155,7 +168,7 @@ void CJpegRTPMediaParser::EmitFrame(uint32_t rtpTime) {
   const size_t picture = buffer != nullptr ? BuildPicture(buffer) : 0;
   if (picture != 0) {
     FillSample(sample, uint32_t(picture), 0);
-    client->OnFrame(sample);  // a refused picture changes nothing here
+    HandToClient(sample);  // a refused picture changes nothing here
   } else if (buffer != nullptr) {
     CountDrop(kDropMalformed);
   }

@@ -13,10 +13,13 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
   CJpegRTPMediaParser(IDriver* driver, const char* sourceName);
   ~CJpegRTPMediaParser() override;
 
-  void ParsePacket(const RTPPacket& packet) override;
   void Reset() override;
 
+ protected:
+  void HandlePacket(const RTPPacket& packet, bool afterGap) override;
+
  private:
+  static bool StartsPicture(const RTPPacket& packet);
   void Append(const uint8_t* p, size_t n);
   // Headers and scan data into out; 0 when the frame cannot make a picture.
   size_t BuildPicture(uint8_t* out);

@@ -51,11 +51,13 @@ void CMpeg4RTPMediaParser::Reset() {
   frame.clear();
   config.clear();
   timeConverter.Reset();
+  ResetSequence();
 }
 
-void CMpeg4RTPMediaParser::ParsePacket(const RTPPacket& packet) {
+void CMpeg4RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
   try {
-    if (!CheckSequence(packet.sequenceNumber)) {
+    if (afterGap) {
+      // Later VOPs refer to the lost one: wait for the next intra VOP.
       discarding = true;
       frame.clear();
     }
@@ -139,7 +141,7 @@ void CMpeg4RTPMediaParser::EmitFrame(uint32_t rtpTime) {
   }
   FillSample(sample, length, type);
   std::memcpy(buffer, frame.data(), length);
-  if (!client->OnFrame(sample)) discarding = true;
+  if (!HandToClient(sample)) discarding = true;
   allocator->Release(sample);
 }
 

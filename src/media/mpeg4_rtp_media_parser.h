@@ -24,11 +24,13 @@ class CMpeg4RTPMediaParser : public CRTPMediaParser {
   CMpeg4RTPMediaParser(IDriver* driver, const char* sourceName, ParseMpegHeaderFn reader);
   ~CMpeg4RTPMediaParser() override;
 
-  void ParsePacket(const RTPPacket& packet) override;
   void Reset() override;
 
   bool HasHeaderReader() const { return parseHeader != nullptr; }
   const std::vector<uint8_t>& GetConfig() const { return config; }
+
+ protected:
+  void HandlePacket(const RTPPacket& packet, bool afterGap) override;
 
  private:
   void EmitFrame(uint32_t rtpTime);

@@ -1,6 +1,7 @@
 // Common base of the depacketizers: the frame being assembled, the picture
-// size, the sequence check, the frame clock and the links to the driver (for
-// the host's sample allocator) and to the channel.
+// size, the input sequencing (duplicates dropped, a small reordering window,
+// loss reported to the codec), the reception counts, the frame clock and the
+// links to the driver (for the host's sample allocator) and to the channel.
 #pragma once
 
 #include <atomic>
@@ -28,15 +29,35 @@ enum DropReason : int {
   kDropReasonCount
 };
 
+// What one stream's packets did since its parser was made; cumulative over
+// restarts, so that a reader takes differences.
+struct RECEPTION_COUNTS {
+  uint64_t received = 0;       // packets handed in, duplicates included
+  uint64_t lost = 0;           // sequence numbers given up as missing
+  uint64_t duplicated = 0;     // packets whose number was already taken
+  uint64_t reordered = 0;      // packets that came ahead of a gap and waited
+  uint64_t repaired = 0;       // late packets that filled a gap in time
+  uint64_t late = 0;           // packets that came after their gap was given up
+  uint64_t framesDropped = 0;  // frames ended without a picture handed over
+};
+
 class CRTPMediaParser {
  public:
+  // Packets held while a gap may still fill; a power of two, so that a
+  // sequence number picks its slot.
+  static constexpr uint16_t kWindowSlots = 128;
+  // How long, in 90 kHz RTP ticks, a gap may stay open (100 ms), counted
+  // from the packet that revealed it.
+  static constexpr uint32_t kWindowTicks = 9000;
+
   CRTPMediaParser(IDriver* driver, const char* sourceName);
   virtual ~CRTPMediaParser();
   CRTPMediaParser(const CRTPMediaParser&) = delete;
   CRTPMediaParser& operator=(const CRTPMediaParser&) = delete;
 
-  // Called on the receiving thread for every RTP packet of the stream.
-  virtual void ParsePacket(const RTPPacket& packet) = 0;
+  // Called on the receiving thread for every RTP packet of the stream. Puts
+  // the packets in sequence order and hands each on to HandlePacket.
+  virtual void ParsePacket(const RTPPacket& packet);
   // Called on the channel thread whenever reception (re)starts.
   virtual void Reset() = 0;
 
@@ -50,11 +71,17 @@ class CRTPMediaParser {
 
   // Packets dropped for reason since the parser was made; any thread.
   uint32_t DropCount(DropReason reason) const;
+  // Any thread.
+  RECEPTION_COUNTS GetReceptionCounts() const;
 
  protected:
-  // True when the packet follows the previous one (mod 65536), or is the
-  // first one seen. Any gap, repeat or reordering fails.
-  bool CheckSequence(uint16_t sequenceNumber);
+  // One packet in sequence order. afterGap: packets before it were lost, so
+  // whatever was being assembled has a hole.
+  virtual void HandlePacket(const RTPPacket& packet, bool afterGap) = 0;
+  // Forgets the sequence and the packets held; for Reset.
+  void ResetSequence();
+  // Hands the sample to the client and counts what it took.
+  bool HandToClient(IMediaSample* sample);
 
   // Null when the driver or its allocator is missing.
   ISampleAllocator* GetAllocator() const;
@@ -73,14 +100,63 @@ class CRTPMediaParser {
   std::vector<uint8_t> frame;
   uint32_t width = 0;
   uint32_t height = 0;
-  uint16_t lastSequence = 0;
-  bool firstPacket = true;
 
  private:
+  struct HeldPacket {
+    bool held = false;
+    RTPPacket header;
+    // Reused from packet to packet: capacity grows to the largest one seen.
+    std::vector<uint8_t> payload;
+  };
+
+  void Pass(const RTPPacket& packet, bool afterGap);
+  // At the start of a stream nothing before the first packet is known, so
+  // packets wait until the first frame is whole from the lowest number seen
+  // (or the window's time or room runs out). False once the start is over.
+  bool HoldAtStart(const RTPPacket& packet);
+  void EndStart();
+  // False when the packet was a duplicate or could not be copied.
+  bool Hold(const RTPPacket& packet);
+  // Hands on the held packets that now follow without a gap.
+  void Drain();
+  // Gives up the gap before the first held packet; false when none is held.
+  bool SkipToHeld();
+  // Gives up every gap whose packets waited too long.
+  void Expire(uint32_t newestTimestamp);
+  void FlushAndRestart(const RTPPacket& packet);
+  static void Bump(std::atomic<uint64_t>& counter, uint64_t by = 1);
+
   // Handed to the sample by pointer, so it must outlive the delivery.
   SYSTEMTIME sampleTime{};
   // Written by the receiving thread, read by the channel's worker.
   std::atomic<uint32_t> drops[kDropReasonCount] = {};
+
+  bool sequenced = false;       // expected is known
+  bool starting = false;        // no packet handed on yet since sequencing began
+  uint16_t highestHeld = 0;     // while starting
+  uint32_t startTimestamp = 0;  // of the first packet, while starting
+  uint16_t expected = 0;        // the next sequence number to hand on
+  // Bit i: sequence number expected - 1 - i was handed on.
+  uint64_t taken = 0;
+  // A number far behind the window: taken as a restarted source once the
+  // packet after it follows it.
+  bool onProbation = false;
+  uint16_t probation = 0;
+  uint16_t heldCount = 0;
+  bool gapPending = false;     // the next packet handed on follows a gap
+  uint32_t lastTimestamp = 0;  // of the last packet handed on
+  bool frameOpen = false;      // packets of an unfinished frame were handed on
+  HeldPacket slots[kWindowSlots];
+
+  // Written by the receiving thread only, read by any.
+  std::atomic<uint64_t> received{0};
+  std::atomic<uint64_t> lost{0};
+  std::atomic<uint64_t> duplicated{0};
+  std::atomic<uint64_t> reordered{0};
+  std::atomic<uint64_t> repaired{0};
+  std::atomic<uint64_t> late{0};
+  std::atomic<uint64_t> framesEnded{0};
+  std::atomic<uint64_t> framesTaken{0};
 };
 
 }  // namespace quenlix

@@ -76,6 +76,11 @@ int main(int argc, char** argv) {
                  "loses it would");
   app.add_flag("--h264-fu-b", rtsp.faults.stream.h264FuB,
                "send the first fragment of each H.264 unit as FU-B, which many receivers refuse");
+  app.add_option("--rtp-jitter", rtsp.faults.stream.jitterMs,
+                 "each RTP packet delayed by a random 0 to 2 x MS, so its delay varies by +-MS "
+                 "and later packets may overtake it");
+  app.add_option("--rtp-burst", rtsp.faults.stream.burstLoss,
+                 "RTP packets lost in a row, every 4 s from 2 s on");
   std::string mediaDir;
   uint32_t rtspServers = 1;
   app.add_option("--media-dir", mediaDir,

@@ -22,6 +22,8 @@ constexpr uint8_t kSdesCname = 1;
 constexpr uint64_t kSenderReportIntervalMs = 1000;
 constexpr uint64_t kNtpUnixOffset = 2208988800ull;  // seconds from 1900 to 1970
 constexpr int kPollMs = 50;
+constexpr uint64_t kFirstBurstMs = 2000;
+constexpr uint64_t kBurstIntervalMs = 4000;
 
 void PutU16(Bytes* b, uint16_t v) {
   b->push_back(uint8_t(v >> 8));
@@ -83,6 +85,8 @@ void CRtpStreamer::NewIdentity() {
   startMs_ = NowMs();
   frameIndex_ = 0;
   heldBack_.clear();
+  nextBurstMs_ = startMs_ + kFirstBurstMs;
+  burstLeft_ = 0;
 }
 
 bool CRtpStreamer::Start(const std::string& clientAddress, uint16_t clientRtpPort,
@@ -95,10 +99,13 @@ bool CRtpStreamer::Start(const std::string& clientAddress, uint16_t clientRtpPor
     std::lock_guard<std::mutex> lock(mutex_);
     startMs_ = NowMs();
     frameIndex_ = 0;
+    nextBurstMs_ = startMs_ + kFirstBurstMs;
+    burstLeft_ = 0;
   }
   running_ = true;
   sending_ = true;
   sender_ = std::thread([this] { SendLoop(); });
+  if (faults_.jitterMs > 0) delayer_ = std::thread([this] { DelayLoop(); });
   receiver_ = std::thread([this] { ReceiveLoop(); });
   return true;
 }
@@ -106,6 +113,10 @@ bool CRtpStreamer::Start(const std::string& clientAddress, uint16_t clientRtpPor
 void CRtpStreamer::StopSending() {
   sending_ = false;
   if (sender_.joinable()) sender_.join();
+  delayWake_.notify_all();
+  if (delayer_.joinable()) delayer_.join();
+  std::lock_guard<std::mutex> lock(delayMutex_);
+  delayed_.clear();
 }
 
 void CRtpStreamer::Stop() {
@@ -164,6 +175,7 @@ void CRtpStreamer::SendPacket(const RtpPayload& payload, uint32_t timestamp) {
 
   std::uniform_real_distribution<double> chance(0.0, 1.0);
   std::unique_lock<std::mutex> lock(mutex_);
+  if (InBurst()) return;
   if (chance(random_) < faults_.lossRate) return;
   const bool duplicate = chance(random_) < faults_.duplicateRate;
   if (heldBack_.empty() && chance(random_) < faults_.reorderRate) {
@@ -172,10 +184,61 @@ void CRtpStreamer::SendPacket(const RtpPayload& payload, uint32_t timestamp) {
   }
   Bytes held;
   held.swap(heldBack_);
+  const uint32_t delay = JitterDelay();
+  const uint32_t duplicateDelay = JitterDelay();
+  const uint32_t heldDelay = JitterDelay();
   lock.unlock();
-  SendWire(packet);
-  if (duplicate) SendWire(packet);
-  if (!held.empty()) SendWire(held);
+  if (duplicate) Emit(packet, duplicateDelay);
+  Emit(std::move(packet), delay);
+  if (!held.empty()) Emit(std::move(held), heldDelay);
+}
+
+bool CRtpStreamer::InBurst() {
+  if (faults_.burstLoss == 0) return false;
+  const uint64_t now = NowMs();
+  if (now >= nextBurstMs_) {
+    burstLeft_ = faults_.burstLoss;
+    nextBurstMs_ = now + kBurstIntervalMs;
+  }
+  if (burstLeft_ == 0) return false;
+  --burstLeft_;
+  return true;
+}
+
+uint32_t CRtpStreamer::JitterDelay() {
+  if (faults_.jitterMs == 0) return 0;
+  return std::uniform_int_distribution<uint32_t>(0, 2 * faults_.jitterMs)(random_);
+}
+
+void CRtpStreamer::Emit(Bytes packet, uint32_t delayMs) {
+  if (delayMs == 0 || !delayer_.joinable()) {
+    SendWire(packet);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(delayMutex_);
+  delayed_.emplace(NowMs() + delayMs, std::move(packet));
+  delayWake_.notify_one();
+}
+
+void CRtpStreamer::DelayLoop() {
+  std::unique_lock<std::mutex> lock(delayMutex_);
+  while (sending_) {
+    if (delayed_.empty()) {
+      delayWake_.wait_for(lock, std::chrono::milliseconds(kPollMs));
+      continue;
+    }
+    const auto first = delayed_.begin();
+    const uint64_t now = NowMs();
+    if (first->first > now) {
+      delayWake_.wait_for(lock, std::chrono::milliseconds(first->first - now));
+      continue;
+    }
+    Bytes packet = std::move(first->second);
+    delayed_.erase(first);
+    lock.unlock();
+    SendWire(packet);
+    lock.lock();
+  }
 }
 
 void CRtpStreamer::AppendPayload(const Bytes& payload, Bytes* packet) const {

@@ -1,12 +1,14 @@
 // Sends one clip as RTP over UDP to a client's port pair, in a loop at a
 // fixed frame rate, with RTCP sender reports once a second; listens for the
 // client's receiver reports and BYE on its RTCP port. Faults: loss,
-// reordering and duplication at given rates, and a restart that changes
-// SSRC, sequence and time base as a rebooted camera does.
+// reordering and duplication at given rates, bursts of loss, jitter, and a
+// restart that changes SSRC, sequence and time base as a rebooted camera does.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -25,6 +27,11 @@ struct StreamFaults {
   // The first fragment of each fragmented H.264 unit goes out as FU-B, a
   // packetization many receivers do not take.
   bool h264FuB = false;
+  // Each packet waits a random 0 to 2 × jitterMs before it leaves, so that
+  // its delay varies by ± jitterMs and later packets may overtake it.
+  uint32_t jitterMs = 0;
+  // Packets dropped in a row, once every kBurstIntervalMs from 2 s on.
+  uint32_t burstLoss = 0;
 };
 
 class CRtpStreamer {
@@ -66,6 +73,13 @@ class CRtpStreamer {
   void SendPacket(const RtpPayload& payload, uint32_t timestamp);
   void AppendPayload(const Bytes& payload, Bytes* packet) const;
   void SendWire(const Bytes& packet);
+  // Sends now, or after delayMs through the delay thread.
+  void Emit(Bytes packet, uint32_t delayMs);
+  void DelayLoop();
+  // Under mutex_: the packet in hand falls into a burst of loss.
+  bool InBurst();
+  // Under mutex_.
+  uint32_t JitterDelay();
   void SendSenderReport();
   void NewIdentity();
 
@@ -88,6 +102,14 @@ class CRtpStreamer {
   uint64_t frameIndex_ = 0;
   Bytes heldBack_;
   std::mt19937 random_;
+  uint64_t nextBurstMs_ = 0;
+  uint32_t burstLeft_ = 0;
+
+  // Packets waiting for their jitter delay, by the time they are due.
+  std::mutex delayMutex_;
+  std::condition_variable delayWake_;
+  std::multimap<uint64_t, Bytes> delayed_;
+  std::thread delayer_;
 
   std::atomic<bool> running_{false};
   std::atomic<bool> sending_{false};

@@ -66,6 +66,12 @@ void ConsoleDebugSink::Post(CDebugInfoIf* record) {
   const std::string stamped = FormatUtc(NowUtc()) + " " + line;
   std::lock_guard<std::mutex> lock(mutex_);
   ++count_;
+  if (line.find(" packets lost in the last minute, ") != std::string::npos ||
+      line.find(" packets received, ") != std::string::npos) {
+    // One a stream and minute while loss lasts, and one a stream at its end.
+    if (reception_.size() >= kMaxPendingLines) reception_.pop_front();
+    reception_.push_back(line);
+  }
   if (file_ != nullptr) {
     std::fprintf(file_, "%s\n", stamped.c_str());
     std::fflush(file_);
@@ -90,6 +96,11 @@ bool ConsoleDebugSink::AttachFile(const std::string& path) {
   std::fflush(file_);
   pending_.clear();
   return true;
+}
+
+std::vector<std::string> ConsoleDebugSink::ReceptionLines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {reception_.begin(), reception_.end()};
 }
 
 size_t ConsoleDebugSink::LineCount() const {

@@ -56,6 +56,8 @@ class ConsoleDebugSink : public quenlix::IDebugSink {
   bool AttachFile(const std::string& path);
   size_t LineCount() const;
   size_t ErrorCount() const { return errors_.load(); }
+  // The driver's packet-loss lines (a minute's loss, a stream's totals).
+  std::vector<std::string> ReceptionLines() const;
 
  private:
   LogLevel level_;
@@ -63,6 +65,7 @@ class ConsoleDebugSink : public quenlix::IDebugSink {
   mutable std::mutex mutex_;
   size_t count_ = 0;
   std::deque<std::string> pending_;  // "time line", until a file is attached
+  std::deque<std::string> reception_;
   std::FILE* file_ = nullptr;
   std::atomic<size_t> errors_{0};
 };

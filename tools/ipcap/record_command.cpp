@@ -62,6 +62,43 @@ const char* StateName(bool known, uint32_t state) {
   }
 }
 
+// The driver's reception figures for one stream, from its log: the lines
+// of each minute with loss while it runs, the totals line when it ends.
+struct Reception {
+  unsigned long long received = 0, lost = 0, duplicated = 0, reordered = 0, repaired = 0, late = 0,
+                     dropped = 0;
+};
+
+Reception ReceptionFromLog(const std::vector<std::string>& lines, size_t stream) {
+  Reception r;
+  Reception minutes;
+  const std::string tag = " stream " + std::to_string(stream) + ": ";
+  for (const std::string& line : lines) {
+    const size_t at = line.find(tag);
+    if (at == std::string::npos) continue;
+    const char* text = line.c_str() + at + tag.size();
+    Reception t;
+    unsigned long long expected = 0;
+    unsigned long long lost = 0;
+    unsigned long long dropped = 0;
+    if (std::sscanf(text,
+                    "%llu packets received, %llu lost, %llu duplicated, %llu reordered, %llu "
+                    "repaired, %llu late; %llu frames dropped",
+                    &t.received, &t.lost, &t.duplicated, &t.reordered, &t.repaired, &t.late,
+                    &t.dropped) == 7) {
+      return t;
+    }
+    if (std::sscanf(text, "%llu of %llu packets lost in the last minute, %llu frames dropped",
+                    &lost, &expected, &dropped) == 3) {
+      minutes.lost += lost;
+      minutes.dropped += dropped;
+    }
+  }
+  r.lost = minutes.lost;
+  r.dropped = minutes.dropped;
+  return r;
+}
+
 struct Stream {
   std::unique_ptr<StreamRecorder> recorder;
   StreamCounters last;
@@ -87,15 +124,24 @@ std::string ChannelState(quenlix::ipcapture::IIPVideoCapture* capture, uint32_t 
 }
 
 void PrintProgress(CameraRun& run, double elapsed, double interval) {
+  const std::vector<std::string> lines = run.sink->ReceptionLines();
   for (size_t i = 0; i < run.streams.size(); ++i) {
     const StreamCounters now = run.streams[i].recorder->Counters();
     const StreamCounters& was = run.streams[i].last;
     const double fps = interval > 0 ? double(now.frames - was.frames) / interval : 0;
     const double kbps = interval > 0 ? double(now.bytes - was.bytes) * 8 / 1000 / interval : 0;
-    std::fprintf(
-        stderr, "ipcap: %5.1fs %sstream %zu: %llu frames, %.1f fps, %.0f kbit/s, %ux%u, %s\n",
-        elapsed, run.label.c_str(), i, static_cast<unsigned long long>(now.frames), fps, kbps,
-        now.width, now.height, ChannelState(run.driver->GetVideoCapture(), uint32_t(i)).c_str());
+    const Reception r = ReceptionFromLog(lines, i);
+    // The driver reports loss once a minute; until then there is nothing to add.
+    char loss[96] = "";
+    if (r.lost + r.dropped > 0) {
+      std::snprintf(loss, sizeof loss, ", %llu packets lost, %llu frames dropped", r.lost,
+                    r.dropped);
+    }
+    std::fprintf(stderr,
+                 "ipcap: %5.1fs %sstream %zu: %llu frames, %.1f fps, %.0f kbit/s, %ux%u, %s%s\n",
+                 elapsed, run.label.c_str(), i, static_cast<unsigned long long>(now.frames), fps,
+                 kbps, now.width, now.height,
+                 ChannelState(run.driver->GetVideoCapture(), uint32_t(i)).c_str(), loss);
     run.streams[i].last = now;
   }
   std::fflush(stderr);
@@ -179,6 +225,7 @@ void PrintSummary(const std::vector<CameraRun>& runs, const SamplePool& pool) {
   for (const CameraRun& run : runs) {
     lines += run.sink->LineCount();
     errors += run.sink->ErrorCount();
+    const std::vector<std::string> reception = run.sink->ReceptionLines();
     for (size_t i = 0; i < run.streams.size(); ++i) {
       const StreamCounters c = run.streams[i].recorder->Counters();
       const Rates r = StreamRates(c);
@@ -190,6 +237,12 @@ void PrintSummary(const std::vector<CameraRun>& runs, const SamplePool& pool) {
           static_cast<unsigned long long>(c.keyFrames), static_cast<unsigned long long>(c.bytes),
           r.fps, r.kbps, c.width, c.height, static_cast<unsigned long long>(c.rejected),
           static_cast<unsigned long long>(c.signalLost));
+      const Reception rx = ReceptionFromLog(reception, i);
+      std::fprintf(stderr,
+                   "ipcap:     packets: %llu received, %llu lost, %llu duplicated, %llu "
+                   "reordered, %llu repaired, %llu late; %llu frames dropped\n",
+                   rx.received, rx.lost, rx.duplicated, rx.reordered, rx.repaired, rx.late,
+                   rx.dropped);
       if (c.skipped > 0) {
         std::fprintf(stderr, "ipcap:     %llu frame(s) before the first key frame not written\n",
                      static_cast<unsigned long long>(c.skipped));

@@ -13,7 +13,7 @@ using testing_channels::LogLine;
 // A depacketizer whose drop counts the test sets.
 struct CountingParser : CRTPMediaParser {
   CountingParser() : CRTPMediaParser(nullptr, "") {}
-  void ParsePacket(const RTPPacket&) override {}
+  void HandlePacket(const RTPPacket&, bool) override {}
   void Reset() override {}
   void Drop(DropReason reason, int times) {
     for (int i = 0; i < times; ++i) CountDrop(reason);

@@ -165,47 +165,6 @@ TEST_F(JpegFixture, FirstPacketShorterThanItsHeadersOrWithoutSizeIsDropped) {
   EXPECT_TRUE(host.allocator.guardsIntact);
 }
 
-TEST_F(JpegFixture, GapMidFrameDropsUntilThePacketAfterTheNextMarker) {
-  Feed(parser, {Packet(Cat({MainHeader(1, 50, 40, 30), {1}}), 1, false),
-                // 2 lost
-                Packet(Cat({MainHeader(1, 50, 40, 30, 2), {3}}), 3, true),
-                Packet(Cat({MainHeader(1, 50, 40, 30), {4}}), 4, false),
-                Packet(Cat({MainHeader(1, 50, 40, 30, 1), {5}}), 5, true)});
-  ASSERT_EQ(host.client.frames.size(), 1u);
-  EXPECT_EQ(Bytes(host.client.frames[0].data.begin() + 605, host.client.frames[0].data.end()),
-            Bytes({4, 5}));
-}
-
-// Inside a frame, a repeated or a reordered packet drops that frame; the
-// next one, whose sequence follows on, is delivered.
-TEST_F(JpegFixture, RepeatedOrReorderedPacketDropsItsFrameOnly) {
-  struct Case {
-    const char* name;
-    std::vector<uint16_t> order;  // packet numbers as they arrive
-  };
-  const Case cases[] = {
-      {"repeated", {1, 2, 2, 3, 4, 5, 6}},
-      {"reordered", {1, 3, 2, 4, 5, 6}},
-  };
-  uint16_t base = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    host.client.frames.clear();
-    // Frame A is packets 1-4, frame B packets 5-6; each scan byte is its number.
-    std::vector<TestPacket> packets;
-    for (uint16_t n : c.order) {
-      const bool first = n == 1 || n == 5;
-      packets.push_back(Packet(Cat({MainHeader(1, 50, 40, 30, first ? 0 : 1), {uint8_t(n)}}),
-                               uint16_t(base + n), n == 4 || n == 6));
-    }
-    Feed(parser, packets);
-    ASSERT_EQ(host.client.frames.size(), 1u);
-    const Bytes& d = host.client.frames[0].data;
-    EXPECT_EQ(Bytes(d.begin() + 605, d.end()), Bytes({5, 6}));
-    base = uint16_t(base + 6);
-  }
-}
-
 TEST_F(JpegFixture, OversizedFrameIsDroppedAndTheNextOneDelivered) {
   std::vector<TestPacket> packets;
   uint16_t seq = 1;

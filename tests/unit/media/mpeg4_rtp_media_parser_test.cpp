@@ -54,8 +54,8 @@ TEST_F(Mpeg4Fixture, PVopWhileDiscardingIsDroppedMarkerIncluded) {
   Feed(parser, {Packet(kPVop, 1, true), Packet({1, 2}, 2, true)});
   EXPECT_TRUE(host.client.frames.empty());
   Feed(parser, {Packet(Cat({kConfig, kIVop}), 3, true), Packet(kPVop, 4, false),
-                // 5 lost: the P frame and the next one go
-                Packet({1}, 6, true), Packet(kPVop, 7, true), Packet(kIVop, 8, true)});
+                // 5 to 999 lost: the P frame and the next one go
+                Packet({1}, 1000, true), Packet(kPVop, 1001, true), Packet(kIVop, 1002, true)});
   ASSERT_EQ(host.client.frames.size(), 2u);
   EXPECT_EQ(host.client.frames[1].data, Cat({kConfig, kIVop}));
 }
@@ -121,40 +121,6 @@ TEST(Mpeg4RoundTrip, ClipComesBackByteForByteThroughTheHeaderLibrary) {
       EXPECT_EQ(h.client.frames[i].height, 288u);
     }
     EXPECT_EQ(keys, (frames.size() + 4) / 5);
-  }
-}
-
-// A lost or a repeated first packet of frame 2 breaks the sequence: frames 2
-// to 4 go, and delivery resumes at the intra-coded VOP of frame 5.
-TEST(Mpeg4RoundTrip, LossOrDuplicationDropsUntilTheNextIntraVop) {
-  const std::vector<Bytes> frames = SplitMpeg4Frames(ReadFile(MediaPath("mpeg4_352x288.m4v")));
-  ASSERT_GE(frames.size(), 11u);
-  for (const bool duplicate : {false, true}) {
-    SCOPED_TRACE(duplicate ? "duplicated" : "lost");
-    std::vector<TestPacket> packets;
-    std::vector<size_t> owner;
-    for (size_t i = 0; i < frames.size(); ++i) {
-      PacketizeFrame(frames[i], 300, uint32_t(i * 7500), &packets);
-      owner.resize(packets.size(), i);
-    }
-    Number(&packets, 1);
-    size_t at = 0;
-    while (owner[at] != 2) ++at;
-    if (duplicate) {
-      packets.insert(packets.begin() + long(at) + 1, packets[at]);
-    } else {
-      packets.erase(packets.begin() + long(at));
-    }
-    Host h;
-    CMpeg4RTPMediaParser p(&h.driver, kSampleSourceName);
-    p.SetClient(&h.client);
-    Feed(p, packets);
-    std::vector<Bytes> want = {frames[0], frames[1]};
-    for (size_t i = 5; i < frames.size(); ++i) want.push_back(frames[i]);
-    std::vector<Bytes> got;
-    for (const DeliveredFrame& f : h.client.frames) got.push_back(f.data);
-    EXPECT_EQ(got.size(), want.size());
-    EXPECT_TRUE(got == want);
   }
 }
 
