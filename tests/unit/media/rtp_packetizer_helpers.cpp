@@ -2,6 +2,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <string>
 
 #include "rtp_packetizer.h"
 
@@ -17,9 +19,12 @@ void Put(Bytes* b, const Bytes& x) { b->insert(b->end(), x.begin(), x.end()); }
 
 bool IsVcl(uint8_t type) { return type >= 1 && type <= 5; }
 
-std::string TempDir() {
+// Names of this process only: test runs of several build trees share /tmp.
+std::string TempFile(const std::string& tag, const char* extension) {
+  static const std::string kRun = std::to_string(std::random_device{}());
   const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr ? dir : "/tmp";
+  return std::string(dir != nullptr ? dir : "/tmp") + "/quenlix_media_" + kRun + "_" + tag +
+         extension;
 }
 
 }  // namespace
@@ -273,8 +278,8 @@ void Number(std::vector<TestPacket>* packets, uint16_t first) {
 
 Bytes DecodeWithFfmpeg(const Bytes& picture, const std::string& inputFormat,
                        const std::string& tag) {
-  const std::string in = TempDir() + "/quenlix_media_" + tag + ".in";
-  const std::string out = TempDir() + "/quenlix_media_" + tag + ".yuv";
+  const std::string in = TempFile(tag, ".in");
+  const std::string out = TempFile(tag, ".yuv");
   if (!WriteFile(in, picture)) return {};
   std::remove(out.c_str());
   const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f " + inputFormat +
@@ -287,7 +292,7 @@ Bytes DecodeWithFfmpeg(const Bytes& picture, const std::string& inputFormat,
 }
 
 std::string ProbeSize(const Bytes& stream, const std::string& tag) {
-  const std::string in = TempDir() + "/quenlix_media_" + tag + ".h264";
+  const std::string in = TempFile(tag, ".h264");
   if (!WriteFile(in, stream)) return "";
   const std::string cmd =
       "ffprobe -v error -f h264 -count_frames -select_streams v:0 -show_entries "
