@@ -1,7 +1,9 @@
 // camsim as a tool run by hand: its options are checked before it starts,
-// a busy port is refused, and what it prints is enough to record from it.
+// a busy port is refused, what it prints is enough to record from it, and a
+// player that asks for RTP on the RTSP connection gets it there.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "e2e_camera.h"
@@ -61,6 +63,36 @@ TEST(CamsimTool, PrintsItsUrlsAndAReadyCommand) {
   EXPECT_NE(std::string::npos, out.find("ipcap record --address 127.0.0.1 --port ")) << out;
   EXPECT_NE(std::string::npos, out.find("--param 2=" + rtsp + " --codec h264")) << out;
   EXPECT_NE(std::string::npos, out.find("root.Network.RTSP.Port=" + rtsp)) << out;
+}
+
+// A player behind a firewall asks for TCP: every codec's frames arrive
+// framed on the RTSP connection, and its session ends with the connection.
+TEST(CamsimTool, ServesRtpInterleavedOnTheRtspConnection) {
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "ffmpeg is not installed: cannot play the stream over TCP";
+  }
+  e2e::Camera camera(e2e::DefaultOptions());
+  ASSERT_TRUE(camera.Start());
+  const std::string base = "rtsp://127.0.0.1:" + std::to_string(camera.rtsp->Port()) + "/";
+  constexpr int kFrames = 15;
+  for (const char* stream : {"h264", "jpeg", "mpeg4"}) {
+    const e2e::ProcessRun run =
+        Shell(std::string("timeout 20 ffmpeg -nostdin -loglevel error -rtsp_transport tcp -i ") +
+                  base + stream + " -frames:v " + std::to_string(kFrames) +
+                  " -c copy -f framemd5 - | grep -c '^0,'",
+              "camsim-tcp");
+    EXPECT_EQ(kFrames, std::atoi(run.output.c_str())) << stream << "\n" << run.output;
+  }
+  bool askedForTcp = false;
+  for (const std::string& request : camera.rtsp->Requests()) {
+    askedForTcp |= request.rfind("SETUP", 0) == 0 &&
+                   request.find("RTP/AVP/TCP;unicast;interleaved=0-1") != std::string::npos;
+  }
+  EXPECT_TRUE(askedForTcp);
+  const camsim::RtspStats stats = camera.rtsp->Stats();
+  EXPECT_EQ(3u, stats.plays);
+  EXPECT_EQ(3u, stats.teardowns);
+  EXPECT_GE(stats.framesSent, 3u * kFrames);
 }
 
 }  // namespace

@@ -55,6 +55,14 @@ bool ParseInputState(const std::string& text, InputState* state) {
   return true;
 }
 
+// What the control endpoints print for the camera's input number: the
+// input as ipcap and the driver count it, from 0, so that the two tools'
+// lines can be compared; the camera's own name follows.
+std::string InputLine(uint32_t number, InputState state) {
+  return "input " + std::to_string(number - 1) + " " + InputStateText(state) + " (Input" +
+         std::to_string(number) + ")\n";
+}
+
 std::string QueryOf(const httplib::Request& req) {
   const size_t q = req.target.find('?');
   return q == std::string::npos ? std::string() : req.target.substr(q + 1);
@@ -185,22 +193,22 @@ bool CIoSim::HandleCgi(const httplib::Request& req, httplib::Response& res) {
 
 void CIoSim::RegisterControl(httplib::Server& server) {
   server.Get("/camsim/input", [this](const httplib::Request& req, httplib::Response& res) {
-    uint32_t number = 0;
+    uint32_t input = 0;
     InputState state = InputState::kInactive;
-    if (!req.has_param("index") || !ParseNumber(req.get_param_value("index"), &number) ||
+    if (!req.has_param("input") || !ParseNumber(req.get_param_value("input"), &input) ||
         !req.has_param("state") || !ParseInputState(req.get_param_value("state"), &state) ||
-        !SetInput(number, state)) {
-      Text(res, 400, "want index=1..64&state=active|inactive|missing\n");
+        !SetInput(input + 1, state)) {
+      Text(res, 400,
+           "want input=0.." + std::to_string(kMaxInputs - 1) +
+               "&state=active|inactive|missing (inputs count from 0, as ipcap's)\n");
       return;
     }
-    Text(res, 200, "Input" + std::to_string(number) + "=" + InputStateText(state) + "\n");
+    Text(res, 200, InputLine(input + 1, state));
   });
   server.Get("/camsim/inputs", [this](const httplib::Request&, httplib::Response& res) {
     std::string out;
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& entry : inputs_) {
-      out += "Input" + std::to_string(entry.first) + "=" + InputStateText(entry.second) + "\n";
-    }
+    for (const auto& entry : inputs_) out += InputLine(entry.first, entry.second);
     Text(res, 200, out);
   });
   server.Get("/camsim/outputs", [this](const httplib::Request&, httplib::Response& res) {

@@ -1,10 +1,11 @@
 // The camera's digital inputs and outputs: input states that can be changed
 // while the simulator runs, the output requests received in order, and a
 // switch that makes the I/O requests go unanswered. Control endpoints under
-// /camsim/ (never authenticated):
-//   GET /camsim/input?index=N&state=active|inactive|missing   sets input N (1-based);
+// /camsim/ (never authenticated) number inputs from 0, as ipcap and the
+// driver do; the camera's CGI names them from 1 ("Input1" is input 0):
+//   GET /camsim/input?input=N&state=active|inactive|missing   sets input N;
 //        "missing" makes the poll reply leave out the input's line
-//   GET /camsim/inputs                 the states, "InputN=STATE" one a line
+//   GET /camsim/inputs                 the states, "input N STATE (InputM)" one a line
 //   GET /camsim/outputs                output requests received, in order, one a line
 //        ("Output.O0.Active=closed")
 //   GET /camsim/outputs/clear          empties that log
@@ -45,7 +46,9 @@ class CIoSim {
 
   explicit CIoSim(Camsim& core) : core_(core) {}
 
-  bool SetInput(uint32_t number, InputState state);  // false when out of range
+  // number is the camera's own, from 1 (input 0 is "Input1"); false when
+  // out of range.
+  bool SetInput(uint32_t number, InputState state);
   InputState Input(uint32_t number) const;
   void SetMode(IoMode mode);
   IoMode Mode() const;

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 
 namespace camsim {
@@ -24,6 +25,11 @@ constexpr uint64_t kNtpUnixOffset = 2208988800ull;  // seconds from 1900 to 1970
 constexpr int kPollMs = 50;
 constexpr uint64_t kFirstBurstMs = 2000;
 constexpr uint64_t kBurstIntervalMs = 4000;
+constexpr uint8_t kInterleavedMagic = '$';
+constexpr size_t kInterleavedHeaderSize = 4;
+// A client that reads nothing for this long loses its connection rather
+// than stall the stream and every reply behind it.
+constexpr int kInterleavedWriteMs = 2000;
 
 void PutU16(Bytes* b, uint16_t v) {
   b->push_back(uint8_t(v >> 8));
@@ -50,7 +56,35 @@ int BindUdp(const std::string& address, uint16_t* port) {
   return fd;
 }
 
+bool SendWithin(int fd, const uint8_t* data, size_t size, int timeoutMs) {
+  while (size > 0) {
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, timeoutMs) <= 0) return false;
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
 }  // namespace
+
+bool WriteInterleaved(InterleavedLink& link, uint8_t channel, const uint8_t* data, size_t size) {
+  if (size > 0xFFFF) return false;
+  std::lock_guard<std::mutex> lock(link.writeMutex);
+  if (link.broken) return false;
+  const uint8_t header[kInterleavedHeaderSize] = {kInterleavedMagic, channel, uint8_t(size >> 8),
+                                                  uint8_t(size)};
+  const bool ok = SendWithin(link.fd, header, sizeof header, kInterleavedWriteMs) &&
+                  SendWithin(link.fd, data, size, kInterleavedWriteMs);
+  if (!ok) {
+    link.broken = true;
+    ::shutdown(link.fd, SHUT_RDWR);
+  }
+  return ok;
+}
 
 uint64_t CRtpStreamer::NowMs() {
   return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -107,6 +141,24 @@ bool CRtpStreamer::Start(const std::string& clientAddress, uint16_t clientRtpPor
   sender_ = std::thread([this] { SendLoop(); });
   if (faults_.jitterMs > 0) delayer_ = std::thread([this] { DelayLoop(); });
   receiver_ = std::thread([this] { ReceiveLoop(); });
+  return true;
+}
+
+bool CRtpStreamer::StartInterleaved(std::shared_ptr<InterleavedLink> link, uint8_t rtpChannel,
+                                    uint8_t rtcpChannel) {
+  if (running_ || !link || clip_.frames.empty()) return false;
+  link_ = std::move(link);
+  rtpChannel_ = rtpChannel;
+  rtcpChannel_ = rtcpChannel;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    startMs_ = NowMs();
+    frameIndex_ = 0;
+  }
+  running_ = true;
+  sending_ = true;
+  // The client's RTCP arrives on the RTSP connection; its reader hands it over.
+  sender_ = std::thread([this] { SendLoop(); });
   return true;
 }
 
@@ -261,6 +313,13 @@ void CRtpStreamer::AppendPayload(const Bytes& payload, Bytes* packet) const {
 }
 
 void CRtpStreamer::SendWire(const Bytes& packet) {
+  if (link_) {
+    if (WriteInterleaved(*link_, rtpChannel_, packet.data(), packet.size())) {
+      ++packetsSent_;
+      octetsSent_ += packet.size() - kRtpHeaderSize;
+    }
+    return;
+  }
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = clientAddress_;
@@ -306,15 +365,17 @@ void CRtpStreamer::SendSenderReport() {
   report.push_back(kRtcpSourceDescription);
   PutU16(&report, uint16_t(sdes.size() / 4));
   report.insert(report.end(), sdes.begin(), sdes.end());
+  if (SendRtcp(report)) ++senderReports_;
+}
 
+bool CRtpStreamer::SendRtcp(const Bytes& packet) {
+  if (link_) return WriteInterleaved(*link_, rtcpChannel_, packet.data(), packet.size());
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = clientAddress_;
   to.sin_port = htons(clientRtcpPort_);
-  if (::sendto(rtcpSocket_, report.data(), report.size(), 0, reinterpret_cast<sockaddr*>(&to),
-               sizeof to) > 0) {
-    ++senderReports_;
-  }
+  return ::sendto(rtcpSocket_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                  sizeof to) > 0;
 }
 
 void CRtpStreamer::ReceiveLoop() {
@@ -324,18 +385,22 @@ void CRtpStreamer::ReceiveLoop() {
     if (::poll(&p, 1, kPollMs) <= 0) continue;
     const ssize_t n = ::recv(rtcpSocket_, buffer, sizeof buffer, 0);
     if (n <= 0) continue;
-    // Walk the compound packet.
-    for (size_t at = 0; at + 4 <= size_t(n);) {
-      if (buffer[at] >> 6 != kRtpVersion) break;
-      const uint8_t type = buffer[at + 1];
-      const size_t length = (size_t(buffer[at + 2]) << 8 | buffer[at + 3]) * 4 + 4;
-      if (type == kRtcpReceiverReport) {
-        ++receiverReports_;
-        lastReceiverReportMs_ = NowMs();
-      }
-      if (type == kRtcpBye) ++byes_;
-      at += length;
+    OnRtcp(buffer, size_t(n));
+  }
+}
+
+void CRtpStreamer::OnRtcp(const uint8_t* data, size_t size) {
+  // Walk the compound packet.
+  for (size_t at = 0; at + 4 <= size;) {
+    if (data[at] >> 6 != kRtpVersion) break;
+    const uint8_t type = data[at + 1];
+    const size_t length = (size_t(data[at + 2]) << 8 | data[at + 3]) * 4 + 4;
+    if (type == kRtcpReceiverReport) {
+      ++receiverReports_;
+      lastReceiverReportMs_ = NowMs();
     }
+    if (type == kRtcpBye) ++byes_;
+    at += length;
   }
 }
 

@@ -1,6 +1,7 @@
-// Sends one clip as RTP over UDP to a client's port pair, in a loop at a
-// fixed frame rate, with RTCP sender reports once a second; listens for the
-// client's receiver reports and BYE on its RTCP port. Faults: loss,
+// Sends one clip as RTP over UDP to a client's port pair, or interleaved on
+// the client's RTSP connection when it asked for TCP, in a loop at a fixed
+// frame rate, with RTCP sender reports once a second; counts the client's
+// receiver reports and BYE from its RTCP port or channel. Faults: loss,
 // reordering and duplication at given rates, bursts of loss, jitter, and a
 // restart that changes SSRC, sequence and time base as a rebooted camera does.
 #pragma once
@@ -9,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -34,6 +36,20 @@ struct StreamFaults {
   uint32_t burstLoss = 0;
 };
 
+// An RTSP connection that RTP and RTCP share with the replies: every write
+// takes the mutex, so that a reply never lands inside a framed packet.
+struct InterleavedLink {
+  int fd = -1;
+  std::mutex writeMutex;
+  // Set when a write failed or stalled: the framing may be cut, so nothing
+  // more is written and the connection is shut down.
+  bool broken = false;
+};
+
+// Writes one '$' frame (channel, 16-bit length, packet) on link. False
+// once the link is broken.
+bool WriteInterleaved(InterleavedLink& link, uint8_t channel, const uint8_t* data, size_t size);
+
 class CRtpStreamer {
  public:
   CRtpStreamer(const Clip& clip, uint32_t framesPerSecond, StreamFaults faults);
@@ -48,6 +64,11 @@ class CRtpStreamer {
 
   // Starts sending to the client; address in dotted form.
   bool Start(const std::string& clientAddress, uint16_t clientRtpPort, uint16_t clientRtcpPort);
+  // Starts sending on the client's RTSP connection instead; needs no Open.
+  bool StartInterleaved(std::shared_ptr<InterleavedLink> link, uint8_t rtpChannel,
+                        uint8_t rtcpChannel);
+  // One RTCP packet (compound or not) from the client.
+  void OnRtcp(const uint8_t* data, size_t size);
   // Ends sending but keeps listening, so that a BYE after TEARDOWN is seen.
   void StopSending();
   void Stop();
@@ -81,6 +102,8 @@ class CRtpStreamer {
   // Under mutex_.
   uint32_t JitterDelay();
   void SendSenderReport();
+  // RTCP to the client, by UDP or on the link.
+  bool SendRtcp(const Bytes& packet);
   void NewIdentity();
 
   const Clip& clip_;
@@ -93,6 +116,9 @@ class CRtpStreamer {
   uint32_t clientAddress_ = 0;  // network order
   uint16_t clientRtpPort_ = 0;
   uint16_t clientRtcpPort_ = 0;
+  std::shared_ptr<InterleavedLink> link_;  // set: interleaved on the RTSP connection
+  uint8_t rtpChannel_ = 0;
+  uint8_t rtcpChannel_ = 1;
 
   std::mutex mutex_;  // identity, held-back packet, random source
   std::atomic<uint32_t> ssrc_{0};

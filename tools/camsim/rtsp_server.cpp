@@ -24,6 +24,9 @@ constexpr size_t kSplitAt = 60;  // first segment of a split reply, inside the h
 constexpr size_t kMaxEnded = 64;
 constexpr size_t kMaxLogged = 10000;  // requests and keep-alive times kept for inspection
 constexpr const char* kServerLine = "Server: Siqura RTSPServer/1.0\r\n";
+constexpr char kInterleavedMagic = '$';
+constexpr size_t kInterleavedHeaderSize = 4;  // '$', channel, 16-bit length
+constexpr unsigned kMaxChannel = 255;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -102,6 +105,24 @@ std::map<std::string, std::string> AuthParams(const std::string& header) {
     params[name] = value;
   }
   return params;
+}
+
+// True when the first transport offered is RTP over the RTSP connection;
+// its channel pair, or 0-1 when the client leaves the choice to us.
+bool AsksForTcp(const std::string& transport, unsigned* rtp, unsigned* rtcp) {
+  const std::string first = transport.substr(0, transport.find(','));
+  if (first.find("RTP/AVP/TCP") == std::string::npos) return false;
+  *rtp = 0;
+  *rtcp = 1;
+  const size_t at = first.find("interleaved=");
+  if (at == std::string::npos) return true;
+  const int n = std::sscanf(first.c_str() + at, "interleaved=%u-%u", rtp, rtcp);
+  if (n == 1) *rtcp = *rtp + 1;
+  if (n < 1 || *rtp > kMaxChannel || *rtcp > kMaxChannel) {
+    *rtp = 0;
+    *rtcp = 1;
+  }
+  return true;
 }
 
 }  // namespace
@@ -292,19 +313,41 @@ void CRtspServer::EndSession(const std::string& id, bool dropped) {
 }
 
 void CRtspServer::Serve(int fd, std::string peerAddress) {
+  auto link = std::make_shared<InterleavedLink>();
+  link->fd = fd;
   std::string buffer;
+  // 1: more bytes in buffer, 0: nothing yet, -1: the connection is gone.
+  auto readMore = [fd, &buffer]() {
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, kPollMs);
+    if (ready == 0) return 0;
+    char chunk[2048];
+    const ssize_t n = ready > 0 ? ::recv(fd, chunk, sizeof chunk, 0) : -1;
+    if (n <= 0) return -1;
+    buffer.append(chunk, size_t(n));
+    return 1;
+  };
   bool open = true;
   while (open && running_) {
+    // A client on TCP sends its RTCP framed between its requests.
+    if (!buffer.empty() && buffer[0] == kInterleavedMagic) {
+      if (buffer.size() >= kInterleavedHeaderSize) {
+        const size_t length = size_t(uint8_t(buffer[2])) << 8 | uint8_t(buffer[3]);
+        if (buffer.size() >= kInterleavedHeaderSize + length) {
+          OnInterleaved(*link, uint8_t(buffer[1]),
+                        reinterpret_cast<const uint8_t*>(buffer.data()) + kInterleavedHeaderSize,
+                        length);
+          buffer.erase(0, kInterleavedHeaderSize + length);
+          continue;
+        }
+      }
+      if (readMore() < 0) break;
+      continue;
+    }
     const size_t end = buffer.find("\r\n\r\n");
     if (end == std::string::npos) {
       if (buffer.size() > kMaxRequest) break;
-      pollfd p{fd, POLLIN, 0};
-      const int ready = ::poll(&p, 1, kPollMs);
-      if (ready == 0) continue;
-      char chunk[2048];
-      const ssize_t n = ready > 0 ? ::recv(fd, chunk, sizeof chunk, 0) : -1;
-      if (n <= 0) break;
-      buffer.append(chunk, size_t(n));
+      if (readMore() < 0) break;
       continue;
     }
     const std::string head = buffer.substr(0, end + 2);
@@ -327,21 +370,47 @@ void CRtspServer::Serve(int fd, std::string peerAddress) {
       if (requests_.size() >= kMaxLogged) requests_.erase(requests_.begin());
       requests_.push_back(head + "\r\n");
     }
-    open = Answer(fd, peerAddress, request);
+    open = Answer(link, peerAddress, request);
   }
   ::shutdown(fd, SHUT_RDWR);
+  // The streamers writing on this connection stop before its descriptor goes.
+  EndSessionsOn(*link);
   std::lock_guard<std::mutex> lock(mutex_);
   connectionFds_.erase(std::remove(connectionFds_.begin(), connectionFds_.end(), fd),
                        connectionFds_.end());
   ::close(fd);
 }
 
-bool CRtspServer::SendReply(int fd, const std::string& text) {
+void CRtspServer::OnInterleaved(const InterleavedLink& link, uint8_t channel, const uint8_t* data,
+                                size_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& entry : sessions_) {
+    const Session& s = *entry.second;
+    if (s.link.get() == &link && s.rtcpChannel == channel) s.streamer->OnRtcp(data, size);
+  }
+}
+
+void CRtspServer::EndSessionsOn(const InterleavedLink& link) {
+  std::vector<std::string> ids;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& entry : sessions_) {
+      if (entry.second->link.get() == &link) ids.push_back(entry.first);
+    }
+  }
+  for (const std::string& id : ids) EndSession(id, false);
+}
+
+bool CRtspServer::SendReply(InterleavedLink& link, const std::string& text) {
   RtspFaults faults;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     faults = faults_;
   }
+  // Held for the whole reply: RTP on this connection waits until it is out.
+  std::lock_guard<std::mutex> write(link.writeMutex);
+  if (link.broken) return false;
+  const int fd = link.fd;
   if (faults.closeMidReply) {
     SendAll(fd, text.data(), text.size() / 2);
     return false;
@@ -433,7 +502,8 @@ std::string CRtspServer::SessionHeader(const Session& session) const {
   return "Session: " + session.id + ";timeout=" + std::to_string(options_.sessionTimeout) + "\r\n";
 }
 
-bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& request) {
+bool CRtspServer::Answer(const std::shared_ptr<InterleavedLink>& link,
+                         const std::string& peerAddress, const Request& request) {
   RtspFaults faults;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -445,7 +515,7 @@ bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& 
     std::string text = "RTSP/1.0 " + std::to_string(status) + " " + StatusText(status) +
                        "\r\nCSeq: " + cseq + "\r\n" + kServerLine + headers;
     if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    return SendReply(fd, text + "\r\n" + body);
+    return SendReply(*link, text + "\r\n" + body);
   };
 
   if (faults.always401 || !Authorized(request)) return reply(401, Challenge());
@@ -462,28 +532,40 @@ bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& 
   }
   if (m == "SETUP") {
     const std::string transport = request.Header("transport");
-    const size_t at = transport.find("client_port=");
     unsigned rtp = 0, rtcp = 0;
-    if (at == std::string::npos ||
-        std::sscanf(transport.c_str() + at, "client_port=%u-%u", &rtp, &rtcp) != 2 || rtp == 0 ||
-        rtp > 65535 || rtcp == 0 || rtcp > 65535) {
-      return reply(461, "");
+    const bool tcp = AsksForTcp(transport, &rtp, &rtcp);
+    if (!tcp) {
+      const size_t at = transport.find("client_port=");
+      if (at == std::string::npos ||
+          std::sscanf(transport.c_str() + at, "client_port=%u-%u", &rtp, &rtcp) != 2 || rtp == 0 ||
+          rtp > 65535 || rtcp == 0 || rtcp > 65535) {
+        return reply(461, "");
+      }
     }
     const Clip* clip = ClipFor(request.uri);
     if (clip == nullptr) return reply(404, "");
     auto session = std::make_unique<Session>();
     session->streamer =
         std::make_unique<CRtpStreamer>(*clip, options_.framesPerSecond, faults.stream);
-    if (!session->streamer->Open(options_.bindAddress)) return reply(500, "");
-    session->clientRtpPort = uint16_t(rtp);
-    session->clientRtcpPort = uint16_t(rtcp);
-    session->lastAliveMs = CRtpStreamer::NowMs();
+    if (!tcp && !session->streamer->Open(options_.bindAddress)) return reply(500, "");
     char ssrc[9];
     std::snprintf(ssrc, sizeof ssrc, "%08X", unsigned(session->streamer->Ssrc()));
-    const std::string headers =
-        "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtp) + "-" +
-        std::to_string(rtcp) + ";server_port=" + std::to_string(session->streamer->RtpPort()) +
-        "-" + std::to_string(session->streamer->RtcpPort()) + ";ssrc=" + ssrc + "\r\n";
+    std::string headers;
+    if (tcp) {
+      session->link = link;
+      session->rtpChannel = uint8_t(rtp);
+      session->rtcpChannel = uint8_t(rtcp);
+      headers = "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(rtp) + "-" +
+                std::to_string(rtcp) + ";ssrc=" + ssrc + "\r\n";
+    } else {
+      session->clientRtpPort = uint16_t(rtp);
+      session->clientRtcpPort = uint16_t(rtcp);
+      headers = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtp) + "-" +
+                std::to_string(rtcp) + ";server_port=" +
+                std::to_string(session->streamer->RtpPort()) + "-" +
+                std::to_string(session->streamer->RtcpPort()) + ";ssrc=" + ssrc + "\r\n";
+    }
+    session->lastAliveMs = CRtpStreamer::NowMs();
     std::string sessionLine;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -502,6 +584,8 @@ bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& 
   std::string sessionLine;
   uint16_t rtpPort = 0, rtcpPort = 0;
   CRtpStreamer* streamer = nullptr;
+  std::shared_ptr<InterleavedLink> mediaLink;
+  uint8_t rtpChannel = 0, rtcpChannel = 0;
   bool unknownSession = false;
   if (!sessionId.empty()) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -514,6 +598,9 @@ bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& 
       rtpPort = s.clientRtpPort;
       rtcpPort = s.clientRtcpPort;
       streamer = s.streamer.get();
+      mediaLink = s.link;
+      rtpChannel = s.rtpChannel;
+      rtcpChannel = s.rtcpChannel;
       if (m == "PLAY") {
         s.playing = true;
         ++stats_.plays;
@@ -535,10 +622,13 @@ bool CRtspServer::Answer(int fd, const std::string& peerAddress, const Request& 
     if (streamer == nullptr) return reply(454, "");
     const uint16_t sequence = streamer->NextSequence();
     const uint32_t rtpTime = streamer->TimeBase();
-    streamer->Start(peerAddress, rtpPort, rtcpPort);
-    return reply(200, sessionLine + "Range: npt=0.000-\r\nRTP-Info: url=" + request.uri +
-                          "/trackID=1;seq=" + std::to_string(sequence) +
-                          ";rtptime=" + std::to_string(rtpTime) + "\r\n");
+    if (!mediaLink) streamer->Start(peerAddress, rtpPort, rtcpPort);
+    const bool sent = reply(200, sessionLine + "Range: npt=0.000-\r\nRTP-Info: url=" + request.uri +
+                                     "/trackID=1;seq=" + std::to_string(sequence) +
+                                     ";rtptime=" + std::to_string(rtpTime) + "\r\n");
+    // On TCP the first packet must not come before the reply it follows.
+    if (sent && mediaLink) streamer->StartInterleaved(mediaLink, rtpChannel, rtcpChannel);
+    return sent;
   }
   if (m == "TEARDOWN") {
     if (!sessionId.empty()) EndSession(sessionId, false);

@@ -1,6 +1,7 @@
 // The simulator's RTSP 1.0 server: DESCRIBE with an SDP that carries the
 // clip's parameter sets, SETUP with "Session: <id>;timeout=N", PLAY that
-// starts an RTP streamer to the client's ports, OPTIONS and GET_PARAMETER as
+// starts an RTP streamer to the client's ports, or on the RTSP connection
+// itself when SETUP asked for "RTP/AVP/TCP", OPTIONS and GET_PARAMETER as
 // keep-alives, TEARDOWN. Like the cameras it stands in for, it drops a
 // session that neither a request nor an RTCP receiver report has kept alive
 // within its time-out. Basic or Digest is chosen at start.
@@ -89,6 +90,10 @@ class CRtspServer {
     std::unique_ptr<CRtpStreamer> streamer;
     uint16_t clientRtpPort = 0;
     uint16_t clientRtcpPort = 0;
+    // Set when the client asked for TCP: RTP and RTCP go on this connection.
+    std::shared_ptr<InterleavedLink> link;
+    uint8_t rtpChannel = 0;
+    uint8_t rtcpChannel = 1;
     bool playing = false;
     uint64_t lastAliveMs = 0;
   };
@@ -103,8 +108,14 @@ class CRtspServer {
   void SuperviseLoop();
   void Serve(int fd, std::string peerAddress);
   void JoinFinished();
-  bool Answer(int fd, const std::string& peerAddress, const Request& request);
-  bool SendReply(int fd, const std::string& text);
+  bool Answer(const std::shared_ptr<InterleavedLink>& link, const std::string& peerAddress,
+              const Request& request);
+  bool SendReply(InterleavedLink& link, const std::string& text);
+  // A '$' frame from the client: RTCP for a session on this connection.
+  void OnInterleaved(const InterleavedLink& link, uint8_t channel, const uint8_t* data,
+                     size_t size);
+  // Sessions whose media go on link end with its connection.
+  void EndSessionsOn(const InterleavedLink& link);
   bool Authorized(const Request& request);
   std::string Challenge();
   std::string Sdp() const;

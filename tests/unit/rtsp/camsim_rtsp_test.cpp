@@ -196,6 +196,110 @@ TEST(Camsim, SessionLivesOnlyWhileKeptAlive) {
   }
 }
 
+// A player's RTSP connection, read as a camera interleaves it: '$' frames
+// (channel, then the packet) between replies.
+class TcpPeer {
+ public:
+  explicit TcpPeer(uint16_t port) : socket_(platform::CreateTcpSocket()) {
+    connected_ = platform::ConnectSocket(socket_, platform::InetAddr("127.0.0.1"), port) == 0;
+  }
+  ~TcpPeer() { platform::CloseSocket(socket_); }
+  bool connected() const { return connected_; }
+  void Send(const std::string& data) { platform::SendBytes(socket_, data.data(), data.size()); }
+  // The next frame (channel 0..255) or reply (channel -1); false after 2 s,
+  // or when the stream is neither, as when a reply cut a frame.
+  bool Next(int* channel, std::string* data) {
+    for (int waits = 0; waits < 40; ++waits) {
+      if (!in_.empty() && in_[0] == '$' && in_.size() >= 4) {
+        const size_t length = size_t(uint8_t(in_[2])) << 8 | uint8_t(in_[3]);
+        if (in_.size() >= 4 + length) {
+          *channel = uint8_t(in_[1]);
+          *data = in_.substr(4, length);
+          in_.erase(0, 4 + length);
+          return true;
+        }
+      } else if (!in_.empty() && in_[0] != '$') {
+        if (in_.rfind("RTSP/1.0 ", 0) != 0 && in_.size() >= 9) return false;
+        const size_t end = in_.find("\r\n\r\n");
+        if (end != std::string::npos) {
+          *channel = -1;
+          *data = in_.substr(0, end + 4);
+          in_.erase(0, end + 4);
+          return true;
+        }
+      }
+      if (platform::WaitReadable(socket_, 50) != 1) continue;
+      char chunk[4096];
+      const int n = platform::ReceiveBytes(socket_, chunk, sizeof chunk);
+      if (n <= 0) return false;
+      in_.append(chunk, size_t(n));
+    }
+    return false;
+  }
+
+ private:
+  platform::SocketHandle socket_;
+  bool connected_ = false;
+  std::string in_;
+};
+
+// Asked for TCP on channels other than the usual 0-1, the camera sends RTP
+// and RTCP framed on those channels, keeps its replies whole between frames,
+// counts the RTCP the player frames back, and ends the session with the
+// connection.
+TEST(Camsim, TcpClientGetsItsStreamOnTheRtspConnection) {
+  Harness h(Options());
+  ASSERT_TRUE(h.started);
+  auto peer = std::make_unique<TcpPeer>(h.server.Port());
+  ASSERT_TRUE(peer->connected());
+  const std::string url = "rtsp://127.0.0.1:" + std::to_string(h.server.Port()) + "/h264";
+  peer->Send("SETUP " + url + "/trackID=1 RTSP/1.0\r\nCSeq: 1\r\n" +
+             "Transport: RTP/AVP/TCP;unicast;interleaved=4-5\r\n\r\n");
+  int channel = 0;
+  std::string reply;
+  ASSERT_TRUE(peer->Next(&channel, &reply));
+  ASSERT_EQ(-1, channel);
+  EXPECT_NE(std::string::npos, reply.find("Transport: RTP/AVP/TCP;unicast;interleaved=4-5;ssrc="))
+      << reply;
+  const size_t at = reply.find("Session: ");
+  ASSERT_NE(std::string::npos, at) << reply;
+  const std::string session = reply.substr(at + 9, reply.find(';', at) - at - 9);
+  peer->Send("PLAY " + url + " RTSP/1.0\r\nCSeq: 2\r\nSession: " + session + "\r\n\r\n");
+  ASSERT_TRUE(peer->Next(&channel, &reply));
+  EXPECT_EQ(-1, channel);
+  EXPECT_EQ(0u, reply.rfind("RTSP/1.0 200 OK\r\nCSeq: 2", 0)) << reply;
+
+  std::string rtp, report;
+  std::string data;
+  while ((rtp.empty() || report.empty()) && peer->Next(&channel, &data)) {
+    ASSERT_TRUE(channel == 4 || channel == 5) << channel;
+    (channel == 4 ? rtp : report) = data;
+  }
+  ASSERT_GE(rtp.size(), 13u);
+  ASSERT_GE(report.size(), 28u);
+  const auto* p = reinterpret_cast<const uint8_t*>(rtp.data());
+  const auto* r = reinterpret_cast<const uint8_t*>(report.data());
+  EXPECT_EQ(2, p[0] >> 6);
+  EXPECT_EQ(96, p[1] & 0x7F);
+  EXPECT_EQ(200, r[1]);
+  EXPECT_EQ(ReadU32(p + 8), ReadU32(r + 4));
+
+  const std::vector<uint8_t> rr = ReceiverReport(ReadU32(r + 4));
+  peer->Send(std::string("$\x05\0", 3) + char(rr.size()) + std::string(rr.begin(), rr.end()) +
+             "OPTIONS " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: " + session + "\r\n\r\n");
+  reply.clear();
+  for (int frames = 0; frames < 1000 && reply.empty() && peer->Next(&channel, &data); ++frames) {
+    if (channel == -1) reply = data;
+  }
+  EXPECT_EQ(0u, reply.rfind("RTSP/1.0 200 OK\r\nCSeq: 3", 0)) << reply;
+  EXPECT_EQ(1u, h.server.Stats().receiverReports);
+
+  peer.reset();
+  for (int i = 0; i < 40 && h.server.Stats().teardowns == 0; ++i) platform::SleepMs(50);
+  EXPECT_EQ(1u, h.server.Stats().teardowns);
+  EXPECT_EQ(0u, h.server.Stats().dropped);
+}
+
 TEST(Camsim, RestartChangesSsrcAndSequence) {
   Harness h(Options());
   ASSERT_TRUE(h.started);
