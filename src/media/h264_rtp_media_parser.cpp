@@ -47,6 +47,18 @@ DropReason RefusalReason(uint8_t type, size_t n) {
   return kDropUnsupportedPayload;
 }
 
+// Whether the frame in hand already carries an SPS. Start codes cannot occur
+// inside NAL units, so every match is one.
+bool HasSps(const std::vector<uint8_t>& frame) {
+  for (size_t i = 0; i + 3 < frame.size(); ++i) {
+    if (frame[i] == 0 && frame[i + 1] == 0 && frame[i + 2] == 1 &&
+        (frame[i + 3] & kNalTypeMask) == kNalSps) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, const char* sourceName)
@@ -198,7 +210,10 @@ bool CH264RTPMediaParser::AppendFuA(const uint8_t* p, size_t n) {
   // a hole whatever the sequence numbers say.
   if (start == fragmentOpen) return CloseBrokenFragment();
   fragmentOpen = (header & kFuEndBit) == 0;
-  if (header == kFuIdrStart) {
+  // The stored sets go in front of a picture's first slice only: a picture
+  // of several slices, or one that brought its own sets, must not get them
+  // between its slices.
+  if (header == kFuIdrStart && !HasSps(frame)) {
     if ((sps.empty() || pps.empty()) && !SynthesizeParameterSets()) {
       discarding = true;
       return false;

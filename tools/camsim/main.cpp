@@ -81,6 +81,22 @@ int main(int argc, char** argv) {
                  "and later packets may overtake it");
   app.add_option("--rtp-burst", rtsp.faults.stream.burstLoss,
                  "RTP packets lost in a row, every 4 s from 2 s on");
+  // Habits of other servers and cameras.
+  app.add_flag("--no-sprop", rtsp.habits.noSpropParameterSets,
+               "leave sprop-parameter-sets out of the SDP (the sets stay in band)");
+  app.add_flag("--aud-sei", rtsp.habits.audAndSei,
+               "begin each H.264 access unit with a delimiter and an SEI");
+  app.add_flag("--sdp-peer-order", rtsp.habits.peerSdpOrder,
+               "order the SDP's video section as other servers do");
+  app.add_flag("--jpeg-tables-in-band", rtsp.habits.jpegTablesInBand,
+               "send JPEG quantization tables in band (Q 255)");
+  app.add_flag("--jpeg-one-table", rtsp.habits.jpegOneTable,
+               "send one in-band JPEG table where a picture's two are equal");
+  app.add_flag("--absolute-control", rtsp.absoluteControl,
+               "name the track by its absolute URL; SETUP must use it");
+  app.add_option("--content-base", rtsp.contentBasePath,
+                 "answer DESCRIBE with this Content-Base path (e.g. /media/1/); SETUP must "
+                 "resolve against it");
   std::string mediaDir;
   uint32_t rtspServers = 1;
   app.add_option("--media-dir", mediaDir,

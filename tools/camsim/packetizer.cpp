@@ -389,4 +389,88 @@ bool LoadClip(const std::string& path, size_t mtu, Clip* clip, std::string* erro
   return false;
 }
 
+namespace {
+
+// A delimiter for any picture type, and a recovery-point SEI (frame count 0,
+// exact match): what encoders put before an access unit's parameter sets.
+const Bytes kAud = {0x09, 0xF0};
+const Bytes kRecoverySei = {0x06, 0x06, 0x01, 0xC4, 0x80};
+constexpr size_t kJpegRestartHeaderSize = 4;
+constexpr size_t kQuantHeaderSize = 4;
+constexpr size_t kQOffset = 5;
+
+void RemoveParameter(std::string* line, const std::string& key) {
+  const size_t at = line->find(key + "=");
+  if (at == std::string::npos) return;
+  size_t end = line->find_first_of(";\r\n", at);
+  if (end != std::string::npos && (*line)[end] == ';') ++end;
+  line->erase(at, end == std::string::npos ? std::string::npos : end - at);
+  // A trailing separator left behind.
+  const size_t cr = line->find("\r\n");
+  if (cr != std::string::npos && cr > 0 && (*line)[cr - 1] == ';') line->erase(cr - 1, 1);
+}
+
+// The first packet of a JPEG frame with its tables in band: Q 255, then one
+// table where both are equal and oneTable asks for it, else both.
+void PutTablesInBand(Bytes* payload, bool oneTable) {
+  Bytes& p = *payload;
+  if (p.size() < kJpegHeaderSize) return;
+  size_t at = kJpegHeaderSize;
+  if ((p[4] & kTypeRestartFlag) != 0) at += kJpegRestartHeaderSize;
+  if (p.size() < at) return;
+  Bytes luma, chroma;
+  size_t scan = at;
+  const uint8_t q = p[kQOffset];
+  if (q < 128) {
+    luma = ScaledTable(kLumaBase, q);
+    chroma = ScaledTable(kChromaBase, q);
+  } else {
+    if (p.size() < at + kQuantHeaderSize) return;
+    const size_t length = ReadU16(&p[at + 2]);
+    if (length < 2 * kTableSize || p.size() < at + kQuantHeaderSize + length) return;
+    luma.assign(p.begin() + long(at + kQuantHeaderSize), p.begin() + long(at + 4 + kTableSize));
+    chroma.assign(p.begin() + long(at + 4 + kTableSize),
+                  p.begin() + long(at + 4 + 2 * kTableSize));
+    scan = at + kQuantHeaderSize + length;
+  }
+  const bool one = oneTable && luma == chroma;
+  const size_t length = one ? kTableSize : 2 * kTableSize;
+  Bytes out(p.begin(), p.begin() + long(at));
+  out[kQOffset] = kQInBand;
+  out.insert(out.end(), {0, 0, uint8_t(length >> 8), uint8_t(length)});
+  out.insert(out.end(), luma.begin(), luma.end());
+  if (!one) out.insert(out.end(), chroma.begin(), chroma.end());
+  out.insert(out.end(), p.begin() + long(scan), p.end());
+  p.swap(out);
+}
+
+}  // namespace
+
+void ApplyPeerHabits(const PeerHabits& habits, Clip* clip) {
+  if (clip->codec == ClipCodec::kH264 && habits.audAndSei) {
+    for (ClipFrame& frame : clip->frames) {
+      frame.packets.insert(frame.packets.begin(), {RtpPayload{kAud, false}, RtpPayload{kRecoverySei, false}});
+    }
+  }
+  if (clip->codec == ClipCodec::kJpeg && (habits.jpegTablesInBand || habits.jpegOneTable)) {
+    for (ClipFrame& frame : clip->frames) {
+      if (!frame.packets.empty()) PutTablesInBand(&frame.packets[0].bytes, habits.jpegOneTable);
+    }
+  }
+  std::string& sdp = clip->sdpAttributes;
+  if (habits.noSpropParameterSets) RemoveParameter(&sdp, "sprop-parameter-sets");
+  if (habits.peerSdpOrder) {
+    // The parameter sets moved in front of the other fmtp parameters.
+    const size_t at = sdp.find("sprop-parameter-sets=");
+    if (at != std::string::npos) {
+      const size_t end = sdp.find_first_of(";\r\n", at);
+      const std::string sets = sdp.substr(at, end - at);
+      RemoveParameter(&sdp, "sprop-parameter-sets");
+      const size_t blank = sdp.find(' ', sdp.find("a=fmtp:"));
+      sdp.insert(blank + 1, sets + ";");
+    }
+    sdp = "c=IN IP4 0.0.0.0\r\nb=AS:2000\r\n" + sdp;
+  }
+}
+
 }  // namespace camsim

@@ -32,6 +32,22 @@ struct Clip {
   std::string sdpAttributes;
 };
 
+// Habits of other RTSP servers and cameras that the simulator can take on,
+// so that the driver meets them without those peers.
+struct PeerHabits {
+  bool noSpropParameterSets = false;  // the SDP's fmtp carries no parameter sets
+  bool audAndSei = false;  // each access unit begins with a delimiter and SEI
+  bool jpegTablesInBand = false;  // Q 255 with the tables, even where a Q would do
+  // One in-band table where a picture's two are the same (implies in band).
+  bool jpegOneTable = false;
+  // The video section as other servers order it: c= and b= lines, control
+  // before rtpmap, parameter sets before profile-level-id in fmtp.
+  bool peerSdpOrder = false;
+};
+
+// Rewrites a loaded clip's packets and SDP lines to show the habits.
+void ApplyPeerHabits(const PeerHabits& habits, Clip* clip);
+
 // Loads a clip by its extension: .h264/.264, .mjpeg/.jpg, .m4v. Each
 // packet's payload is at most mtu bytes. False with a message.
 bool LoadClip(const std::string& path, size_t mtu, Clip* clip, std::string* error);

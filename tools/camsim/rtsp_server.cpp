@@ -143,6 +143,7 @@ bool CRtspServer::Start(std::string* error) {
       !LoadClip(options_.clipPath, options_.mtu, &clip_, error)) {
     return false;
   }
+  ApplyPeerHabits(options_.habits, &clip_);
   listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
   const int one = 1;
   ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -467,8 +468,6 @@ bool CRtspServer::Authorized(const Request& request) {
   return p["response"] == Md5Hex(ha1 + ":" + p["nonce"] + ":" + ha2);
 }
 
-std::string CRtspServer::Sdp() const { return Sdp(clip_); }
-
 const Clip* CRtspServer::ClipFor(const std::string& uri) {
   const Clip* fallback = clip_.frames.empty() ? nullptr : &clip_;
   if (!options_.clipFor) return fallback;
@@ -480,22 +479,37 @@ const Clip* CRtspServer::ClipFor(const std::string& uri) {
     auto clip = std::make_unique<Clip>();
     std::string error;
     if (!LoadClip(path, options_.mtu, clip.get(), &error)) return fallback;
+    ApplyPeerHabits(options_.habits, clip.get());
     it = clips_.emplace(path, std::move(clip)).first;
   }
   return it->second.get();
 }
 
-std::string CRtspServer::Sdp(const Clip& clip) const {
-  return "v=0\r\n"
-         "o=- 1 1 IN IP4 " +
-         options_.bindAddress +
-         "\r\n"
-         "s=camsim\r\n"
-         "c=IN IP4 0.0.0.0\r\n"
-         "t=0 0\r\n"
-         "a=control:*\r\n"
-         "m=video 0 RTP/AVP " +
-         std::to_string(clip.payloadType) + "\r\n" + clip.sdpAttributes + "a=control:trackID=1\r\n";
+std::string CRtspServer::ContentBase(const std::string& uri) const {
+  if (options_.contentBasePath.empty()) return uri + "/";
+  return "rtsp://" + options_.bindAddress + ":" + std::to_string(port_) + options_.contentBasePath;
+}
+
+std::string CRtspServer::TrackUrl(const std::string& uri) const {
+  if (options_.absoluteControl) return uri + "/trackID=1";
+  if (!options_.contentBasePath.empty()) return ContentBase(uri) + "trackID=1";
+  return std::string();
+}
+
+std::string CRtspServer::Sdp(const Clip& clip, const std::string& uri) const {
+  const std::string control =
+      "a=control:" + (options_.absoluteControl ? TrackUrl(uri) : std::string("trackID=1")) + "\r\n";
+  const std::string media = "m=video 0 RTP/AVP " + std::to_string(clip.payloadType) + "\r\n";
+  const std::string session = "v=0\r\n"
+                              "o=- 1 1 IN IP4 " +
+                              options_.bindAddress +
+                              "\r\n"
+                              "s=camsim\r\n"
+                              "c=IN IP4 0.0.0.0\r\n"
+                              "t=0 0\r\n"
+                              "a=control:*\r\n";
+  if (options_.habits.peerSdpOrder) return session + media + control + clip.sdpAttributes;
+  return session + media + clip.sdpAttributes + control;
 }
 
 std::string CRtspServer::SessionHeader(const Session& session) const {
@@ -527,8 +541,10 @@ bool CRtspServer::Answer(const std::shared_ptr<InterleavedLink>& link,
   if (m == "DESCRIBE") {
     const Clip* clip = ClipFor(request.uri);
     if (clip == nullptr) return reply(404, "");
-    return reply(200, "Content-Base: " + request.uri + "/\r\nContent-Type: application/sdp\r\n",
-                 Sdp(*clip));
+    return reply(200,
+                 "Content-Base: " + ContentBase(request.uri) +
+                     "\r\nContent-Type: application/sdp\r\n",
+                 Sdp(*clip, request.uri));
   }
   if (m == "SETUP") {
     const std::string transport = request.Header("transport");
@@ -542,6 +558,13 @@ bool CRtspServer::Answer(const std::shared_ptr<InterleavedLink>& link,
         return reply(461, "");
       }
     }
+    // The track's URL as the description named it: the request URL of the
+    // DESCRIBE is this one without the track.
+    const size_t track = request.uri.rfind("/trackID=1");
+    const std::string describedUri =
+        track == std::string::npos ? request.uri : request.uri.substr(0, track);
+    const std::string expected = TrackUrl(describedUri);
+    if (!expected.empty() && request.uri != expected) return reply(404, "");
     const Clip* clip = ClipFor(request.uri);
     if (clip == nullptr) return reply(404, "");
     auto session = std::make_unique<Session>();

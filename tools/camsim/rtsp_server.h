@@ -44,6 +44,13 @@ struct RtspOptions {
   std::string realm = "camsim RTSP Server";
   uint32_t sessionTimeout = 20;  // seconds
   RtspFaults faults;
+  PeerHabits habits;
+  // The SDP names the track by its absolute URL.
+  bool absoluteControl = false;
+  // When set, DESCRIBE answers with this Content-Base (a path on this
+  // server) instead of the request URL. With either switch, a SETUP that
+  // does not name the track exactly is refused with 404, as such servers do.
+  std::string contentBasePath;
   // When set, each DESCRIBE and SETUP plays the clip file it names for the
   // request URI ("" or an unreadable file: clipPath's clip, if any).
   std::function<std::string(const std::string& uri)> clipFor;
@@ -118,8 +125,10 @@ class CRtspServer {
   void EndSessionsOn(const InterleavedLink& link);
   bool Authorized(const Request& request);
   std::string Challenge();
-  std::string Sdp() const;
-  std::string Sdp(const Clip& clip) const;
+  std::string Sdp(const Clip& clip, const std::string& uri) const;
+  std::string ContentBase(const std::string& uri) const;
+  // The URL a SETUP must name; empty when any will do.
+  std::string TrackUrl(const std::string& uri) const;
   // The clip for a request URI; null when there is none.
   const Clip* ClipFor(const std::string& uri);
   std::string SessionHeader(const Session& session) const;

@@ -214,10 +214,11 @@ const char* kHelp =
     "--outputs as the camera has them. Starting the I/O object sets every output to open\n"
     "first, as a recorder's start does.\n\n"
     "--set has no direct answer: the driver queues the change and sends it on its output\n"
-    "thread, and only a request that gets no answer at all (no connection, no status within\n"
-    "the 5 s time-out) is reported, through OnIOFailure, which ipcap prints and counts as a\n"
-    "failure (exit code 1). A camera that answers with any status, even 401 or 500, counts\n"
-    "as switched; check the camera itself (camsim logs the requests: GET /camsim/outputs).\n"
+    "thread, and only a request that gets no answer (no connection, no status within the\n"
+    "5 s time-out) or is refused (401, 403) is reported, through OnIOFailure, which ipcap\n"
+    "prints and counts as a failure (exit code 1). A camera that answers with another\n"
+    "status, even 500, counts as switched; check the camera itself (camsim logs the\n"
+    "requests: GET /camsim/outputs).\n"
     "A change equal to the last one asked for is not sent again.";
 
 }  // namespace

@@ -94,6 +94,7 @@ std::vector<std::vector<Bytes>> GroupAccessUnits(const std::vector<Bytes>& nals)
 Bytes H264Packetizer::Packetize(const std::vector<Bytes>& au, uint32_t ts,
                                 std::vector<TestPacket>* out) const {
   Bytes expected;
+  bool setsPut = false;
   const size_t first = out->size();
   for (size_t i = 0; i < au.size();) {
     const Bytes& nal = au[i];
@@ -131,7 +132,12 @@ Bytes H264Packetizer::Packetize(const std::vector<Bytes>& au, uint32_t ts,
       continue;
     }
     const uint8_t type = nal[0] & 0x1F;
-    if (type == 5) {
+    // The depacketizer puts its sets before a picture's first fragmented
+    // slice, unless the access unit brought its own.
+    bool hasSps = false;
+    for (size_t k = 0; k < i; ++k) hasSps = hasSps || (au[k][0] & 0x1F) == 7;
+    if (type == 5 && !hasSps && !setsPut) {
+      setsPut = true;
       Put(&expected, kSc, 3);
       Put(&expected, sps);
       Put(&expected, kSc, 3);
