@@ -88,7 +88,7 @@ TEST(PeerHabits, EveryPictureArrivesAsTheClipHasIt) {
         std::string("rm -rf ") + out + "; LD_LIBRARY_PATH=" E2E_LIBRARY_PATH " " E2E_IPCAP
         " record --library " E2E_LIBRARY " --port " + std::to_string(camera.httpPort) +
             " --param 2=" + std::to_string(camera.rtsp->Port()) + " --codec " + c.codec +
-            " --format raw --width 320 --height 240 --fps 25 --seconds 3 --out " + out,
+            " --format raw --width 320 --height 240 --fps 25 --seconds 5 --out " + out,
         tag);
     ASSERT_EQ(run.status, 0) << run.output;
 
