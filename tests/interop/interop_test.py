@@ -21,10 +21,11 @@ import time
 SKIP = 77
 FPS = 25
 CLIP_SECONDS = 8
-RECORD_SECONDS = 5
-# Pictures a 4 s recording must hold at least: its first second may go to
-# the session set-up and the wait for a key frame.
-MIN_PICTURES = (RECORD_SECONDS - 3) * FPS
+RECORD_SECONDS = 6
+# Pictures a recording must hold at least: its first seconds go to the
+# session set-up (a 2 s port probe among them) and the wait for a key frame,
+# longer on a loaded machine.
+MIN_PICTURES = FPS
 SYSTEM_PYTHON = "/usr/bin/python3"
 HERE = os.path.dirname(os.path.abspath(__file__))
 
