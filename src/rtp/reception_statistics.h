@@ -11,8 +11,8 @@ namespace quenlix {
 
 // One report block's figures, in the units the report carries them.
 struct RECEPTION_REPORT {
-  bool valid = false;       // a packet of the source has been seen
-  uint8_t fractionLost = 0;  // since the previous report, in 1/256
+  bool valid = false;          // a packet of the source has been seen
+  uint8_t fractionLost = 0;    // since the previous report, in 1/256
   int32_t cumulativeLost = 0;  // clamped to 24 bits, signed
   uint32_t extendedHighest = 0;
   uint32_t jitter = 0;  // in time-stamp units

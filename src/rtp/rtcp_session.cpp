@@ -257,14 +257,13 @@ size_t CRTCPSession::TakeDueReport(uint64_t nowUs, uint8_t* out, platform::Socke
   if (!Destination(to)) return 0;
   const uint64_t delayUs = nowUs > arrivalUs ? nowUs - arrivalUs : 0;
   const uint32_t delay = uint32_t(delayUs * kDelayUnitsPerSecond / kMicrosecondsPerSecond);
-  return BuildReceiverReport(ownSsrc, cname, cnameLength, ssrc, statistics.TakeReport(ssrc),
-                             lastSr, delay, out);
+  return BuildReceiverReport(ownSsrc, cname, cnameLength, ssrc, statistics.TakeReport(ssrc), lastSr,
+                             delay, out);
 }
 
 size_t CRTCPSession::BuildReceiverReport(uint32_t ownSsrc, const uint8_t* cname, size_t cnameLength,
                                          uint32_t senderSsrc, const RECEPTION_REPORT& figures,
-                                         uint32_t lastSr, uint32_t delaySinceLastSr,
-                                         uint8_t* out) {
+                                         uint32_t lastSr, uint32_t delaySinceLastSr, uint8_t* out) {
   std::memset(out, 0, kReportSize);
   out[0] = kVersion2OneItem;
   out[1] = kReceiverReport;

@@ -69,8 +69,8 @@ class CRTSPResponseParser {
   std::string sessionId;
   uint32_t sessionTimeout = 0;  // seconds
   std::string control;
-  std::string contentBase;  // Content-Base of the DESCRIBE reply
-  uint16_t serverRtpPort = 0;   // Transport server_port of the SETUP reply
+  std::string contentBase;     // Content-Base of the DESCRIBE reply
+  uint16_t serverRtpPort = 0;  // Transport server_port of the SETUP reply
   uint16_t serverRtcpPort = 0;
   int32_t authScheme = 0;  // 0 none, 1 Basic, 2 Digest
   std::string realm;

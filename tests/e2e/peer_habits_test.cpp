@@ -38,8 +38,11 @@ std::vector<std::string> PictureHashes(const std::string& path, const std::strin
 }
 
 std::vector<size_t> KeyFrames(const std::string& path, const std::string& tag) {
-  const ProcessRun r = Shell("ffprobe -v error -select_streams v:0 -show_entries frame=key_frame "
-                             "-of csv=p=0 " + path, tag);
+  const ProcessRun r = Shell(
+      "ffprobe -v error -select_streams v:0 -show_entries frame=key_frame "
+      "-of csv=p=0 " +
+          path,
+      tag);
   std::vector<size_t> keys;
   const std::vector<std::string> lines = Lines(r.output);
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -87,12 +90,14 @@ TEST(PeerHabits, EveryPictureArrivesAsTheClipHasIt) {
     ASSERT_TRUE(camera.Start());
     const std::string tag = std::string("habit-") + c.name;
     const std::string out = std::string(E2E_WORK_DIR) + "/" + tag;
-    const ProcessRun run = Shell(
-        std::string("rm -rf ") + out + "; LD_LIBRARY_PATH=" E2E_LIBRARY_PATH " " E2E_IPCAP
-        " record --library " E2E_LIBRARY " --port " + std::to_string(camera.httpPort) +
-            " --param 2=" + std::to_string(camera.rtsp->Port()) + " --codec " + c.codec +
-            " --format raw --width 320 --height 240 --fps 25 --seconds 5 --out " + out,
-        tag);
+    const ProcessRun run =
+        Shell(std::string("rm -rf ") + out +
+                  "; LD_LIBRARY_PATH=" E2E_LIBRARY_PATH " " E2E_IPCAP
+                  " record --library " E2E_LIBRARY " --port " +
+                  std::to_string(camera.httpPort) +
+                  " --param 2=" + std::to_string(camera.rtsp->Port()) + " --codec " + c.codec +
+                  " --format raw --width 320 --height 240 --fps 25 --seconds 5 --out " + out,
+              tag);
     ASSERT_EQ(run.status, 0) << run.output;
 
     const std::vector<std::string> source = PictureHashes(clip, tag + "-src");

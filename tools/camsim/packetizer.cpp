@@ -429,8 +429,7 @@ void PutTablesInBand(Bytes* payload, bool oneTable) {
     const size_t length = ReadU16(&p[at + 2]);
     if (length < 2 * kTableSize || p.size() < at + kQuantHeaderSize + length) return;
     luma.assign(p.begin() + long(at + kQuantHeaderSize), p.begin() + long(at + 4 + kTableSize));
-    chroma.assign(p.begin() + long(at + 4 + kTableSize),
-                  p.begin() + long(at + 4 + 2 * kTableSize));
+    chroma.assign(p.begin() + long(at + 4 + kTableSize), p.begin() + long(at + 4 + 2 * kTableSize));
     scan = at + kQuantHeaderSize + length;
   }
   const bool one = oneTable && luma == chroma;
@@ -449,7 +448,8 @@ void PutTablesInBand(Bytes* payload, bool oneTable) {
 void ApplyPeerHabits(const PeerHabits& habits, Clip* clip) {
   if (clip->codec == ClipCodec::kH264 && habits.audAndSei) {
     for (ClipFrame& frame : clip->frames) {
-      frame.packets.insert(frame.packets.begin(), {RtpPayload{kAud, false}, RtpPayload{kRecoverySei, false}});
+      frame.packets.insert(frame.packets.begin(),
+                           {RtpPayload{kAud, false}, RtpPayload{kRecoverySei, false}});
     }
   }
   if (clip->codec == ClipCodec::kJpeg && (habits.jpegTablesInBand || habits.jpegOneTable)) {

@@ -36,8 +36,8 @@ struct Clip {
 // so that the driver meets them without those peers.
 struct PeerHabits {
   bool noSpropParameterSets = false;  // the SDP's fmtp carries no parameter sets
-  bool audAndSei = false;  // each access unit begins with a delimiter and SEI
-  bool jpegTablesInBand = false;  // Q 255 with the tables, even where a Q would do
+  bool audAndSei = false;             // each access unit begins with a delimiter and SEI
+  bool jpegTablesInBand = false;      // Q 255 with the tables, even where a Q would do
   // One in-band table where a picture's two are the same (implies in band).
   bool jpegOneTable = false;
   // The video section as other servers order it: c= and b= lines, control

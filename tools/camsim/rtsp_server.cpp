@@ -500,14 +500,15 @@ std::string CRtspServer::Sdp(const Clip& clip, const std::string& uri) const {
   const std::string control =
       "a=control:" + (options_.absoluteControl ? TrackUrl(uri) : std::string("trackID=1")) + "\r\n";
   const std::string media = "m=video 0 RTP/AVP " + std::to_string(clip.payloadType) + "\r\n";
-  const std::string session = "v=0\r\n"
-                              "o=- 1 1 IN IP4 " +
-                              options_.bindAddress +
-                              "\r\n"
-                              "s=camsim\r\n"
-                              "c=IN IP4 0.0.0.0\r\n"
-                              "t=0 0\r\n"
-                              "a=control:*\r\n";
+  const std::string session =
+      "v=0\r\n"
+      "o=- 1 1 IN IP4 " +
+      options_.bindAddress +
+      "\r\n"
+      "s=camsim\r\n"
+      "c=IN IP4 0.0.0.0\r\n"
+      "t=0 0\r\n"
+      "a=control:*\r\n";
   if (options_.habits.peerSdpOrder) return session + media + control + clip.sdpAttributes;
   return session + media + clip.sdpAttributes + control;
 }
@@ -541,10 +542,9 @@ bool CRtspServer::Answer(const std::shared_ptr<InterleavedLink>& link,
   if (m == "DESCRIBE") {
     const Clip* clip = ClipFor(request.uri);
     if (clip == nullptr) return reply(404, "");
-    return reply(200,
-                 "Content-Base: " + ContentBase(request.uri) +
-                     "\r\nContent-Type: application/sdp\r\n",
-                 Sdp(*clip, request.uri));
+    return reply(
+        200, "Content-Base: " + ContentBase(request.uri) + "\r\nContent-Type: application/sdp\r\n",
+        Sdp(*clip, request.uri));
   }
   if (m == "SETUP") {
     const std::string transport = request.Header("transport");

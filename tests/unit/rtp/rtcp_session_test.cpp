@@ -182,9 +182,9 @@ TEST(RTCPSession, SourceDescriptionIsSizedToItsName) {
                                   std::string("camtest1"), std::string(25, 'h')}) {
     SCOPED_TRACE(name);
     uint8_t out[CRTCPSession::kReportSize];
-    const size_t size = CRTCPSession::BuildReceiverReport(
-        1, reinterpret_cast<const uint8_t*>(name.data()), name.size(), 2, RECEPTION_REPORT(), 3,
-        4, out);
+    const size_t size =
+        CRTCPSession::BuildReceiverReport(1, reinterpret_cast<const uint8_t*>(name.data()),
+                                          name.size(), 2, RECEPTION_REPORT(), 3, 4, out);
     ASSERT_EQ(size % 4, 0u);
     size_t at = 0;
     int packets = 0;
@@ -278,8 +278,8 @@ TEST(ReceptionStatistics, FiguresFollowWhatArrived) {
   jump.push_back({40000, 4500, 50000});  // one stray: not taken
   const Case cases[] = {
       {"in order across the wrap", steady(65530, 12), 65536 + 5, 0, 0, 0},
-      {"ten lost of a hundred", steady(100, 100, {110, 111, 112, 113, 114, 150, 151, 152, 153, 154}),
-       199, 10, 25, 0},
+      {"ten lost of a hundred",
+       steady(100, 100, {110, 111, 112, 113, 114, 150, 151, 152, 153, 154}), 199, 10, 25, 0},
       {"one late arrival", late, 14, 0, 0, 56},
       {"a duplicate", duplicated, 14, -1, 0, 0},
       {"a stray far ahead", jump, 14, 0, 0, 0},

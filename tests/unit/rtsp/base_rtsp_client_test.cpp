@@ -137,16 +137,17 @@ TEST(RTSPClient, ControlUrlResolution) {
       {base, false, "not a url", "trackID=1", base + "/trackID=1"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CBaseRTSPClient::ResolveControlUrl(c.requestBase, c.pathEmpty, c.contentBase,
-                                                 c.control),
-              c.want)
+    EXPECT_EQ(
+        CBaseRTSPClient::ResolveControlUrl(c.requestBase, c.pathEmpty, c.contentBase, c.control),
+        c.want)
         << c.contentBase << " + " << c.control;
   }
 }
 
 // The SETUP request line and the Digest URI both carry the resolved URL.
 TEST(RTSPClient, AbsoluteControlGoesIntoSetupAsItIs) {
-  const std::string sdp = "v=0\r\nm=video 0 RTP/AVP 26\r\na=control:rtsp://127.0.0.1:9/v/trackID=0\r\n";
+  const std::string sdp =
+      "v=0\r\nm=video 0 RTP/AVP 26\r\na=control:rtsp://127.0.0.1:9/v/trackID=0\r\n";
   ScriptedServer server({OkWith("Content-Base: rtsp://127.0.0.1:9/v/\r\n", sdp),
                          OkWith("Transport: RTP/AVP;unicast;client_port=3556-3557;"
                                 "server_port=6970-6971\r\nSession: 1\r\n")});

@@ -293,9 +293,9 @@ TEST(RTSPResponseParser, TransportServerPorts) {
   };
   for (const Case& c : cases) {
     CRTSPResponseParser parser;
-    EXPECT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nCSeq: 2\r\nTransport: " + c.transport +
-                                 "\r\nSession: 1\r\n\r\n",
-                             kSetup))
+    EXPECT_TRUE(parser.Parse(
+        "RTSP/1.0 200 OK\r\nCSeq: 2\r\nTransport: " + c.transport + "\r\nSession: 1\r\n\r\n",
+        kSetup))
         << c.transport;
     EXPECT_EQ(parser.serverRtpPort, c.rtp) << c.transport;
     EXPECT_EQ(parser.serverRtcpPort, c.rtcp) << c.transport;
