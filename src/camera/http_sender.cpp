@@ -130,8 +130,8 @@ size_t CHttpSender::ReadBody(std::vector<uint8_t>& buffer) {
     const size_t have = buffer.size();
     buffer.resize(have + kReadBlockSize);
     uint32_t got = 0;
-    const bool read = http::HttpReadData(requestHandle, buffer.data() + have,
-                                         uint32_t(kReadBlockSize), &got);
+    const bool read =
+        http::HttpReadData(requestHandle, buffer.data() + have, uint32_t(kReadBlockSize), &got);
     buffer.resize(have + (read ? got : 0));
     bodyEnded = read && got == 0;
     if (bodyEnded || !read) break;

@@ -54,10 +54,10 @@ struct Case {
   uint32_t seconds;  // how long the host runs (record, io) or waits (query)
   PeerOptions http;
   Rtsp rtsp;
-  const char* expectLine;  // must appear in the host's output ("" none)
-  const char* forbidLine;  // must not appear ("" none)
-  uint64_t maxPeakMb;      // 0: not bounded
-  double maxCpuSeconds;    // 0: not bounded
+  const char* expectLine;       // must appear in the host's output ("" none)
+  const char* forbidLine;       // must not appear ("" none)
+  uint64_t maxPeakMb;           // 0: not bounded
+  double maxCpuSeconds;         // 0: not bounded
   uint64_t addressSpaceKb = 0;  // the 32-bit check: a limit on the child's address space
 };
 
@@ -116,7 +116,8 @@ std::string Setting(const char* name, const char* builtIn) {
 
 std::vector<std::string> Arguments(const Case& c, uint16_t httpPort, uint16_t rtspPort) {
   const std::string seconds = std::to_string(c.seconds);
-  std::vector<std::string> common = {"--address", "127.0.0.1", "--port", std::to_string(httpPort),
+  std::vector<std::string> common = {"--address", "127.0.0.1",
+                                     "--port",    std::to_string(httpPort),
                                      "--library", Setting("FAULTS_LIBRARY", FAULTS_LIBRARY)};
   std::vector<std::string> args = {Setting("FAULTS_IPCAP", FAULTS_IPCAP)};
   switch (c.command) {
@@ -126,8 +127,8 @@ std::vector<std::string> Arguments(const Case& c, uint16_t httpPort, uint16_t rt
                                "2=" + std::to_string(rtspPort)});
       break;
     case Command::kIo:
-      args.insert(args.end(), {"io", "--watch", "--seconds", seconds, "--inputs", "2",
-                               "--outputs", "1"});
+      args.insert(args.end(),
+                  {"io", "--watch", "--seconds", seconds, "--inputs", "2", "--outputs", "1"});
       break;
     case Command::kQuery:
       args.insert(args.end(), {"query", "--wait", seconds});
@@ -172,8 +173,7 @@ Figures RunHost(const Case& c, const std::vector<std::string>& args) {
     f.peakKb = std::max(f.peakKb, PeakKb(statusPath));
     std::this_thread::sleep_for(std::chrono::milliseconds(kPeakPollMs));
   }
-  f.elapsedMs =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  f.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   f.signalled = WIFSIGNALED(status);
   f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   f.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
@@ -185,14 +185,14 @@ Figures RunHost(const Case& c, const std::vector<std::string>& args) {
 const Case kCases[] = {
     {"HTTP headers trickled a line a second, record", Command::kRecord, 3,
      Http(Behaviour::kTrickleHeaders), Rtsp::kClosed, "", "", 0, 0},
-    {"HTTP headers trickled a line a second, io", Command::kIo, 3,
-     Http(Behaviour::kTrickleHeaders), Rtsp::kClosed, "", "", 0, 0},
+    {"HTTP headers trickled a line a second, io", Command::kIo, 3, Http(Behaviour::kTrickleHeaders),
+     Rtsp::kClosed, "", "", 0, 0},
     {"HTTP body trickled a byte a second, io", Command::kIo, 3, Http(Behaviour::kTrickleBody),
      Rtsp::kClosed, "", "", 0, 0},
     {"HTTP accepts and never answers, record", Command::kRecord, 5, Http(Behaviour::kSilent),
      Rtsp::kClosed, "", "", 0, 0},
-    {"HTTP accepts and never answers, io", Command::kIo, 3, Http(Behaviour::kSilent),
-     Rtsp::kClosed, "", "", 0, 0},
+    {"HTTP accepts and never answers, io", Command::kIo, 3, Http(Behaviour::kSilent), Rtsp::kClosed,
+     "", "", 0, 0},
     {"HTTP accepts and never answers, query", Command::kQuery, 3, Http(Behaviour::kSilent),
      Rtsp::kClosed, "", "", 0, 0},
     {"RTSP port drops connection attempts, record", Command::kRecord, 3, Http(Behaviour::kAnswer),

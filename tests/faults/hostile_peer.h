@@ -22,12 +22,12 @@ namespace hostile {
 namespace platform = quenlix::platform;
 
 enum class Behaviour {
-  kAnswer,         // 200 with the body given, then closes
+  kAnswer,          // 200 with the body given, then closes
   kTrickleHeaders,  // a status line, then one header line per interval, for ever
-  kTrickleBody,    // headers promising a long body, then one byte per interval
-  kSilent,         // reads the request and never answers
-  kHugeBody,       // 200 with hugeBytes of the body text repeated, sent as fast as read
-  kRtspWrongCSeq,  // RTSP 200 to every request, with a CSeq that is not the request's
+  kTrickleBody,     // headers promising a long body, then one byte per interval
+  kSilent,          // reads the request and never answers
+  kHugeBody,        // 200 with hugeBytes of the body text repeated, sent as fast as read
+  kRtspWrongCSeq,   // RTSP 200 to every request, with a CSeq that is not the request's
 };
 
 struct PeerOptions {
@@ -164,8 +164,8 @@ class HostilePeer {
         }
         return;
       case Behaviour::kHugeBody: {
-        if (!Send(peer, "HTTP/1.1 200 OK\r\nContent-Length: " +
-                            std::to_string(options_.hugeBytes) + "\r\n\r\n")) {
+        if (!Send(peer, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(options_.hugeBytes) +
+                            "\r\n\r\n")) {
           return;
         }
         std::string block;

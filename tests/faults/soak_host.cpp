@@ -236,7 +236,8 @@ int main(int argc, char** argv) {
     switch (random() % 6) {
       case 0:
       case 1:
-        if (!running[index]) running[index] = capture->StartChannel(index, sinks[index].get(), &small);
+        if (!running[index])
+          running[index] = capture->StartChannel(index, sinks[index].get(), &small);
         break;
       case 2:
         if (running[index]) {
@@ -277,12 +278,12 @@ int main(int argc, char** argv) {
   library.deleteIPCapture(driver);
   const Usage after = Measure();
   Print("stopped", seconds, after, frames());
-  std::printf("soak: %llu host calls, %llu frames, %llu log lines, %llu input changes, "
-              "%llu I/O failures, %d samples held, close %.2f s\n",
-              (unsigned long long)actions, (unsigned long long)frames(),
-              (unsigned long long)log.lines.load(),
-              (unsigned long long)ioSink.changes.load(), (unsigned long long)ioSink.failures.load(),
-              allocator.outstanding.load(), closeSeconds);
+  std::printf(
+      "soak: %llu host calls, %llu frames, %llu log lines, %llu input changes, "
+      "%llu I/O failures, %d samples held, close %.2f s\n",
+      (unsigned long long)actions, (unsigned long long)frames(),
+      (unsigned long long)log.lines.load(), (unsigned long long)ioSink.changes.load(),
+      (unsigned long long)ioSink.failures.load(), allocator.outstanding.load(), closeSeconds);
 
   bool flat = true;
   if (after.threads > before.threads + kThreadSlack) {

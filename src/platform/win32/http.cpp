@@ -55,7 +55,9 @@ void CloseLiveHandle(Request* r) {
   if (h != nullptr) WinHttpCloseHandle(h);
 }
 
-void CALLBACK OnDeadline(PVOID request, BOOLEAN) { CloseLiveHandle(static_cast<Request*>(request)); }
+void CALLBACK OnDeadline(PVOID request, BOOLEAN) {
+  CloseLiveHandle(static_cast<Request*>(request));
+}
 
 std::wstring Widen(const char* text) {
   if (text == nullptr || *text == '\0') return std::wstring();
@@ -212,7 +214,8 @@ void HttpCloseHandle(HttpHandle handle) {
   if (handle == nullptr) return;
   if (Request* r = AsRequest(handle)) {
     // Waits for a deadline callback in progress, which takes the lock below.
-    if (r->deadlineTimer != nullptr) DeleteTimerQueueTimer(nullptr, r->deadlineTimer, INVALID_HANDLE_VALUE);
+    if (r->deadlineTimer != nullptr)
+      DeleteTimerQueueTimer(nullptr, r->deadlineTimer, INVALID_HANDLE_VALUE);
     EnterCriticalSection(&r->session->lock);
     r->session->requests.erase(r);
     HINTERNET h = r->handle;
