@@ -21,8 +21,8 @@ def main():
     server.set_address("127.0.0.1")
     server.set_service(sys.argv[1])
     mounts = server.get_mount_points()
-    for spec in sys.argv[2:]:
-        mount, pipeline = spec.split("=", 1)
+    for argument in sys.argv[2:]:
+        mount, pipeline = argument.split("=", 1)
         factory = GstRtspServer.RTSPMediaFactory()
         factory.set_launch("( " + pipeline + " )")
         factory.set_shared(False)
