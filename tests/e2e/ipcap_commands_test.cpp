@@ -122,10 +122,9 @@ TEST(IpcapIo, WatchPrintsEachInputChangeOnce) {
   // The camera's CGI numbers its inputs from 1; camsim's control endpoint
   // counts from 0, as ipcap does, so input 1 here is input 1 there.
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  const ProcessRun set = Shell("curl -s 'http://127.0.0.1:" +
-                                        std::to_string(camera.httpPort) +
-                                        "/camsim/input?input=1&state=active'",
-                                    "io-watch-set");
+  const ProcessRun set = Shell("curl -s 'http://127.0.0.1:" + std::to_string(camera.httpPort) +
+                                   "/camsim/input?input=1&state=active'",
+                               "io-watch-set");
   EXPECT_EQ(set.output, "input 1 active (Input2)\n");
   watcher.join();
   EXPECT_EQ(run.status, 0) << run.output;

@@ -584,8 +584,8 @@ bool CRtspServer::Answer(const std::shared_ptr<InterleavedLink>& link,
       session->clientRtpPort = uint16_t(rtp);
       session->clientRtcpPort = uint16_t(rtcp);
       headers = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtp) + "-" +
-                std::to_string(rtcp) + ";server_port=" +
-                std::to_string(session->streamer->RtpPort()) + "-" +
+                std::to_string(rtcp) +
+                ";server_port=" + std::to_string(session->streamer->RtpPort()) + "-" +
                 std::to_string(session->streamer->RtcpPort()) + ";ssrc=" + ssrc + "\r\n";
     }
     session->lastAliveMs = CRtpStreamer::NowMs();

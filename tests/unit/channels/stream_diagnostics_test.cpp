@@ -41,8 +41,9 @@ TEST(StreamDiagnostics, EachCauseOnceUntilAFrameGetsThrough) {
     EXPECT_EQ(step.logged, diagnostics.Report(step.cause, 1, std::string("text ") + step.cause));
     if (step.logged) ++expected;
     ASSERT_EQ(expected, driver.Lines().size());
-    if (step.logged)
+    if (step.logged) {
       EXPECT_EQ((LogLine{1, std::string("text ") + step.cause}), driver.Lines().back());
+    }
   }
 }
 

@@ -409,11 +409,17 @@ TEST(Camsim, StreamFaultsShowInTheSequenceNumbers) {
     // certain; a packet held back also leaves a gap where it was.
     const bool gapsExpected = fault == kLoss || fault == kReorder;
     EXPECT_EQ(gapsExpected, counts.gaps > 10) << fault << " gaps " << counts.gaps;
-    if (!gapsExpected) EXPECT_EQ(0, counts.gaps) << fault;
+    if (!gapsExpected) {
+      EXPECT_EQ(0, counts.gaps) << fault;
+    }
     EXPECT_EQ(fault == kDuplicate, counts.repeats > 10) << fault << " repeats " << counts.repeats;
-    if (fault != kDuplicate) EXPECT_EQ(0, counts.repeats) << fault;
+    if (fault != kDuplicate) {
+      EXPECT_EQ(0, counts.repeats) << fault;
+    }
     EXPECT_EQ(fault == kReorder, counts.backward > 10) << fault << " backward " << counts.backward;
-    if (fault != kReorder) EXPECT_EQ(0, counts.backward) << fault;
+    if (fault != kReorder) {
+      EXPECT_EQ(0, counts.backward) << fault;
+    }
   }
 }
 
