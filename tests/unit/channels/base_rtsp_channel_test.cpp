@@ -293,6 +293,8 @@ TEST(RtspChannel, StopDuringDescribeEndsBeforeSetup) {
   channel.Stop();
   EXPECT_EQ(-1, channel.parameterSets.load());  // OnSessionDescribed not reached
   EXPECT_EQ(0, CountRequests(server, "SETUP"));
+  // The server takes the TEARDOWN in once it has written out the cut reply.
+  EXPECT_TRUE(WaitFor([&] { return CountRequests(server, "TEARDOWN") >= 1; }, 3000));
   EXPECT_EQ(1, CountRequests(server, "TEARDOWN"));
 }
 
