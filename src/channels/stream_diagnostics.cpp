@@ -19,6 +19,8 @@ const char* CStreamDiagnostics::DropReasonName(int reason) {
       return "malformed payload";
     case kDropOversize:
       return "picture over the size limit";
+    case kDropSequenceGap:
+      return "lost packets";
     default:
       return "other";
   }

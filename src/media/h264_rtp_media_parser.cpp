@@ -40,8 +40,10 @@ bool IsKeyNalType(uint8_t type) { return type == kNalIdr || type == kNalSps || t
 // Why a payload of this NAL type and length was refused. An FU-A long
 // enough to read is refused only while no picture size or parameter set is
 // known.
-DropReason RefusalReason(uint8_t type, size_t n) {
-  if (n == 0) return kDropMalformed;
+// fragmentWasOpen: a unit refused while a fragmented one was open ended
+// that one with a hole.
+DropReason RefusalReason(uint8_t type, size_t n, bool fragmentWasOpen) {
+  if (n == 0 || fragmentWasOpen) return kDropMalformed;
   if (type == kStapA) return kDropMalformed;
   if (type == kFuA) return n < kFuAMinSize ? kDropMalformed : kDropNoParameterSets;
   return kDropUnsupportedPayload;
@@ -89,6 +91,7 @@ void CH264RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
   try {
     if (afterGap) {
       // Later pictures refer to the lost one: wait for the next IDR.
+      CountDrop(kDropSequenceGap);
       discarding = true;
       fragmentOpen = false;
       frame.clear();
@@ -106,6 +109,7 @@ void CH264RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
     bool usable = PayloadOf(packet, &p, &n) ? Depacketize(p, n) : Depacketize(nullptr, 0);
     if (usable && packet.marker && fragmentOpen) {
       // The picture ends inside a fragmented NAL unit: it has a hole.
+      CountDrop(kDropMalformed);
       discarding = true;
       fragmentOpen = false;
       frame.clear();
@@ -130,6 +134,7 @@ void CH264RTPMediaParser::AppendStartCode() {
 
 bool CH264RTPMediaParser::Depacketize(const uint8_t* p, size_t n) {
   bool handled = false;
+  const bool fragmentWasOpen = fragmentOpen;
   const uint8_t type = n > 0 ? (p[0] & kNalTypeMask) : 0;
   if (type >= 1 && type <= 23) {
     handled = AppendSingleNal(p, n);
@@ -140,7 +145,7 @@ bool CH264RTPMediaParser::Depacketize(const uint8_t* p, size_t n) {
   }
 
   if (!handled) {
-    CountDrop(RefusalReason(type, n));
+    CountDrop(RefusalReason(type, n, fragmentWasOpen));
     discarding = true;
     fragmentOpen = false;
   } else if (frame.size() > kMaxFrameSize) {

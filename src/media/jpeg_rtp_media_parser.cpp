@@ -59,6 +59,7 @@ void CJpegRTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
   try {
     if (afterGap) {
       // Pictures stand alone: only the one with the hole is lost.
+      CountDrop(kDropSequenceGap);
       discarding = true;
       frame.clear();
       if (StartsPicture(packet)) frameStart = true;
@@ -69,6 +70,7 @@ void CJpegRTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
     // Checked after the frame-start test, so that a first packet whose
     // padding cannot be right drops its frame instead of starting one.
     if (!PayloadOf(packet, &p, &n)) {
+      CountDrop(kDropMalformed);
       discarding = true;
       frame.clear();
     }

@@ -58,12 +58,14 @@ void CMpeg4RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) 
   try {
     if (afterGap) {
       // Later VOPs refer to the lost one: wait for the next intra VOP.
+      CountDrop(kDropSequenceGap);
       discarding = true;
       frame.clear();
     }
     const uint8_t* p = nullptr;
     size_t n = 0;
     if (!PayloadOf(packet, &p, &n)) {
+      CountDrop(kDropMalformed);
       discarding = true;
       frame.clear();
       return;

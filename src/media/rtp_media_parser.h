@@ -26,6 +26,7 @@ enum DropReason : int {
   kDropUnsupportedPayload,  // a packetization this depacketizer does not take
   kDropMalformed,           // a payload whose own fields do not add up
   kDropOversize,            // a picture over the size limit
+  kDropSequenceGap,         // lost packets spoiled the picture (once per gap)
   kDropReasonCount
 };
 

@@ -68,13 +68,14 @@ TEST_F(H264Fixture, BrokenFragmentDropsItsPictureUntilTheNextKeyFrame) {
     const char* name;
     std::vector<Bytes> fragments;  // one P picture, the last with the marker
     size_t frames;                 // of: key, this picture, a whole P picture, key
+    uint32_t malformed;            // a unit left with a hole is named as malformed
   };
   const Case cases[] = {
-      {"whole", {start, middle, end}, 4},
-      {"without its start", {middle, end}, 2},
-      {"second start", {start, start, end}, 2},
-      {"marker before the end", {start, middle}, 2},
-      {"next NAL unit before the end", {start, kSlice}, 2},
+      {"whole", {start, middle, end}, 4, 0},
+      {"without its start", {middle, end}, 2, 0},
+      {"second start", {start, start, end}, 2, 1},
+      {"marker before the end", {start, middle}, 2, 1},
+      {"next NAL unit before the end", {start, kSlice}, 2, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -94,6 +95,7 @@ TEST_F(H264Fixture, BrokenFragmentDropsItsPictureUntilTheNextKeyFrame) {
     }
     Feed(p, packets);
     EXPECT_EQ(h.client.frames.size(), c.frames);
+    EXPECT_EQ(p.DropCount(kDropMalformed), c.malformed);
   }
 }
 

@@ -157,8 +157,16 @@ TEST_F(JpegFixture, FirstPacketShorterThanItsHeadersOrWithoutSizeIsDropped) {
   // A first packet whose padding count runs past it drops its frame.
   TestPacket badPadding = Packet(Cat({MainHeader(1, 50, 40, 30), {1, 2, 200}}), seq++, false);
   badPadding.padding = true;
+  const uint32_t malformed = parser.DropCount(kDropMalformed);
   Feed(parser, {badPadding, Packet(Cat({MainHeader(1, 50, 40, 30, 2), {3}}), seq++, true)});
   EXPECT_TRUE(host.client.frames.empty());
+  EXPECT_EQ(parser.DropCount(kDropMalformed), malformed + 1);
+  // A picture whose middle was lost is dropped, and the loss is named.
+  Feed(parser, {Packet(Cat({MainHeader(1, 50, 40, 30), {1}}), seq, false),
+                Packet(Cat({MainHeader(1, 50, 40, 30, 2), {3}}), uint16_t(seq + 300), true)});
+  seq = uint16_t(seq + 301);
+  EXPECT_TRUE(host.client.frames.empty());
+  EXPECT_EQ(parser.DropCount(kDropSequenceGap), 1u);
   // The parser is not stuck: the next good frame goes through.
   Feed(parser, {Packet(Cat({MainHeader(1, 50, 40, 30), {9}}), seq++, true)});
   EXPECT_EQ(host.client.frames.size(), 1u);

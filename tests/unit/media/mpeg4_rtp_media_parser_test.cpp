@@ -58,6 +58,7 @@ TEST_F(Mpeg4Fixture, PVopWhileDiscardingIsDroppedMarkerIncluded) {
                 Packet({1}, 1000, true), Packet(kPVop, 1001, true), Packet(kIVop, 1002, true)});
   ASSERT_EQ(host.client.frames.size(), 2u);
   EXPECT_EQ(host.client.frames[1].data, Cat({kConfig, kIVop}));
+  EXPECT_EQ(parser.DropCount(kDropSequenceGap), 1u);
 }
 
 TEST_F(Mpeg4Fixture, VopStartThrowsAwayWhatTheFrameHeld) {
