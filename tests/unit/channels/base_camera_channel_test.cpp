@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "channel_test_helpers.h"
@@ -23,7 +25,7 @@ class TestChannel : public CBaseCameraChannel {
   using CBaseCameraChannel::TouchLastFrame;
 
   uint32_t Run() override {
-    runs++;
+    if (runs++ < throwingRuns.load()) throw std::runtime_error("a host callback threw");
     running++;
     if (ignoreStop.load()) {
       for (;;) platform::SleepMs(20);  // ended only by force
@@ -36,6 +38,7 @@ class TestChannel : public CBaseCameraChannel {
   void WakeWorker() override { wakes++; }
 
   std::atomic<bool> ignoreStop{false};
+  std::atomic<int> throwingRuns{0};
   std::atomic<int> runs{0};
   std::atomic<int> running{0};
   std::atomic<int> wakes{0};
@@ -141,6 +144,27 @@ TEST(BaseCameraChannel, WorkerThatIgnoresTheStopEventIsEndedByForce) {
   channel.Stop();
   EXPECT_FALSE(channel.HasWorker());
   EXPECT_EQ(channel.running.load(), 1);  // Run never returned
+}
+
+// What escapes the worker's loop is reported and the worker runs its loop
+// again; the host's process lives on and a stop still ends the worker.
+TEST(BaseCameraChannel, WorkerReportsAnExceptionAndResumesItsLoop) {
+  FakeDriver driver;
+  TestChannel channel(1, &driver, nullptr);
+  channel.throwingRuns = 2;
+  ASSERT_TRUE(channel.Start(STREAM_SETTINGS{40, 50, 352, 288}));
+  for (int i = 0; i < 1000 && channel.running.load() == 0; ++i) platform::SleepMs(5);
+  EXPECT_EQ(channel.running.load(), 1) << "the third run of the loop is under way";
+  const LogLine report = {
+      1,
+      "quenlix::CBaseCameraChannel::RunGuarded: an exception interrupted the worker of channel 1"};
+  const std::vector<LogLine> lines = driver.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), report), 2);
+  const auto before = std::chrono::steady_clock::now();
+  channel.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+  EXPECT_EQ(channel.running.load(), 0);
+  EXPECT_FALSE(channel.HasWorker());
 }
 
 TEST(BaseCameraChannel, LastFrameClock) {

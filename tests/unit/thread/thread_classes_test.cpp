@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -104,6 +105,41 @@ TEST(CTickerThread, TicksOncePerPeriodAndRestartsAfterStop) {
   ASSERT_TRUE(t.Start("again"));
   while (t.ticks.load() == before) platform::SleepMs(5);
   EXPECT_TRUE(t.Stop());
+}
+
+// The last resort of the thread bodies: what a body throws is reported
+// through OnException, the process lives on, and a ticker keeps its period.
+class ThrowingTicker : public CTickerThread {
+ public:
+  void OnStarted() override { throw std::bad_alloc(); }
+  void Tick() override {
+    if (++ticks == 2) throw std::runtime_error("a host callback threw");
+  }
+  void OnException() override { ++exceptions; }
+  std::atomic<int> ticks{0};
+  std::atomic<int> exceptions{0};
+};
+
+class ThrowingThread : public CSimpleThread {
+ public:
+  void Run() override { throw std::runtime_error("injected"); }
+  void OnException() override { ++exceptions; }
+  std::atomic<int> exceptions{0};
+};
+
+TEST(ThreadBodies, AnExceptionIsReportedAndTheThreadRunsOn) {
+  ThrowingThread once;
+  ASSERT_TRUE(once.Start("throws"));
+  EXPECT_TRUE(once.Join());
+  EXPECT_EQ(once.exceptions.load(), 1);
+
+  ThrowingTicker ticker;
+  ticker.SetPeriodMs(20);
+  ASSERT_TRUE(ticker.Start("ticker"));
+  for (int i = 0; i < 500 && ticker.ticks.load() < 4; ++i) platform::SleepMs(5);
+  EXPECT_TRUE(ticker.Stop());
+  EXPECT_GE(ticker.ticks.load(), 4) << "ticks go on after the throwing ones";
+  EXPECT_EQ(ticker.exceptions.load(), 2) << "OnStarted and the second tick";
 }
 
 struct Job : CWorkItemThread::IWorkItem {
