@@ -23,6 +23,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRunSeconds = 22;  // long enough for a second session after a signal loss
+// The driver gives an HTTP request and an RTSP connect this long (the host
+// cannot shorten it): a time-out's cause is that deadline passing.
+constexpr int64_t kNetworkTimeoutMs = 40000;
+constexpr int kTimeoutRunSeconds = 48;
+// The watcher sees a cause (a PLAY, a request) up to a poll and a lock late.
+constexpr int64_t kCauseSeenLateMs = 500;
 #if defined(__SANITIZE_THREAD__)
 // ThreadSanitizer slows start-up several times over; that build looks for
 // races here, and the native and ASan builds hold the 6 s.
@@ -61,16 +67,43 @@ struct UdpHole {
   ~UdpHole() { ::close(fd); }
 };
 
+// A loopback port whose listener never accepts and whose backlog is full:
+// Linux drops further SYNs, so a connect there times out, as to a camera
+// behind a filter.
+struct SynDropPort {
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  std::vector<int> fillers;
+  uint16_t port = 0;
+  SynDropPort() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener, 0);
+    socklen_t n = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
+    port = ntohs(a.sin_port);
+    for (int i = 0; i < 4; ++i) {
+      fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+      ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+  }
+  ~SynDropPort() {
+    for (int fd : fillers) ::close(fd);
+    ::close(listener);
+  }
+};
+
 struct TimedLine {
   int64_t atMs;
   std::string text;
 };
 
-// Runs ipcap record for kRunSeconds, each output line stamped on arrival.
-std::vector<TimedLine> RecordLines(const std::string& args, Clock::time_point start) {
+// Runs ipcap record for the seconds given, each output line stamped on arrival.
+std::vector<TimedLine> RecordLines(int seconds, const std::string& args, Clock::time_point start) {
   const std::string command = std::string("LD_LIBRARY_PATH=" E2E_LIBRARY_PATH " " E2E_IPCAP
                                           " record --library " E2E_LIBRARY " --seconds ") +
-                              std::to_string(kRunSeconds) + " " + args + " 2>&1";
+                              std::to_string(seconds) + " " + args + " 2>&1";
   std::vector<TimedLine> lines;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return lines;
@@ -86,21 +119,28 @@ std::vector<TimedLine> RecordLines(const std::string& args, Clock::time_point st
   return lines;
 }
 
-enum class CauseFrom { kStart, kPlay };
+// When the cause comes: the run's start, the session's PLAY, or the
+// driver's network deadline passing after its stream-update request (which
+// comes just before the RTSP connect, so the bound holds for that too).
+enum class CauseFrom { kStart, kPlay, kDeadline };
+enum class RtspPort { kServed, kClosed, kSynDrop };
 
 struct Case {
   const char* name;
   std::function<void(camsim::RtspOptions&)> tune;
   camsim::FaultState httpFault;
   bool closedHttp = false;
-  bool closedRtsp = false;
+  RtspPort rtspPort = RtspPort::kServed;
   CauseFrom from = CauseFrom::kStart;
-  std::string line;  // regex of the whole log line; {HTTP}, {RTSP} and {CLOSED} are filled in
+  std::string line;       // regex of the whole log line; {HTTP}, {RTSP} and {CLOSED} are filled in
+  std::string args = "";  // more for ipcap
+  camsim::AuthMode auth = camsim::AuthMode::kNone;
 };
 
 struct Outcome {
   std::vector<TimedLine> lines;
   int64_t playMs = -1;
+  int64_t requestMs = -1;  // the first stream-update request
   uint16_t rtspPort = 0;
   uint16_t httpPort = 0;
   uint16_t closedPort = 0;
@@ -109,8 +149,10 @@ struct Outcome {
 Outcome RunCase(const Case& c) {
   Outcome out;
   UdpHole hole;
+  SynDropPort dropping;
   camsim::CamsimOptions options = e2e::DefaultOptions();
   options.fault = c.httpFault;
+  options.auth = c.auth;
   e2e::Camera camera(options);
   const uint16_t holePort = hole.port;
   camera.tuneRtsp = [&c, holePort](camsim::RtspOptions& o) {
@@ -120,28 +162,36 @@ Outcome RunCase(const Case& c) {
   if (!camera.Start()) return out;
   out.rtspPort = camera.rtsp->Port();
   out.httpPort = camera.httpPort;
-  out.closedPort = ClosedTcpPort();
+  out.closedPort = c.rtspPort == RtspPort::kSynDrop ? dropping.port : ClosedTcpPort();
   const std::string args =
       "-y --codec h264 --width 640 --height 480 --fps 25 --out " E2E_WORK_DIR "/lines-" +
       std::string(c.name) + " --port " +
-      std::to_string(c.closedHttp ? out.closedPort : out.httpPort) +
-      " --param 2=" + std::to_string(c.closedRtsp ? out.closedPort : out.rtspPort);
+      std::to_string(c.closedHttp ? out.closedPort : out.httpPort) + " --param 2=" +
+      std::to_string(c.rtspPort == RtspPort::kServed ? out.rtspPort : out.closedPort) + " " +
+      c.args;
+  const int seconds = c.from == CauseFrom::kDeadline ? kTimeoutRunSeconds : kRunSeconds;
   std::atomic<bool> done{false};
   const Clock::time_point start = Clock::now();
   std::atomic<int64_t> playMs{-1};
+  std::atomic<int64_t> requestMs{-1};
   std::thread watch([&] {
     while (!done.load()) {
-      if (playMs.load() < 0 && camera.rtsp->Stats().plays > 0) {
-        playMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+      const int64_t now =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+      if (playMs.load() < 0 && camera.rtsp->Stats().plays > 0) playMs = now;
+      if (requestMs.load() < 0) {
+        for (const std::string& target : camera.core.Requests()) {
+          if (target.find("action=update") != std::string::npos) requestMs = now;
+        }
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   });
-  out.lines = RecordLines(args, start);
+  out.lines = RecordLines(seconds, args, start);
   done = true;
   watch.join();
   out.playMs = playMs.load();
+  out.requestMs = requestMs.load();
   return out;
 }
 
@@ -161,55 +211,83 @@ std::string Fill(std::string pattern, const Outcome& o) {
 TEST(FailureLines, EachSilentCauseIsToldOnceWithinSixSeconds) {
   const std::string step = "\\[error 1\\] quenlix::CBaseRTSPChannel::StartSession: ";
   const std::string url = "rtsp://127\\.0\\.0\\.1:{RTSP}/\\S+";
+  const std::string http = "\\[error 1\\] quenlix::CCommonChannel::ConfigureStream: ";
+  const std::string path = "/siqura-cgi/admin/param\\.cgi";
   camsim::FaultState status500;
   status500.mode = camsim::FaultMode::kStatus;
   status500.status = 500;
+  camsim::FaultState silent;
+  silent.mode = camsim::FaultMode::kNoAnswer;
+  const auto noClip = [](camsim::RtspOptions& o) {
+    o.clipFor = [](const std::string&) { return std::string(); };
+  };
   const std::vector<Case> cases = {
       {"http-closed",
        nullptr,
        {},
        true,
-       false,
+       RtspPort::kServed,
        CauseFrom::kStart,
-       "\\[error 1\\] quenlix::CCommonChannel::ConfigureStream: HTTP connection to "
-       "127\\.0\\.0\\.1:{CLOSED} refused or unreachable \\(GET /siqura-cgi/admin/param\\.cgi\\)"},
+       http + "HTTP connection to 127\\.0\\.0\\.1:{CLOSED} refused or unreachable \\(GET " + path +
+           "\\)"},
+      {"http-silent", nullptr, silent, false, RtspPort::kServed, CauseFrom::kDeadline,
+       http + "HTTP request GET " + path + " to 127\\.0\\.0\\.1:{HTTP} got no answer within 40 s"},
+      {"http-credentials",
+       nullptr,
+       {},
+       false,
+       RtspPort::kServed,
+       CauseFrom::kStart,
+       http +
+           "Camera 127\\.0\\.0\\.1:{HTTP} refused the HTTP credentials of user \"admin\" \\(GET " +
+           path + "\\)",
+       "--user admin --password wrong",
+       camsim::AuthMode::kBasic},
       // A status the camera answers with keeps the line hosts already know.
-      {"http-500", nullptr, status500, false, false, CauseFrom::kStart,
+      {"http-500", nullptr, status500, false, RtspPort::kServed, CauseFrom::kStart,
        "\\[error 1\\] quenlix::HUtils::RequestGetRD: 127\\.0\\.0\\.1:{HTTP} sent does not process "
-       "request \"/siqura-cgi/admin/param\\.cgi\\?action=update&.*\", status code = 500"},
+       "request \"" +
+           path + "\\?action=update&.*\", status code = 500"},
       {"rtsp-closed",
        nullptr,
        {},
        false,
-       true,
+       RtspPort::kClosed,
        CauseFrom::kStart,
        step + "RTSP connection to 127\\.0\\.0\\.1:{CLOSED} refused"},
-      {"describe-404",
-       [](camsim::RtspOptions& o) { o.clipFor = [](const std::string&) { return std::string(); }; },
+      {"rtsp-syn-dropped",
+       nullptr,
        {},
        false,
+       RtspPort::kSynDrop,
+       CauseFrom::kDeadline,
+       step + "RTSP connection to 127\\.0\\.0\\.1:{CLOSED} timed out after 40 s"},
+      {"describe-404",
+       noClip,
+       {},
        false,
+       RtspPort::kServed,
        CauseFrom::kStart,
        step + "DESCRIBE " + url + " answered 404 Not Found"},
       {"play-454",
        [](camsim::RtspOptions& o) { o.faults.answer454 = true; },
        {},
        false,
-       false,
+       RtspPort::kServed,
        CauseFrom::kStart,
        step + "PLAY " + url + " answered 454 Session Not Found"},
       {"reply-cut",
        [](camsim::RtspOptions& o) { o.faults.closeMidReply = true; },
        {},
        false,
-       false,
+       RtspPort::kServed,
        CauseFrom::kStart,
        step + "DESCRIBE " + url + " got a reply cut off before its end"},
       {"firewalled",
        [](camsim::RtspOptions& o) { o.faults.stream.rtpToPort = 1; },
        {},
        false,
-       false,
+       RtspPort::kServed,
        CauseFrom::kPlay,
        "\\[error 1\\] quenlix::CBaseRTPChannel::Run: no RTP from 127\\.0\\.0\\.1 reaches UDP port "
        "\\d+: check firewalls and NAT between camera and recorder"},
@@ -217,7 +295,7 @@ TEST(FailureLines, EachSilentCauseIsToldOnceWithinSixSeconds) {
        [](camsim::RtspOptions& o) { o.faults.stream.h264FuB = true; },
        {},
        false,
-       false,
+       RtspPort::kServed,
        CauseFrom::kPlay,
        "\\[error 1\\] quenlix::CBaseRTPChannel::Run: RTP from 127\\.0\\.0\\.1 reaches UDP port "
        "\\d+ but every frame was dropped for 5 s \\(.*unsupported payload: \\d+.*\\)"},
@@ -248,9 +326,12 @@ TEST(FailureLines, EachSilentCauseIsToldOnceWithinSixSeconds) {
     if (c.from == CauseFrom::kPlay) {
       EXPECT_GE(o.playMs, 0) << "the session never played\n" << all;
       causeMs = o.playMs;
+    } else if (c.from == CauseFrom::kDeadline) {
+      EXPECT_GE(o.requestMs, 0) << "the stream was never requested\n" << all;
+      causeMs = o.requestMs + kNetworkTimeoutMs;
     }
     EXPECT_LE(hits[0].atMs - causeMs, kWithinMs) << all;
-    EXPECT_GE(hits[0].atMs, causeMs) << all;
+    EXPECT_GE(hits[0].atMs, causeMs - kCauseSeenLateMs) << all;
   }
 }
 
