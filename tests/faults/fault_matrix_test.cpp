@@ -2,7 +2,9 @@
 // outcome a recorder must see. The reference host (ipcap) runs as a child
 // process against the hostile peer, so that a crash, a hang, the time a
 // stop takes, the peak memory and the CPU are those of a real host process.
-// The figures of every row are printed as one table at the end.
+// The figures of every row are printed as one table at the end. Where the
+// camera behaves again during the run (the peer heals and relays to a
+// simulated camera), frames must flow again within the recovery bound.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -14,13 +16,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "e2e/e2e_camera.h"
 #include "faults/hostile_peer.h"
 
 extern char** environ;
@@ -39,7 +44,7 @@ constexpr bool kSanitized = false;
 #endif
 
 enum class Command { kRecord, kIo, kQuery };
-enum class Rtsp { kClosed, kSynDrop, kWrongCSeq };
+enum class Rtsp { kClosed, kSynDrop, kWrongCSeq, kCamera };
 
 // Any stop, Close or Uninit must return within this much, whatever the
 // camera does.
@@ -47,6 +52,8 @@ constexpr int64_t kStopBoundMs = 2000;
 // Launch, Open and the host's own bookkeeping around the run.
 constexpr int64_t kHostOverheadMs = 1500;
 constexpr int64_t kEarlyEndSlackMs = 500;
+// Once the camera behaves again, its frames reach the host within this.
+constexpr int64_t kResumeBoundMs = 8000;
 
 struct Case {
   const char* name;
@@ -59,6 +66,7 @@ struct Case {
   uint64_t maxPeakMb;           // 0: not bounded
   double maxCpuSeconds;         // 0: not bounded
   uint64_t addressSpaceKb = 0;  // the 32-bit check: a limit on the child's address space
+  uint32_t healAtMs = 0;        // the camera behaves again this long after the start (0: never)
 };
 
 struct Figures {
@@ -68,6 +76,7 @@ struct Figures {
   uint64_t peakKb = 0;
   double cpuSeconds = 0;
   std::string output;
+  int64_t resumeMs = -1;  // from the heal to the first frame's arrival at the host
 };
 
 PeerOptions Http(Behaviour behaviour, std::string body = "OK\r\n", uint64_t hugeBytes = 0) {
@@ -141,10 +150,14 @@ std::vector<std::string> Arguments(const Case& c, uint16_t httpPort, uint16_t rt
 // The host is started through the shell, so that the address-space limit is
 // the one a person would set (ulimit -v), and spawned without a copy of this
 // process: its peak memory is its own.
-Figures RunHost(const Case& c, const std::vector<std::string>& args) {
+// during is called about every kPeakPollMs with the time since the start.
+Figures RunHost(const Case& c, const std::vector<std::string>& args,
+                const std::function<void(int64_t)>& during) {
   Figures f;
   const std::string out = std::string(FAULTS_WORK_DIR) + "/host.out";
-  if (std::system("mkdir -p " FAULTS_WORK_DIR "/rec") != 0) return f;
+  if (std::system("rm -rf " FAULTS_WORK_DIR "/rec && mkdir -p " FAULTS_WORK_DIR "/rec") != 0) {
+    return f;
+  }
   std::string script = "exec \"$@\"";
   if (c.addressSpaceKb != 0 && !kSanitized) {
     script = "ulimit -v " + std::to_string(c.addressSpaceKb) + " && " + script;
@@ -170,6 +183,7 @@ Figures RunHost(const Case& c, const std::vector<std::string>& args) {
   int status = 0;
   rusage usage{};
   while (wait4(pid, &status, WNOHANG, &usage) == 0) {
+    during(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     f.peakKb = std::max(f.peakKb, PeakKb(statusPath));
     std::this_thread::sleep_for(std::chrono::milliseconds(kPeakPollMs));
   }
@@ -224,7 +238,44 @@ const Case kCases[] = {
     {"input reply 'XInput1=active'", Command::kIo, 3,
      Http(Behaviour::kAnswer, "XInput1=active\r\nXInput2=active\r\n"), Rtsp::kClosed,
      "ipcap: 0 input change(s)", "", 0, 0},
+    // The camera behaves again 2 s into the run; the recording must resume.
+    {"HTTP headers trickled, then behaves again, record", Command::kRecord, 11,
+     Http(Behaviour::kTrickleHeaders), Rtsp::kCamera, "", "", 0, 0, 0, 2000},
+    {"HTTP accepts and never answers, then behaves again, record", Command::kRecord, 11,
+     Http(Behaviour::kSilent), Rtsp::kCamera, "", "", 0, 0, 0, 2000},
+    {"RTSP port drops connection attempts, then behaves again, record", Command::kRecord, 11,
+     Http(Behaviour::kAnswer), Rtsp::kSynDrop, "", "", 0, 0, 0, 2000},
+    {"RTSP 200 OK with the wrong CSeq, then behaves again, record", Command::kRecord, 11,
+     Http(Behaviour::kAnswer), Rtsp::kWrongCSeq, "", "", 0, 0, 0, 2000},
 };
+
+int64_t UtcMsNow() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The arrival time (UTC ms) of the first frame in the recording's index, the
+// last column of its first frame line ("2026-12-08T05:53:07.049Z"); -1 when
+// no frame was written.
+int64_t FirstArrivalUtcMs() {
+  std::ifstream in(FAULTS_WORK_DIR "/rec/stream0.index");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::tm t{};
+    int ms = 0;
+    const char* arrival = line.c_str() + line.rfind(' ') + 1;
+    if (std::sscanf(arrival, "%d-%d-%dT%d:%d:%d.%dZ", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+                    &t.tm_min, &t.tm_sec, &ms) != 7) {
+      return -1;
+    }
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    return int64_t(timegm(&t)) * 1000 + ms;
+  }
+  return -1;
+}
 
 class FaultMatrix : public ::testing::TestWithParam<Case> {
  public:
@@ -236,6 +287,12 @@ class FaultMatrix : public ::testing::TestWithParam<Case> {
 
 TEST_P(FaultMatrix, HostSurvivesAndStopsInTime) {
   const Case& c = GetParam();
+  // The well-behaved camera the peers relay to once healed.
+  std::unique_ptr<e2e::Camera> camera;
+  if (c.healAtMs != 0 || c.rtsp == Rtsp::kCamera) {
+    camera.reset(new e2e::Camera(e2e::DefaultOptions()));
+    ASSERT_TRUE(camera->Start()) << "the simulated camera did not start";
+  }
   HostilePeer http(c.http);
   std::unique_ptr<HostilePeer> rtsp;
   std::unique_ptr<hostile::SynDropPort> dropped;
@@ -246,14 +303,34 @@ TEST_P(FaultMatrix, HostSurvivesAndStopsInTime) {
   } else if (c.rtsp == Rtsp::kSynDrop) {
     dropped.reset(new hostile::SynDropPort);
     rtspPort = dropped->Port();
+  } else if (c.rtsp == Rtsp::kCamera) {
+    rtspPort = camera->rtsp->Port();
   }
-  const Figures f = RunHost(c, Arguments(c, http.Port(), rtspPort));
+  int64_t healedUtcMs = -1;
+  const auto heal = [&](int64_t elapsedMs) {
+    if (c.healAtMs == 0 || healedUtcMs >= 0 || elapsedMs < int64_t(c.healAtMs)) return;
+    http.Heal(camera->httpPort);
+    if (dropped) {
+      // The port is served again: connection attempts are answered.
+      dropped.reset();
+      rtsp.reset(new HostilePeer(Http(Behaviour::kAnswer), rtspPort));
+    }
+    if (rtsp) rtsp->Heal(camera->rtsp->Port());
+    healedUtcMs = UtcMsNow();
+  };
+  Figures f = RunHost(c, Arguments(c, http.Port(), rtspPort), heal);
   const int64_t overMs = f.elapsedMs - int64_t(c.seconds) * 1000;
+  const int64_t firstArrival = c.healAtMs != 0 ? FirstArrivalUtcMs() : -1;
+  if (healedUtcMs >= 0 && firstArrival >= 0) f.resumeMs = firstArrival - healedUtcMs;
 
+  char resume[32] = "-";
+  if (c.healAtMs != 0) {
+    std::snprintf(resume, sizeof resume, f.resumeMs >= 0 ? "%.1f" : "none", f.resumeMs / 1000.0);
+  }
   char row[512];
-  std::snprintf(row, sizeof row, "| %s | %d%s | %.1f | %lld | %llu | %.2f |", c.name, f.status,
+  std::snprintf(row, sizeof row, "| %s | %d%s | %.1f | %lld | %llu | %.2f | %s |", c.name, f.status,
                 f.signalled ? " (signal)" : "", f.elapsedMs / 1000.0, (long long)overMs,
-                (unsigned long long)(f.peakKb / 1024), f.cpuSeconds);
+                (unsigned long long)(f.peakKb / 1024), f.cpuSeconds, resume);
   Rows().push_back(row);
   if (std::getenv("FAULTS_VERBOSE") != nullptr) std::printf("%s\n", f.output.c_str());
 
@@ -278,6 +355,10 @@ TEST_P(FaultMatrix, HostSurvivesAndStopsInTime) {
     EXPECT_LE(f.cpuSeconds, c.maxCpuSeconds);
   }
   EXPECT_EQ(f.output.find("terminate called"), std::string::npos) << f.output;
+  if (c.healAtMs != 0) {
+    EXPECT_GE(f.resumeMs, 0) << "no frame after the camera behaved again\n" << f.output;
+    EXPECT_LE(f.resumeMs, kResumeBoundMs) << f.output;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FaultMatrix, ::testing::ValuesIn(kCases),
@@ -288,8 +369,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, FaultMatrix, ::testing::ValuesIn(kCases),
 class PrintFigures : public ::testing::Environment {
  public:
   void TearDown() override {
-    std::printf("\n| case | exit | run s | past the run, ms | peak MB | CPU s |\n");
-    std::printf("|---|---|---|---|---|---|\n");
+    std::printf(
+        "\n| case | exit | run s | past the run, ms | peak MB | CPU s | frames resume, s |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
     for (const std::string& row : FaultMatrix::Rows()) std::printf("%s\n", row.c_str());
   }
 };

@@ -2,7 +2,9 @@
 // trickles, stalls, floods or answers with hostile text, and an RTSP side
 // that answers with the wrong CSeq or drops connection attempts. Each
 // connection is served on a thread of its own until the client goes or the
-// peer is destroyed.
+// peer is destroyed. Healed, the camera behaves again: the hostile
+// connections end, as at a camera's restart, and new ones are relayed to a
+// well-behaved camera.
 #pragma once
 
 #include <atomic>
@@ -39,11 +41,12 @@ struct PeerOptions {
 
 class HostilePeer {
  public:
-  explicit HostilePeer(PeerOptions options) : options_(std::move(options)) {
+  // port 0: any free one.
+  explicit HostilePeer(PeerOptions options, uint16_t port = 0) : options_(std::move(options)) {
     platform::SocketsStartup();
     listener_ = platform::CreateTcpSocket();
     platform::SetReuseAddress(listener_, true);
-    platform::BindSocket(listener_, platform::InetAddr("127.0.0.1"), 0);
+    platform::BindSocket(listener_, platform::InetAddr("127.0.0.1"), port);
     platform::ListenSocket(listener_, 64);
     port_ = platform::LocalPort(listener_);
     acceptor_ = std::thread([this] { Accept(); });
@@ -59,11 +62,17 @@ class HostilePeer {
   HostilePeer& operator=(const HostilePeer&) = delete;
 
   uint16_t Port() const { return port_; }
+  // From now on new connections are relayed to the camera at 127.0.0.1:to.
+  void Heal(uint16_t to) {
+    relayTo_ = to;
+    healed_ = true;
+  }
   uint64_t BytesSent() const { return sent_.load(); }
   uint32_t Requests() const { return requests_.load(); }
 
  private:
   static constexpr uint32_t kSliceMs = 50;
+  static constexpr uint32_t kRelaySliceMs = 5;
   static constexpr size_t kMaxRequest = 64 * 1024;
   static constexpr size_t kHugeBlock = 64 * 1024;
 
@@ -72,8 +81,13 @@ class HostilePeer {
       if (platform::WaitReadable(listener_, kSliceMs) != 1) continue;
       const platform::SocketHandle peer = platform::AcceptSocket(listener_, nullptr);
       if (peer == platform::kInvalidSocket) continue;
-      connections_.emplace_back([this, peer] {
-        Serve(peer);
+      const bool relay = healed_;
+      connections_.emplace_back([this, peer, relay] {
+        if (relay) {
+          Relay(peer);
+        } else {
+          Serve(peer);
+        }
         platform::CloseSocket(peer);
       });
     }
@@ -89,7 +103,7 @@ class HostilePeer {
         ++requests_;
         return request;
       }
-      if (stop_ || buffer->size() > kMaxRequest) return std::string();
+      if (Ending() || buffer->size() > kMaxRequest) return std::string();
       const int ready = platform::WaitReadable(peer, kSliceMs);
       if (ready == 0) continue;
       if (ready != 1) return std::string();
@@ -103,7 +117,7 @@ class HostilePeer {
   bool Send(platform::SocketHandle peer, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-      if (stop_) return false;
+      if (Ending()) return false;
       if (platform::WaitWritable(peer, kSliceMs) != 1) continue;
       const int n = platform::SendBytes(peer, bytes.data() + done, bytes.size() - done);
       if (n <= 0) return false;
@@ -116,10 +130,39 @@ class HostilePeer {
   // Sleeps for the interval unless the peer stops first.
   bool Pause() {
     for (uint32_t waited = 0; waited < options_.intervalMs; waited += kSliceMs) {
-      if (stop_) return false;
+      if (Ending()) return false;
       platform::SleepMs(kSliceMs);
     }
-    return !stop_;
+    return !Ending();
+  }
+
+  bool Ending() const { return stop_ || healed_; }
+
+  // Copies both ways between the client and the camera until either closes.
+  void Relay(platform::SocketHandle client) {
+    const platform::SocketHandle camera = platform::CreateTcpSocket();
+    if (platform::ConnectSocket(camera, platform::InetAddr("127.0.0.1"), relayTo_) == 0) {
+      const platform::SocketHandle ends[2] = {client, camera};
+      char chunk[16 * 1024];
+      for (bool open = true; open && !stop_;) {
+        for (int from = 0; from < 2 && open; ++from) {
+          const int ready = platform::WaitReadable(ends[from], kRelaySliceMs);
+          if (ready == 0) continue;
+          const int n = ready == 1 ? platform::ReceiveBytes(ends[from], chunk, sizeof chunk) : -1;
+          open = n > 0 && SendAll(ends[1 - from], chunk, size_t(n));
+        }
+      }
+    }
+    platform::CloseSocket(camera);
+  }
+
+  static bool SendAll(platform::SocketHandle to, const char* data, size_t length) {
+    for (size_t done = 0; done < length;) {
+      const int n = platform::SendBytes(to, data + done, length - done);
+      if (n <= 0) return false;
+      done += size_t(n);
+    }
+    return true;
   }
 
   void Serve(platform::SocketHandle peer) {
@@ -156,7 +199,7 @@ class HostilePeer {
         return;
       case Behaviour::kSilent:
         // Until the client closes or the peer stops.
-        while (!stop_) {
+        while (!Ending()) {
           const int ready = platform::WaitReadable(peer, kSliceMs);
           if (ready == 0) continue;
           char sink[1024];
@@ -187,6 +230,8 @@ class HostilePeer {
   platform::SocketHandle listener_ = platform::kInvalidSocket;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> healed_{false};
+  std::atomic<uint16_t> relayTo_{0};
   std::atomic<uint64_t> sent_{0};
   std::atomic<uint32_t> requests_{0};
   std::thread acceptor_;
