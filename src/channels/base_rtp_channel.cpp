@@ -104,6 +104,7 @@ bool CBaseRTPChannel::StartReception() {
   bool ok = PrepareParser();
   if (ok) {
     receiver = new (std::nothrow) CRTPReceiver;
+    if (receiver != nullptr) receiver->SetStreamBitRate(StreamBitRateKbps());
     ok = receiver != nullptr && InitSession() && OpenRtpPort() && StartSession();
   }
   if (!ok) {

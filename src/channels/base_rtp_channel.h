@@ -40,6 +40,9 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   virtual bool PrepareParser() = 0;
   virtual void SendKeepAlive() = 0;
   virtual void OnMediaPacket(const RTPPacket& packet) = 0;
+  // The stream's bit rate as configured, which sizes the socket's receive
+  // queue; 0 when unknown. Asked after PrepareParser.
+  virtual uint32_t StreamBitRateKbps() const { return 0; }
   // The depacketizer, for its drop counts; null where there is none.
   virtual const CRTPMediaParser* MediaParser() const { return nullptr; }
 

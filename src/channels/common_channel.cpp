@@ -47,7 +47,9 @@ void CCommonChannel::PrepareWorker() {
 }
 
 bool CCommonChannel::ConfigureStream(StreamCodec codec) {
-  const std::string request = BuildStreamUpdateRequest(MakeConfiguration(codec));
+  const STREAM_CONFIGURATION config = MakeConfiguration(codec);
+  streamBitRateKbps.store(ExpectedBitRateKbps(config));
+  const std::string request = BuildStreamUpdateRequest(config);
   std::vector<uint8_t> scratch;
   const CResultDef outcome = HUtils::RequestGetRD(request, scratch, sender, false);
   if (outcome.code == ResultOk) return true;

@@ -2,6 +2,7 @@
 // camera's encoder before each start of reception.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include <string>
@@ -34,10 +35,13 @@ class CCommonChannel : public CBaseRTSPChannel {
   bool ConfigureStream(StreamCodec codec);
   // Tells the log, once per cause, why the stream update failed.
   void ReportHttpFailure(const std::string& request, const CResultDef& outcome);
+  uint32_t StreamBitRateKbps() const override { return streamBitRateKbps.load(); }
   // Port from custom parameter 2, path of the codec.
   void FillPortAndPath(RTSP_SESSION_INFO& info, StreamCodec codec);
 
   Web::CHttpSender sender;
+  // Of the configuration last sent.
+  std::atomic<uint32_t> streamBitRateKbps{0};
 };
 
 }  // namespace quenlix

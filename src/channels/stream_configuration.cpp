@@ -1,5 +1,7 @@
 #include "channels/stream_configuration.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "camera/resolution_tables.h"
@@ -107,6 +109,24 @@ uint32_t Mpeg4Bitrate(uint32_t quality) {
   uint32_t index = ClampQuality(quality) * 6 / 100;
   if (index > 5) index = 5;
   return kMpeg4Bitrates[index];
+}
+
+uint32_t ExpectedBitRateKbps(const STREAM_CONFIGURATION& config) {
+  const STREAM_SETTINGS& s = config.settings;
+  switch (config.codec) {
+    case StreamCodec::kH264:
+      return H264Bitrate(s.quality);
+    case StreamCodec::kMpeg4:
+      return Mpeg4Bitrate(s.quality);
+    case StreamCodec::kMjpeg: {
+      // Divided before the frame rate (at most 1000) multiplies, so that no
+      // picture size the host can pass wraps around.
+      const uint64_t kbitPerFrame = uint64_t(s.width) * s.height / 1000;
+      return uint32_t(
+          std::min<uint64_t>(kbitPerFrame * FramesPerSecond(s.frameIntervalMs), UINT32_MAX));
+    }
+  }
+  return 0;
 }
 
 uint32_t MjpegQfactor(uint32_t quality) {

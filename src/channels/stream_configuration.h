@@ -46,6 +46,10 @@ std::string ResolutionValue(StreamCodec codec, int32_t cameraGroup, const char* 
 uint32_t H264Bitrate(uint32_t quality);
 uint32_t Mpeg4Bitrate(uint32_t quality);
 uint32_t MjpegQfactor(uint32_t quality);
+// What the camera will send, in kbit/s: the configured bit rate, or for
+// MJPEG, which has none, an estimate of one bit per pixel (a well-lit scene
+// at middling quality) at the requested frame rate.
+uint32_t ExpectedBitRateKbps(const STREAM_CONFIGURATION& config);
 uint32_t FrameSkip(int32_t cameraGroup, const char* name, uint32_t framesPerSecond);
 
 // The whole GET path of the stream update.

@@ -63,7 +63,14 @@ int LastSocketError();
 int BindSocket(SocketHandle socket, uint32_t address, uint16_t port);
 // Local port (host byte order) the socket is bound to, 0 on failure.
 uint16_t LocalPort(SocketHandle socket);
+// Asks for a kernel receive queue of bytes. Linux caps the request at
+// net.core.rmem_max; a process allowed to (CAP_NET_ADMIN) then raises it past
+// the cap, anyone else keeps what the cap allows. Fails only when the plain
+// request is refused.
 int SetReceiveBufferSize(SocketHandle socket, int bytes);
+// The receive queue the system granted, in its own reckoning (Linux reports
+// twice the request, the half it keeps for bookkeeping included); -1 on failure.
+int ReceiveBufferSize(SocketHandle socket);
 int SetNonBlocking(SocketHandle socket, bool nonBlocking);
 int SetReuseAddress(SocketHandle socket, bool reuse);
 
@@ -91,6 +98,24 @@ int SendTo(SocketHandle socket, const void* data, size_t length, const SocketAdd
 // kWsaEMSGSIZE (POSIX reproduces this with MSG_TRUNC, which on a TCP socket
 // would throw the bytes away instead).
 int ReceiveFrom(SocketHandle socket, void* buffer, size_t length, SocketAddress* from);
+
+// One datagram of a ReceiveBatch. A truncated one was longer than its slot
+// and is lost; length is then the part that fitted.
+struct ReceivedDatagram {
+  const uint8_t* data = nullptr;
+  int length = 0;
+  bool truncated = false;
+  SocketAddress from;
+};
+// Datagrams one ReceiveBatch call may return: POSIX reads several in one
+// system call; Winsock has no such call, so it reads one.
+extern const size_t kMaxReceiveBatch;
+// UDP only. Reads what is queued, up to count (at most kMaxReceiveBatch)
+// datagrams, into consecutive slots of slotSize bytes of buffer; waits for
+// the first only on a blocking socket. Returns the number read (>= 1, in
+// arrival order), or kSocketError (kWsaEWOULDBLOCK when nothing is queued).
+int ReceiveBatch(SocketHandle socket, uint8_t* buffer, size_t slotSize, size_t count,
+                 ReceivedDatagram* datagrams);
 
 // Both directions, as shutdown(SD_BOTH). On an unconnected UDP socket the
 // call may report an error yet still wake a receiver blocked on it (POSIX).

@@ -1,5 +1,7 @@
 #include "rtp/rtp_receiver.h"
 
+#include <algorithm>
+
 namespace quenlix {
 
 namespace {
@@ -29,6 +31,12 @@ CRTPReceiver::CRTPReceiver() {
 }
 
 CRTPReceiver::~CRTPReceiver() { port.Close(); }
+
+uint32_t CRTPReceiver::SocketBufferForBitRate(uint32_t kbitPerSecond) {
+  // kbit/s * ms / 8 = bytes.
+  const uint64_t bytes = uint64_t(kbitPerSecond) * kSocketBufferMs / 8;
+  return uint32_t(std::min<uint64_t>(bytes, kMaxSocketBuffer));
+}
 
 bool CRTPReceiver::ParsePacket(const uint8_t* data, size_t length, RTPPacket* packet) {
   *packet = RTPPacket();

@@ -28,8 +28,23 @@ class CRTPReceiver : public IUDPPortUser {
   // RTP datagrams are small; the port grows the buffer if one is not.
   static constexpr uint32_t kRtpBufferSize = 4096;
 
+  // The kernel queue holds this long of the stream, so that a receive
+  // thread kept off the processor for a moment (a disk flush, a busy
+  // machine) loses nothing...
+  static constexpr uint32_t kSocketBufferMs = 2000;
+  // ...within reason: the queue is kernel memory, one per stream.
+  static constexpr uint32_t kMaxSocketBuffer = 4u << 20;
+
   CRTPReceiver();
   ~CRTPReceiver() override;
+
+  // The kernel receive queue for a stream of this many kbit/s; streams too
+  // slow to need more keep the port's own size.
+  static uint32_t SocketBufferForBitRate(uint32_t kbitPerSecond);
+  // Sizes the port's kernel queue at its next Open; 0 when unknown.
+  void SetStreamBitRate(uint32_t kbitPerSecond) {
+    port.SetSocketBufferSize(SocketBufferForBitRate(kbitPerSecond));
+  }
 
   // Parses in place: every pointer of the record points into data. False for
   // a datagram that is too short, of another version, or whose CSRC list or

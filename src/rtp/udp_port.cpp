@@ -62,14 +62,14 @@ PortOpenResult CUDPPort::Open(uint16_t port) {
     result = kPortAlreadyOpen;
   } else if ((s = platform::CreateUdpSocket()) == platform::kInvalidSocket) {
     result = kPortSocketFailed;
-  } else if (platform::SetReceiveBufferSize(s, int(std::min(kSocketBufferFactor * bufferSize.load(),
-                                                            kMaxSocketBuffer))) != 0) {
+  } else if (platform::SetReceiveBufferSize(s, int(SocketBufferRequest())) != 0) {
     platform::CloseSocket(s);
     result = kPortBufferRefused;
   } else if (platform::BindSocket(s, 0, port) != 0) {
     platform::CloseSocket(s);
     result = kPortBindFailed;
   } else {
+    socketBufferGranted.store(platform::ReceiveBufferSize(s));
     nonBlocking.store(platform::SetNonBlocking(s, true) == 0);
     localPort.store(port != 0 ? port : platform::LocalPort(s));
     socketHandle.store(s);
@@ -87,6 +87,11 @@ PortOpenResult CUDPPort::Open(uint16_t port) {
   }
   lock.Leave();
   return result;
+}
+
+uint32_t CUDPPort::SocketBufferRequest() const {
+  const uint64_t forDatagrams = std::min(kSocketBufferFactor * bufferSize.load(), kMaxSocketBuffer);
+  return uint32_t(std::max<uint64_t>(forDatagrams, socketBufferRequest.load()));
 }
 
 bool CUDPPort::Close() {
@@ -131,6 +136,7 @@ void CUDPPort::CloseSocketLocked() {
   }
   platform::CloseSocket(s);
   localPort.store(0);
+  socketBufferGranted.store(0);
 }
 
 // Shutting down an unconnected UDP socket does not wake a blocked select on
@@ -153,67 +159,88 @@ void CUDPPort::ReceiveLoop() {
   // Only a later Open changes it, and that follows a Close which either
   // joined this thread or was made from it.
   const uint32_t myGeneration = generation.load();
-  uint32_t allocated = 0;
-  uint8_t* buffer = nullptr;
+  ReceiveSlots slots;
+  slots.datagrams = new (std::nothrow) platform::ReceivedDatagram[platform::kMaxReceiveBatch];
   bool mustWait = true;
-  while (ShouldRun(myGeneration)) {
-    if (!ReceiveOne(myGeneration, buffer, allocated, mustWait)) break;
+  while (slots.datagrams != nullptr && ShouldRun(myGeneration)) {
+    if (!ReceiveSome(myGeneration, slots, mustWait)) break;
   }
   // Nothing of the port may be touched here: it may be gone already.
-  delete[] buffer;
+  delete[] slots.bytes;
+  delete[] slots.datagrams;
 }
 
-bool CUDPPort::ReceiveOne(uint32_t myGeneration, uint8_t*& buffer, uint32_t& allocated,
-                          bool& mustWait) {
+bool CUDPPort::WaitForData(uint32_t myGeneration, platform::SocketHandle s, bool& readNow) {
+  readNow = false;
+  int ready = platform::WaitReadable(s, selectTimeoutMs);
+  if (!ShouldRun(myGeneration)) return false;
+  if (ready == 0) {
+    if (IUDPPortUser* u = user.load()) u->OnReceiveTimeout();
+    return closedFromItsOwnThread != this;
+  }
+  if (ready < 0) {
+    int error = platform::LastSocketError();
+    if (IsFatalSelectError(error)) {
+      if (IUDPPortUser* u = user.load()) u->OnPortClosed(this);
+      return false;
+    }
+    if (error != platform::kWsaEINVAL) {
+      platform::SleepMs(0);
+      return true;
+    }
+  }
+  readNow = true;
+  return true;
+}
+
+bool CUDPPort::ReceiveSome(uint32_t myGeneration, ReceiveSlots& slots, bool& mustWait) {
   platform::SocketHandle s = socketHandle.load();
   if (s == platform::kInvalidSocket) {
     platform::SleepMs(kInvalidSocketPollMs);
     return true;
   }
   if (mustWait || !nonBlocking.load()) {
-    int ready = platform::WaitReadable(s, selectTimeoutMs);
-    if (!ShouldRun(myGeneration)) return false;
-    if (ready == 0) {
-      if (IUDPPortUser* u = user.load()) u->OnReceiveTimeout();
-      return closedFromItsOwnThread != this;
-    }
-    if (ready < 0) {
-      int error = platform::LastSocketError();
-      if (IsFatalSelectError(error)) {
-        if (IUDPPortUser* u = user.load()) u->OnPortClosed(this);
-        return false;
-      }
-      if (error != platform::kWsaEINVAL) {
-        platform::SleepMs(0);
-        return true;
-      }
-    }
+    bool readNow = false;
+    if (!WaitForData(myGeneration, s, readNow)) return false;
+    if (!readNow) return true;
   }
-  uint32_t wanted = bufferSize.load();
-  if (buffer == nullptr || wanted > allocated || allocated - wanted > kShrinkSlack) {
-    delete[] buffer;
-    buffer = new (std::nothrow) uint8_t[wanted];
-    allocated = buffer != nullptr ? wanted : 0;
-    if (buffer == nullptr) return false;
+  const uint32_t wanted = bufferSize.load();
+  if (slots.bytes == nullptr || wanted > slots.slotSize || slots.slotSize - wanted > kShrinkSlack) {
+    delete[] slots.bytes;
+    slots.bytes = new (std::nothrow) uint8_t[size_t(wanted) * platform::kMaxReceiveBatch];
+    slots.slotSize = slots.bytes != nullptr ? wanted : 0;
+    if (slots.bytes == nullptr) return false;
   }
-  platform::SocketAddress from;
-  int n = platform::ReceiveFrom(s, buffer, allocated, &from);
+  const int n = platform::ReceiveBatch(s, slots.bytes, slots.slotSize, platform::kMaxReceiveBatch,
+                                       slots.datagrams);
   if (!ShouldRun(myGeneration)) return false;
-  // While datagrams keep coming, read on without a select in between: it
-  // would only say what the next read finds out anyway.
-  mustWait = false;
-  if (n > 0) {
-    if (IUDPPortUser* u = user.load()) u->OnDataReceived(this, from, buffer, n);
-    if (closedFromItsOwnThread == this) return false;
-  } else if (n < 0) {
-    if (platform::LastSocketError() == platform::kWsaEMSGSIZE) {
-      bufferSize.fetch_add(kBufferGrowth);
-    } else {
-      mustWait = true;
-    }
+  if (n <= 0) {
+    // Nothing queued, or an error that the wait reports.
+    mustWait = true;
+    return true;
   }
-  // An empty datagram (n == 0) carries nothing; ending the thread on it would
-  // let any sender stop the stream.
+  // A short batch emptied the queue, so the wait comes next; after a full
+  // one, more is likely queued and a wait would only say so.
+  mustWait = size_t(n) < platform::kMaxReceiveBatch;
+  return Deliver(myGeneration, slots, n);
+}
+
+bool CUDPPort::Deliver(uint32_t myGeneration, const ReceiveSlots& slots, int count) {
+  for (int i = 0; i < count; ++i) {
+    const platform::ReceivedDatagram& d = slots.datagrams[i];
+    if (d.truncated) {
+      // Lost; the next read has room for a datagram of this kind.
+      bufferSize.fetch_add(kBufferGrowth);
+      continue;
+    }
+    // An empty datagram carries nothing; ending the thread on it would let
+    // any sender stop the stream.
+    if (d.length <= 0) continue;
+    if (IUDPPortUser* u = user.load()) u->OnDataReceived(this, d.from, d.data, d.length);
+    // After a Close from the callback the port may be gone: ask nothing of it.
+    if (closedFromItsOwnThread == this) return false;
+    if (!ShouldRun(myGeneration)) return false;
+  }
   return true;
 }
 

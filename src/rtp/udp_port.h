@@ -54,15 +54,31 @@ class CUDPPort {
   // Takes effect at the receive thread's next read.
   void SetBufferSize(uint32_t bytes) { bufferSize.store(bytes); }
   uint32_t BufferSize() const { return bufferSize.load(); }
+  // The kernel receive queue asked for at the next Open. It never goes below
+  // what the datagram buffer size implies (32 datagrams, at most 131070).
+  void SetSocketBufferSize(uint32_t bytes) { socketBufferRequest.store(bytes); }
+  uint32_t SocketBufferRequest() const;
+  // What the system granted at Open, in its own reckoning; 0 while closed.
+  int32_t SocketBufferSize() const { return socketBufferGranted.load(); }
 
  private:
+  // The receive thread's own: a batch of datagram slots and their records.
+  struct ReceiveSlots {
+    uint8_t* bytes = nullptr;
+    uint32_t slotSize = 0;
+    platform::ReceivedDatagram* datagrams = nullptr;
+  };
+
   static uint32_t ThreadEntry(void* self);
   void ReceiveLoop();
   bool ShouldRun(uint32_t myGeneration) const {
     return running.load() && generation.load() == myGeneration;
   }
-  // Returns false when the thread must end.
-  bool ReceiveOne(uint32_t myGeneration, uint8_t*& buffer, uint32_t& allocated, bool& mustWait);
+  // Each returns false when the thread must end. WaitForData also tells
+  // whether a read should follow.
+  bool WaitForData(uint32_t myGeneration, platform::SocketHandle s, bool& readNow);
+  bool ReceiveSome(uint32_t myGeneration, ReceiveSlots& slots, bool& mustWait);
+  bool Deliver(uint32_t myGeneration, const ReceiveSlots& slots, int count);
   void WakeReceiveThread(uint16_t port);
   void CloseSocketLocked();
 
@@ -73,6 +89,8 @@ class CUDPPort {
   platform::Thread receiveThread = nullptr;
   uint32_t receiveThreadId = 0;
   std::atomic<uint32_t> bufferSize{kDefaultBufferSize};
+  std::atomic<uint32_t> socketBufferRequest{0};
+  std::atomic<int32_t> socketBufferGranted{0};
   uint32_t selectTimeoutMs = kSelectTimeoutMs;
   std::atomic<bool> running{false};
   // Reads are tried before waiting only on a non-blocking socket.

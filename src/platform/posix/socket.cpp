@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -177,9 +178,27 @@ uint16_t LocalPort(SocketHandle socket) {
 }
 
 int SetReceiveBufferSize(SocketHandle socket, int bytes) {
-  if (::setsockopt(Descriptor(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) != 0)
-    return FailFromErrno();
+  const int fd = Descriptor(socket);
+  if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) != 0) return FailFromErrno();
+#ifdef SO_RCVBUFFORCE
+  // Linux grants twice the request, capped silently at net.core.rmem_max.
+  // Past the cap only a privileged process gets further; the others keep
+  // what they were granted.
+  if (ReceiveBufferSize(socket) / 2 < bytes) {
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes));
+  }
+#endif
   return 0;
+}
+
+int ReceiveBufferSize(SocketHandle socket) {
+  int bytes = 0;
+  socklen_t length = sizeof(bytes);
+  if (::getsockopt(Descriptor(socket), SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0) {
+    FailFromErrno();
+    return -1;
+  }
+  return bytes;
 }
 
 int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
@@ -305,6 +324,44 @@ int ReceiveFrom(SocketHandle socket, void* buffer, size_t length, SocketAddress*
   }
   if (static_cast<size_t>(received) > length) return Fail(kWsaEMSGSIZE);
   return static_cast<int>(received);
+}
+
+namespace {
+constexpr size_t kBatch = 16;
+}  // namespace
+
+const size_t kMaxReceiveBatch = kBatch;
+
+int ReceiveBatch(SocketHandle socket, uint8_t* buffer, size_t slotSize, size_t count,
+                 ReceivedDatagram* datagrams) {
+  posix::CancellationPoint point;
+  if (count == 0 || count > kBatch) return Fail(kWsaEINVAL);
+  if (slotSize > static_cast<size_t>(INT_MAX)) slotSize = INT_MAX;
+  mmsghdr messages[kBatch] = {};
+  iovec slots[kBatch] = {};
+  sockaddr_in sources[kBatch] = {};
+  for (size_t i = 0; i < count; ++i) {
+    slots[i].iov_base = buffer + i * slotSize;
+    slots[i].iov_len = slotSize;
+    messages[i].msg_hdr.msg_iov = &slots[i];
+    messages[i].msg_hdr.msg_iovlen = 1;
+    messages[i].msg_hdr.msg_name = &sources[i];
+    messages[i].msg_hdr.msg_namelen = sizeof(sources[i]);
+  }
+  // Waits for the first datagram only (on a blocking socket) and takes the
+  // rest of what is queued without waiting.
+  const int received = ::recvmmsg(Descriptor(socket), messages, static_cast<unsigned>(count),
+                                  MSG_WAITFORONE, nullptr);
+  if (received < 0) return FailFromErrno();
+  for (int i = 0; i < received; ++i) {
+    ReceivedDatagram& d = datagrams[i];
+    d.data = buffer + size_t(i) * slotSize;
+    d.length = static_cast<int>(messages[i].msg_len);
+    d.truncated = (messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+    d.from.address = sources[i].sin_addr.s_addr;
+    d.from.port = sources[i].sin_port;
+  }
+  return received;
 }
 
 uint32_t InetAddr(const char* text) {

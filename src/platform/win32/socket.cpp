@@ -111,6 +111,15 @@ int SetReceiveBufferSize(SocketHandle socket, int bytes) {
                              reinterpret_cast<const char*>(&bytes), sizeof(bytes)));
 }
 
+int ReceiveBufferSize(SocketHandle socket) {
+  int bytes = 0;
+  int length = sizeof(bytes);
+  if (::getsockopt(ToSocket(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes),
+                   &length) == SOCKET_ERROR)
+    return -1;
+  return bytes;
+}
+
 int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
   u_long mode = nonBlocking ? 1 : 0;
   return Result(::ioctlsocket(ToSocket(socket), FIONBIO, &mode));
@@ -202,6 +211,26 @@ int ReceiveFrom(SocketHandle socket, void* buffer, size_t length, SocketAddress*
   }
   if (received == SOCKET_ERROR) return Fail(error);
   return received;
+}
+
+const size_t kMaxReceiveBatch = 1;
+
+int ReceiveBatch(SocketHandle socket, uint8_t* buffer, size_t slotSize, size_t count,
+                 ReceivedDatagram* datagrams) {
+  if (count == 0) return Fail(WSAEINVAL);
+  ReceivedDatagram& d = datagrams[0];
+  d = ReceivedDatagram();
+  d.data = buffer;
+  const int received = ReceiveFrom(socket, buffer, slotSize, &d.from);
+  if (received != kSocketError) {
+    d.length = received;
+    return 1;
+  }
+  // The part that fitted is not worth handing on: the caller drops it.
+  if (::WSAGetLastError() != WSAEMSGSIZE) return kSocketError;
+  d.length = ClampLength(slotSize);
+  d.truncated = true;
+  return 1;
 }
 
 uint32_t InetAddr(const char* text) {

@@ -159,6 +159,26 @@ TEST(StreamConfiguration, BitrateBandEdges) {
   }
 }
 
+TEST(StreamConfiguration, ExpectedBitRate) {
+  struct Case {
+    StreamCodec codec;
+    STREAM_SETTINGS settings;  // interval, quality, width, height
+    uint32_t kbps;
+  } cases[] = {
+      {StreamCodec::kH264, {40, 50, 1280, 720}, 4096},
+      {StreamCodec::kMpeg4, {40, 100, 1280, 720}, 8192},
+      {StreamCodec::kMjpeg, {40, 50, 1280, 720}, 23025},  // a bit a pixel at 25 fps
+      {StreamCodec::kMjpeg, {0, 50, 640, 480}, 7675},     // interval 0 counts as 25 fps
+      {StreamCodec::kMjpeg, {1, 50, 0xFFFFFFFFu, 0xFFFFFFFFu}, 0xFFFFFFFFu},  // no wrap
+  };
+  for (const Case& c : cases) {
+    STREAM_CONFIGURATION config;
+    config.codec = c.codec;
+    config.settings = c.settings;
+    EXPECT_EQ(ExpectedBitRateKbps(config), c.kbps) << c.settings.width;
+  }
+}
+
 TEST(StreamConfiguration, FrameSkipTables) {
   struct Case {
     int32_t group;

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#ifdef __linux__
+#include <unistd.h>
+#endif
+
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "platform/platform.h"
@@ -68,6 +73,25 @@ TEST_F(Sockets, OversizeDatagramIsCutAndReportsMessageSize) {
   // The rest of the datagram is gone, not left for the next read.
   EXPECT_EQ(WaitReadable(receiver, 50), 0);
 }
+
+#ifdef __linux__
+// Past net.core.rmem_max a privileged process still gets what it asked for;
+// any other keeps the cap, and the request does not fail.
+TEST_F(Sockets, ReceiveBufferBeyondTheSystemCap) {
+  std::ifstream file("/proc/sys/net/core/rmem_max");
+  int cap = 0;
+  ASSERT_TRUE(file >> cap);
+  SocketHandle s = BoundUdp();
+  const int request = cap + 65536;
+  ASSERT_EQ(SetReceiveBufferSize(s, request), 0);
+  // Linux reports twice what it keeps for data.
+  if (::geteuid() == 0) {
+    EXPECT_EQ(ReceiveBufferSize(s), 2 * request);
+  } else {
+    EXPECT_EQ(ReceiveBufferSize(s), 2 * cap);
+  }
+}
+#endif
 
 TEST_F(Sockets, WaitReadableTimesOut) {
   SocketHandle receiver = BoundUdp();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -110,13 +111,15 @@ class RecordingUser : public IRTPReceiverUser {
   struct Received {
     uint16_t sequence;
     uint32_t source;
+    uint16_t sourcePort;  // host order
     std::vector<uint8_t> payload;
   };
   void OnRTPPacket(CRTPReceiver*, const platform::SocketAddress& from,
                    const RTPPacket& packet) override {
+    if (gate && Count() == 1) gate();
     std::lock_guard<std::mutex> guard(mutex);
     packets.push_back(
-        {packet.sequenceNumber, from.address,
+        {packet.sequenceNumber, from.address, platform::NetToHost16(from.port),
          std::vector<uint8_t>(packet.payload, packet.payload + packet.payloadLength)});
   }
   void OnReceiveTimeout() override {}
@@ -129,6 +132,8 @@ class RecordingUser : public IRTPReceiverUser {
     std::lock_guard<std::mutex> guard(mutex);
     return packets.at(i);
   }
+  // Runs on the second packet, before it is recorded.
+  std::function<void()> gate;
   std::mutex mutex;
   std::vector<Received> packets;
   std::atomic<int> closed{0};
@@ -181,6 +186,64 @@ TEST(RTPReceiver, OversizedDatagramIsLostAndTheBufferGrowsForTheNext) {
   camera.SendTo(receiver.Port().LocalPort(), big);
   ASSERT_TRUE(WaitFor([&] { return user.Count() == 1; }));
   EXPECT_EQ(user.At(0).payload.size(), 4600u - 12);
+}
+
+// More datagrams than one batch read, queued while the first is in the
+// callback: each arrives once, in order, with its own sender; an oversized
+// one among them is lost and grows the buffer without taking others along.
+TEST(RTPReceiver, QueuedBurstArrivesWholeInOrderWithEachSender) {
+  RecordingUser user;  // outlives the receiver, which reports its close
+  std::atomic<bool> sent{false};
+  user.gate = [&] { WaitFor([&] { return sent.load(); }); };
+  CRTPReceiver receiver;
+  receiver.SetUser(&user);
+  ASSERT_EQ(receiver.Port().Open(0), kPortOpened);
+  const uint16_t port = receiver.Port().LocalPort();
+  LoopbackSocket cameras[2];
+
+  constexpr uint16_t kBurst = 50;
+  constexpr uint16_t kOversized = 20;
+  for (uint16_t i = 0; i < kBurst; ++i) {
+    const size_t size = i == kOversized ? CRTPReceiver::kRtpBufferSize : 100;
+    const std::vector<uint8_t> payload(size, uint8_t(i));
+    ASSERT_GT(cameras[i % 2].SendTo(port, MakeRtp(i, 0, 7, payload)), 0);
+    if (i == 0) {
+      ASSERT_TRUE(WaitFor([&] { return user.Count() == 1; }));
+    }
+  }
+  sent = true;
+  ASSERT_TRUE(WaitFor([&] { return user.Count() == kBurst - 1u; }));
+  for (uint16_t i = 0, at = 0; i < kBurst; ++i) {
+    if (i == kOversized) continue;
+    const RecordingUser::Received r = user.At(at++);
+    EXPECT_EQ(r.sequence, i);
+    EXPECT_EQ(r.source, testing_rtp::Loopback());
+    EXPECT_EQ(r.sourcePort, cameras[i % 2].port()) << i;
+    EXPECT_EQ(r.payload, std::vector<uint8_t>(100, uint8_t(i)));
+  }
+  EXPECT_EQ(receiver.Port().BufferSize(), CRTPReceiver::kRtpBufferSize + 1024);
+  EXPECT_EQ(user.Count(), kBurst - 1u);
+}
+
+// The kernel queue holds two seconds of the stream, between the port's own
+// 131070 bytes and a cap.
+TEST(RTPReceiver, SocketQueueFollowsTheBitRate) {
+  struct Case {
+    uint32_t kbps, request;
+  } cases[] = {
+      {0, 131070}, {512, 131070}, {4096, 1024000}, {100000, CRTPReceiver::kMaxSocketBuffer}};
+  for (const Case& c : cases) {
+    CRTPReceiver receiver;
+    receiver.SetStreamBitRate(c.kbps);
+    EXPECT_EQ(receiver.Port().SocketBufferRequest(), c.request) << c.kbps;
+  }
+  CRTPReceiver plain;
+  CRTPReceiver fast;
+  fast.SetStreamBitRate(4096);
+  ASSERT_EQ(plain.Port().Open(0), kPortOpened);
+  ASSERT_EQ(fast.Port().Open(0), kPortOpened);
+  // Wherever the system allows more than the floor at all.
+  EXPECT_GT(fast.Port().SocketBufferSize(), plain.Port().SocketBufferSize());
 }
 
 TEST(UDPPort, OpenResults) {
