@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "e2e_camera.h"
+#include "faults/hostile_peer.h"
 
 namespace {
 
@@ -65,33 +66,6 @@ struct UdpHole {
     port = ntohs(a.sin_port);
   }
   ~UdpHole() { ::close(fd); }
-};
-
-// A loopback port whose listener never accepts and whose backlog is full:
-// Linux drops further SYNs, so a connect there times out, as to a camera
-// behind a filter.
-struct SynDropPort {
-  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  std::vector<int> fillers;
-  uint16_t port = 0;
-  SynDropPort() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener, 0);
-    socklen_t n = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
-    for (int i = 0; i < 4; ++i) {
-      fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-      ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-  }
-  ~SynDropPort() {
-    for (int fd : fillers) ::close(fd);
-    ::close(listener);
-  }
 };
 
 struct TimedLine {
@@ -149,7 +123,7 @@ struct Outcome {
 Outcome RunCase(const Case& c) {
   Outcome out;
   UdpHole hole;
-  SynDropPort dropping;
+  hostile::SynDropPort dropping;  // drops connection attempts: a connect times out
   camsim::CamsimOptions options = e2e::DefaultOptions();
   options.fault = c.httpFault;
   options.auth = c.auth;
@@ -162,7 +136,7 @@ Outcome RunCase(const Case& c) {
   if (!camera.Start()) return out;
   out.rtspPort = camera.rtsp->Port();
   out.httpPort = camera.httpPort;
-  out.closedPort = c.rtspPort == RtspPort::kSynDrop ? dropping.port : ClosedTcpPort();
+  out.closedPort = c.rtspPort == RtspPort::kSynDrop ? dropping.Port() : ClosedTcpPort();
   const std::string args =
       "-y --codec h264 --width 640 --height 480 --fps 25 --out " E2E_WORK_DIR "/lines-" +
       std::string(c.name) + " --port " +
