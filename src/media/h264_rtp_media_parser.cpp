@@ -1,6 +1,9 @@
 #include "media/h264_rtp_media_parser.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 
 #include "media/h264_sps_reader.h"
 #include "media/h264_sps_writer.h"
@@ -66,10 +69,10 @@ bool HasSps(const std::vector<uint8_t>& frame) {
 CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, const char* sourceName)
     : CRTPMediaParser(driver, sourceName) {}
 
-CH264RTPMediaParser::~CH264RTPMediaParser() = default;
+CH264RTPMediaParser::~CH264RTPMediaParser() { delete pendingSets.load(std::memory_order_acquire); }
 
 void CH264RTPMediaParser::Reset() {
-  CLockGuard guard(&stateLock);
+  TakePendingSets();
   discarding = true;
   keyNal = false;
   width = 0;
@@ -83,8 +86,18 @@ void CH264RTPMediaParser::Reset() {
 }
 
 void CH264RTPMediaParser::ParsePacket(const RTPPacket& packet) {
-  CLockGuard guard(&stateLock);
+  // Nearly always null: a plain load, and the exchange only when sets came.
+  if (pendingSets.load(std::memory_order_relaxed) != nullptr) TakePendingSets();
   CRTPMediaParser::ParsePacket(packet);
+}
+
+void CH264RTPMediaParser::TakePendingSets() {
+  std::unique_ptr<ParameterSets> sets(pendingSets.exchange(nullptr, std::memory_order_acquire));
+  if (sets == nullptr) return;
+  sps.swap(sets->sps);
+  pps.swap(sets->pps);
+  width = sets->width;
+  height = sets->height;
 }
 
 void CH264RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
@@ -240,17 +253,19 @@ bool CH264RTPMediaParser::AppendFuA(const uint8_t* p, size_t n) {
 void CH264RTPMediaParser::SetParameterSets(const std::vector<uint8_t>& newSps,
                                            const std::vector<uint8_t>& newPps) {
   if (newSps.empty() || newPps.empty()) return;
-  CLockGuard guard(&stateLock);
-  uint32_t w = 0;
-  uint32_t h = 0;
-  if (CH264SpsReader::ReadNalUnit(newSps.data(), newSps.size(), &w, &h)) {
-    sps = newSps;
-    pps = newPps;
-    width = w;
-    height = h;
-    return;
+  try {
+    auto sets = std::make_unique<ParameterSets>();
+    if (CH264SpsReader::ReadNalUnit(newSps.data(), newSps.size(), &sets->width, &sets->height)) {
+      sets->sps = newSps;
+      sets->pps = newPps;
+    } else {
+      *sets = SynthesizedSets();
+    }
+    // Sets handed over earlier and not yet taken up are stale now.
+    delete pendingSets.exchange(sets.release(), std::memory_order_acq_rel);
+  } catch (const std::bad_alloc&) {
+    // Out of memory: the stream's own sets, or synthesized ones, serve.
   }
-  SynthesizeParameterSets();
 }
 
 void CH264RTPMediaParser::LearnParameterSet(const uint8_t* nal, size_t n) {
@@ -268,17 +283,29 @@ void CH264RTPMediaParser::LearnParameterSet(const uint8_t* nal, size_t n) {
   height = h;
 }
 
-bool CH264RTPMediaParser::SynthesizeParameterSets() {
-  sps.clear();
-  pps.clear();
-  if (client == nullptr) return false;
+CH264RTPMediaParser::ParameterSets CH264RTPMediaParser::SynthesizedSets() const {
+  ParameterSets sets;
+  if (client == nullptr) return sets;
   const auto size = client->GetResolution();
-  width = size.first;
-  height = size.second;
-  sps = CH264SpsWriter::BuildSps(width, height);
-  if (sps.empty()) return false;
-  pps = CH264SpsWriter::FixedPps();
-  return true;
+  sets.width = size.first;
+  sets.height = size.second;
+  sets.sps = CH264SpsWriter::BuildSps(sets.width, sets.height);
+  if (!sets.sps.empty()) sets.pps = CH264SpsWriter::FixedPps();
+  return sets;
+}
+
+bool CH264RTPMediaParser::SynthesizeParameterSets() {
+  if (client == nullptr) {
+    sps.clear();
+    pps.clear();
+    return false;
+  }
+  ParameterSets sets = SynthesizedSets();
+  sps = std::move(sets.sps);
+  pps = std::move(sets.pps);
+  width = sets.width;
+  height = sets.height;
+  return !sps.empty();
 }
 
 void CH264RTPMediaParser::EmitFrame(uint32_t rtpTime) {

@@ -2,12 +2,12 @@
 // unit per frame.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "media/rtp_media_parser.h"
-#include "thread/recursive_lock.h"
 
 namespace quenlix {
 
@@ -16,17 +16,19 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   CH264RTPMediaParser(IDriver* driver, const char* sourceName);
   ~CH264RTPMediaParser() override;
 
-  // Takes the state lock around the base's sequencing.
   void ParsePacket(const RTPPacket& packet) override;
+  // While no packet is being parsed (no receiver exists).
   void Reset() override;
 
   // Each one NAL unit without start code, as the session description gives
   // them. Ignored when either is empty; an unreadable SPS makes the parser
   // synthesize both from the requested picture size. Called on the channel's
   // worker while the receive thread may already be parsing packets (the port
-  // is open before the session is described).
+  // is open before the session is described), so the sets are handed over
+  // and taken up before the next packet is parsed, or by Reset.
   void SetParameterSets(const std::vector<uint8_t>& newSps, const std::vector<uint8_t>& newPps);
 
+  // The sets in use; on the receiving thread, or while nothing is parsed.
   const std::vector<uint8_t>& GetSps() const { return sps; }
   const std::vector<uint8_t>& GetPps() const { return pps; }
 
@@ -40,7 +42,18 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   bool AppendFuA(const uint8_t* p, size_t n);
   // Fails the packet in hand and forgets the fragmented NAL unit.
   bool CloseBrokenFragment();
+  struct ParameterSets {
+    std::vector<uint8_t> sps;
+    std::vector<uint8_t> pps;
+    uint32_t width = 0;
+    uint32_t height = 0;
+  };
+
+  // Both on the thread that parses: what SetParameterSets handed over.
+  void TakePendingSets();
   bool SynthesizeParameterSets();
+  // Sets for the channel's requested picture size; empty when it has none.
+  ParameterSets SynthesizedSets() const;
   // Keeps an SPS or PPS seen in the stream, so that a camera whose session
   // description lacks them (or carries stale ones) still records.
   void LearnParameterSet(const uint8_t* nal, size_t n);
@@ -62,8 +75,10 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   bool fragmentOpen = false;
   std::vector<uint8_t> sps;
   std::vector<uint8_t> pps;
-  // Guards the parser's state between ParsePacket and SetParameterSets.
-  CRecursiveLock stateLock;
+  // Sets from the session description that the parsing thread has not taken
+  // up yet; owned. A pointer handed over whole, so that the per-packet path
+  // costs one load instead of a lock.
+  std::atomic<ParameterSets*> pendingSets{nullptr};
 };
 
 }  // namespace quenlix

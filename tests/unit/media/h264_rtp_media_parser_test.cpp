@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "media/h264_sps_writer.h"
 #include "media/sample_contract.h"
 #include "media_fakes.h"
@@ -162,7 +165,6 @@ TEST_F(H264Fixture, FuAAfterResetYieldsNothingUntilParameterSets) {
   EXPECT_EQ(parser.DropCount(kDropNoParameterSets), 2u);
 
   parser.SetParameterSets(sps, pps);
-  EXPECT_EQ(parser.GetWidth(), 320u);
   std::vector<TestPacket> again = fu;
   Number(&again, 3);
   Feed(parser, again);
@@ -174,13 +176,43 @@ TEST_F(H264Fixture, FuAAfterResetYieldsNothingUntilParameterSets) {
 TEST_F(H264Fixture, IdrStartWithoutStoredSetsSynthesizesThemFromRequestedSize) {
   host.client.resolution = {1920, 1080};
   parser.SetParameterSets({0x67, 0xFF}, {0x68, 0xCE});  // unreadable: synthesized
-  EXPECT_EQ(parser.GetSps(), CH264SpsWriter::BuildSps(1920, 1080));
-  EXPECT_EQ(parser.GetPps(), CH264SpsWriter::FixedPps());
   Feed(parser, {Packet({0x7C, 0x85, 1}, 1, false), Packet({0x7C, 0x45, 2}, 2, true)});
   ASSERT_EQ(host.client.frames.size(), 1u);
+  EXPECT_EQ(host.client.frames[0].data, Cat({kSc,
+                                             CH264SpsWriter::BuildSps(1920, 1080),
+                                             kSc,
+                                             CH264SpsWriter::FixedPps(),
+                                             kSc,
+                                             {0x65, 1, 2},
+                                             kTrailer}));
   EXPECT_EQ(host.client.frames[0].type, kTypeH264);
   EXPECT_EQ(host.client.frames[0].width, 1920u);
   EXPECT_EQ(host.client.frames[0].height, 1088u);  // coded size, not cropped
+}
+
+// The session description's sets arrive on the channel's worker while the
+// receive thread may already parse: every picture must carry one whole pair
+// of sets and the size read from that pair, never a mix of two hand-overs.
+TEST_F(H264Fixture, SetsHandedOverWhileParsingStayWhole) {
+  const Bytes small = CH264SpsWriter::BuildSps(320, 240);
+  const Bytes large = CH264SpsWriter::BuildSps(640, 480);
+  parser.SetParameterSets(small, pps);
+  constexpr int kPictures = 500;
+  std::atomic<int> parsed{0};
+  std::thread receiver([&] {
+    for (uint16_t seq = 0; parsed < kPictures; seq = uint16_t(seq + 2), ++parsed) {
+      Feed(parser,
+           {Packet({0x7C, 0x85, 1}, seq, false), Packet({0x7C, 0x45, 2}, uint16_t(seq + 1), true)});
+    }
+  });
+  for (int i = 0; parsed < kPictures; ++i) parser.SetParameterSets(i % 2 ? small : large, pps);
+  receiver.join();
+  ASSERT_EQ(host.client.frames.size(), size_t(kPictures));
+  for (const DeliveredFrame& f : host.client.frames) {
+    const bool isLarge = f.width == 640;
+    ASSERT_EQ(f.data, Cat({kSc, isLarge ? large : small, kSc, pps, kSc, {0x65, 1, 2}, kTrailer}));
+    ASSERT_EQ(f.height, isLarge ? 480u : 240u);
+  }
 }
 
 TEST_F(H264Fixture, OnlyAnIdrStartWithEndBitClearGetsParameterSets) {
