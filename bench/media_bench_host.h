@@ -3,7 +3,9 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -75,12 +77,48 @@ class Client : public IMediaParserClient {
 struct Recorded {
   std::vector<std::vector<uint8_t>> payloads;
   std::vector<bool> markers;
-  size_t PayloadBytes() const {
-    size_t n = 0;
-    for (const auto& p : payloads) n += p.size();
-    return n;
+  size_t bytes = 0;
+  void Add(std::vector<uint8_t> payload, bool marker) {
+    bytes += payload.size();
+    payloads.push_back(std::move(payload));
+    markers.push_back(marker);
   }
+  size_t PayloadBytes() const { return bytes; }
 };
+
+// Four times the last-level cache (32 MiB where the system does not say):
+// a replay of that many bytes reads every packet from memory, as a receiver
+// does with datagrams that the kernel has just written.
+inline size_t BeyondCacheBytes() {
+  const long reported = sysconf(_SC_LEVEL3_CACHE_SIZE);
+  const size_t cache = reported > 0 ? size_t(reported) : size_t(32) << 20;
+  return std::min(4 * cache, size_t(1) << 30);
+}
+
+// Argument 0 replays one second of stream, which stays in the cache;
+// argument 1 replays seconds of it until BeyondCacheBytes are reached.
+inline void StreamSizes(benchmark::internal::Benchmark* b) {
+  b->ArgName("beyond_cache")->Arg(0)->Arg(1)->UseRealTime();
+}
+
+// One second of stream made by addSecond (which may vary with the second's
+// index), repeated as the argument asks; made once per process and size.
+template <class AddSecond>
+const Recorded& StreamOf(const benchmark::State& state, AddSecond addSecond) {
+  static const Recorded resident = [&] {
+    Recorded r;
+    addSecond(&r, 0);
+    return r;
+  }();
+  if (state.range(0) == 0) return resident;
+  static const Recorded beyond = [&] {
+    Recorded r;
+    const size_t target = BeyondCacheBytes();
+    for (int second = 0; r.bytes < target; ++second) addSecond(&r, second);
+    return r;
+  }();
+  return beyond;
+}
 
 // Fills noise the way coded data looks: no start codes inside.
 inline void Noise(std::vector<uint8_t>* out, size_t n, uint32_t* seed) {
@@ -110,6 +148,7 @@ void RunParser(benchmark::State& state, Parser& parser, Client& client, const Re
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(rec.PayloadBytes()));
   state.counters["frames"] = double(client.frames);
+  state.counters["MiB"] = double(rec.PayloadBytes()) / double(1 << 20);
   benchmark::DoNotOptimize(client.bytes);
 }
 
