@@ -9,6 +9,7 @@
 #include "camera/tavrik_camera_properties.h"
 #include "platform/platform.h"
 #include "quenlix/capability.h"
+#include "thread/thread_stacks.h"
 
 namespace quenlix {
 
@@ -149,7 +150,8 @@ int32_t QUENLIX_CDECL StartCapabilityQuery(const char* address, uint32_t port, c
   args->callback = queryCallback.load();
   args->results = results;
 
-  queryThread = platform::StartThread(QueryThread, args, nullptr);
+  queryThread =
+      platform::StartThread(QueryThread, args, nullptr, quenlix::thread::kHelperThreadStack);
   if (queryThread == nullptr) {
     delete args;
     return 0;

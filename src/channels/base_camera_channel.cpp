@@ -1,6 +1,7 @@
 #include "channels/base_camera_channel.h"
 
 #include "platform/socket.h"
+#include "thread/thread_stacks.h"
 
 namespace quenlix {
 
@@ -136,7 +137,8 @@ bool CBaseCameraChannel::StartWorker() {
   if (stopEvent != nullptr) platform::ResetEvent(stopEvent);
   stopping.store(false);
   PrepareWorker();
-  workerThread = platform::StartThread(&CBaseCameraChannel::WorkerEntry, this, nullptr);
+  workerThread = platform::StartThread(&CBaseCameraChannel::WorkerEntry, this, nullptr,
+                                       quenlix::thread::kWorkerThreadStack);
   return workerThread != nullptr;
 }
 

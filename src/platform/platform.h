@@ -33,11 +33,14 @@ using ThreadProc = uint32_t (*)(void* arg);
 
 enum class ThreadPriority { kNormal, kAboveNormal, kHighest };
 
-// Starts a thread running proc(arg), default stack size. Returns null when it
-// cannot be started; *threadId (if given) receives its system id, the value
-// CurrentThreadId returns on it. An exception escaping proc ends the process
-// on both backends; use CallSwallowingExceptions inside proc to prevent that.
-Thread StartThread(ThreadProc proc, void* arg, uint32_t* threadId);
+// Starts a thread running proc(arg) on a stack of stackBytes (Win32: the
+// address space reserved for it; 0: the system's default). Sanitizer builds
+// give the thread a few times more, as their frames are larger. Returns null
+// when it cannot be started; *threadId (if given) receives its system id, the
+// value CurrentThreadId returns on it. An exception escaping proc ends the
+// process on both backends; use CallSwallowingExceptions inside proc to
+// prevent that.
+Thread StartThread(ThreadProc proc, void* arg, uint32_t* threadId, size_t stackBytes = 0);
 // POSIX: best effort. Raising a thread above normal needs a privilege
 // (CAP_SYS_NICE or an RLIMIT_NICE allowance); without it the thread keeps
 // normal priority and the call still returns true. False only for a null

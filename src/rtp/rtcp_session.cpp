@@ -6,6 +6,7 @@
 #include <random>
 
 #include "rtp/loopback_wake.h"
+#include "thread/thread_stacks.h"
 
 namespace quenlix {
 
@@ -130,7 +131,8 @@ void CRTCPSession::SetCname(const std::string& name) {
 
 bool CRTCPSession::StartThread() {
   if (thread != nullptr || socketHandle == platform::kInvalidSocket) return false;
-  thread = platform::StartThread(&CRTCPSession::ThreadProc, this, &threadId);
+  thread = platform::StartThread(&CRTCPSession::ThreadProc, this, &threadId,
+                                 quenlix::thread::kRtcpThreadStack);
   if (thread == nullptr) threadId = 0;
   return thread != nullptr;
 }

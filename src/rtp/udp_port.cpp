@@ -4,6 +4,7 @@
 #include <new>
 
 #include "rtp/loopback_wake.h"
+#include "thread/thread_stacks.h"
 
 namespace quenlix {
 
@@ -75,7 +76,8 @@ PortOpenResult CUDPPort::Open(uint16_t port) {
     socketHandle.store(s);
     generation.fetch_add(1);
     running.store(true);
-    receiveThread = platform::StartThread(&CUDPPort::ThreadEntry, this, &receiveThreadId);
+    receiveThread = platform::StartThread(&CUDPPort::ThreadEntry, this, &receiveThreadId,
+                                          quenlix::thread::kReceiveThreadStack);
     if (receiveThread == nullptr) {
       receiveThreadId = 0;
       running.store(false);

@@ -1,5 +1,7 @@
 #include "thread/simple_thread.h"
 
+#include "thread/thread_stacks.h"
+
 namespace quenlix {
 namespace thread {
 
@@ -20,7 +22,7 @@ bool CSimpleThread::Start(const std::string& threadName) {
   if (threadHandle != nullptr) return false;
   name = threadName;
   uint32_t id = 0;
-  threadHandle = platform::StartThread(&CSimpleThread::Entry, this, &id);
+  threadHandle = platform::StartThread(&CSimpleThread::Entry, this, &id, kHelperThreadStack);
   if (threadHandle == nullptr) {
     threadId = 0;
     return false;

@@ -9,7 +9,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstddef>
 #include <new>
 
@@ -105,6 +107,30 @@ void ForgetUnwoundFrames() {
 void ForgetUnwoundFrames() {}
 #endif
 
+// Sanitizers put red zones around locals and run their own code on the
+// thread's stack.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kSanitizerStackFactor = 4;
+#else
+constexpr size_t kSanitizerStackFactor = 1;
+#endif
+
+// Creates the thread with the stack size asked for; the system's default for 0.
+int CreateWithStack(pthread_t* handle, ThreadRecord* record, size_t stackBytes) {
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return -1;
+  if (stackBytes != 0) {
+    const size_t size = std::max(stackBytes * kSanitizerStackFactor, size_t(PTHREAD_STACK_MIN));
+    if (pthread_attr_setstacksize(&attr, size) != 0) {
+      pthread_attr_destroy(&attr);
+      return -1;
+    }
+  }
+  const int result = pthread_create(handle, &attr, Trampoline, record);
+  pthread_attr_destroy(&attr);
+  return result;
+}
+
 int NiceValue(ThreadPriority priority) {
   switch (priority) {
     case ThreadPriority::kAboveNormal:
@@ -124,7 +150,7 @@ uint32_t CurrentThreadId() {
   return id;
 }
 
-Thread StartThread(ThreadProc proc, void* arg, uint32_t* threadId) {
+Thread StartThread(ThreadProc proc, void* arg, uint32_t* threadId, size_t stackBytes) {
   if (proc == nullptr) return nullptr;
   auto* record = new (std::nothrow) ThreadRecord;
   if (record == nullptr) return nullptr;
@@ -134,7 +160,7 @@ Thread StartThread(ThreadProc proc, void* arg, uint32_t* threadId) {
   }
   record->proc = proc;
   record->arg = arg;
-  if (pthread_create(&record->handle, nullptr, Trampoline, record) != 0) {
+  if (CreateWithStack(&record->handle, record, stackBytes) != 0) {
     delete record;
     return nullptr;
   }

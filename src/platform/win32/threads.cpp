@@ -58,7 +58,7 @@ WaitResult WaitForHandle(HANDLE handle, uint32_t timeoutMs) {
   return ToWaitResult(::WaitForSingleObject(handle, timeoutMs));
 }
 
-Thread StartThread(ThreadProc proc, void* arg, uint32_t* threadId) {
+Thread StartThread(ThreadProc proc, void* arg, uint32_t* threadId, size_t stackBytes) {
   if (proc == nullptr) return nullptr;
   auto* record = new (std::nothrow) ThreadRecord;
   auto* start = new (std::nothrow) StartRecord{proc, arg};
@@ -68,7 +68,10 @@ Thread StartThread(ThreadProc proc, void* arg, uint32_t* threadId) {
     return nullptr;
   }
   unsigned id = 0;
-  uintptr_t handle = _beginthreadex(nullptr, 0, Trampoline, start, 0, &id);
+  // The size is the address space to reserve, not the memory to commit at
+  // once; the commit stays the executable's default.
+  const unsigned flags = stackBytes != 0 ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0;
+  uintptr_t handle = _beginthreadex(nullptr, unsigned(stackBytes), Trampoline, start, flags, &id);
   if (handle == 0) {
     delete start;
     delete record;

@@ -51,6 +51,32 @@ uint32_t WaitThroughSwallower(void* arg) {
   return 5;
 }
 
+// About a KiB of stack per level; the array is read after the call, so every
+// level keeps its own.
+uint32_t Descend(uint32_t levels) {
+  volatile uint8_t frame[1024];
+  frame[levels % sizeof frame] = uint8_t(levels);
+  if (levels == 0) return 0;
+  return Descend(levels - 1) + 1 + (frame[levels % sizeof frame] == uint8_t(levels) ? 0 : 1000);
+}
+
+uint32_t DescendBy(void* levels) { return Descend(*static_cast<uint32_t*>(levels)); }
+
+// The driver's threads ask for small stacks: the least reservation (64 KiB)
+// must start, also where the C library or a sanitizer keeps its own data on
+// the thread's stack, and must hold 40 KiB, over twice the deepest use
+// measured on a driver thread.
+TEST(Threads, SmallStackStartsAndHoldsADeepPath) {
+  uint32_t levels = 40;
+  Thread thread = StartThread(DescendBy, &levels, nullptr, 64 * 1024);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(WaitForThread(thread, 10000), WaitResult::kSignalled);
+  uint32_t code = 0;
+  EXPECT_TRUE(GetThreadExitCode(thread, &code));
+  EXPECT_EQ(code, levels);
+  CloseThread(thread);
+}
+
 TEST(Threads, StartedThreadEndsWithItsExitCode) {
   uint32_t id = 0;
   Thread thread = StartThread(ReturnSeven, nullptr, &id);
