@@ -49,6 +49,11 @@ class ISampleAllocator {
 class IFrameSink {
  public:
   virtual void Reserved0() = 0;
+  // Return quickly: while Deliver runs, the stream's datagrams wait in the
+  // socket's receive buffer, and what overflows it is lost. A host that
+  // writes to disk (or does anything else that can stall) copies what it
+  // needs into a queue of its own and writes from another thread; the
+  // driver releases the sample as soon as Deliver returns.
   virtual bool Deliver(IMediaSample* sample) = 0;
   virtual void Reserved2() = 0;
   virtual void OnSignalLost() = 0;

@@ -128,9 +128,11 @@ int64_t UtcMilliseconds(const quenlix::SYSTEMTIME& t) {
          t.wMilliseconds;
 }
 
-StreamRecorder::StreamRecorder(uint32_t index, std::unique_ptr<IMediaWriter> writer,
-                               std::string mediaPath, std::string indexPath)
+StreamRecorder::StreamRecorder(uint32_t index, FrameWriter* frameWriter,
+                               std::unique_ptr<IMediaWriter> writer, std::string mediaPath,
+                               std::string indexPath)
     : index_(index),
+      frameWriter_(frameWriter),
       writer_(std::move(writer)),
       mediaPath_(std::move(mediaPath)),
       indexPath_(std::move(indexPath)) {}
@@ -159,61 +161,110 @@ std::string StreamRecorder::Failure() const {
   return failure_;
 }
 
-bool StreamRecorder::WriteIndexLine(const PooledSample& s, const quenlix::SYSTEMTIME& received) {
+bool StreamRecorder::WriteIndexLine(const QueuedFrame& f) {
   if (indexPath_.empty()) return true;
   if (indexFile_ == nullptr) {
     indexFile_ = std::fopen(indexPath_.c_str(), "w");
     if (indexFile_ == nullptr) return false;
     std::fprintf(indexFile_, "# stream %u: time type bytes width height received\n", index_);
   }
-  std::fprintf(indexFile_, "%s %s %u %u %u %s\n", s.hasTime ? FormatUtc(s.time).c_str() : "-",
-               TypeName(s.typeCode).c_str(), s.length, s.width, s.height,
-               FormatUtc(received).c_str());
+  std::fprintf(indexFile_, "%s %s %zu %u %u %s\n", f.hasTime ? FormatUtc(f.time).c_str() : "-",
+               TypeName(f.typeCode).c_str(), f.data.size(), f.width, f.height,
+               FormatUtc(f.received).c_str());
   return std::fflush(indexFile_) == 0;
+}
+
+bool StreamRecorder::Queue(const PooledSample& s) {
+  QueuedFrame f;
+  f.recorder = this;
+  f.data.assign(s.buffer.begin(), s.buffer.begin() + s.length);
+  f.typeCode = s.typeCode;
+  f.width = s.width;
+  f.height = s.height;
+  f.hasTime = s.hasTime;
+  f.time = s.time;
+  f.received = NowUtc();
+  f.arrivalSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return frameWriter_->Push(std::move(f));
 }
 
 bool StreamRecorder::Deliver(quenlix::IMediaSample* sample) {
   // Only samples of our own pool reach us; anything that claims more bytes
   // than it has room for is refused rather than read past its end.
   auto* s = static_cast<PooledSample*>(sample);
-  const quenlix::SYSTEMTIME received = NowUtc();
-  std::lock_guard<std::mutex> lock(mutex_);
   if (s == nullptr || s->length == 0 || s->length > s->buffer.size() || failed_) {
+    std::lock_guard<std::mutex> lock(mutex_);
     ++counters_.rejected;
     return false;
+  }
+  // Frames after a dropped one may refer to it, so the file resumes at a key
+  // frame. A dropped frame still counts as taken: a refusal would have the
+  // driver drop frames on its own, unseen here, and count them towards
+  // signal loss.
+  const bool key = IsKeyFrame(s->typeCode);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (awaitingKey_ && !key) {
+      ++counters_.dropped;
+      return true;
+    }
+  }
+  const bool queued = Queue(*s);
+  std::lock_guard<std::mutex> lock(mutex_);
+  awaitingKey_ = !queued;
+  if (!queued) ++counters_.dropped;
+  return true;
+}
+
+void StreamRecorder::Fail(const std::string& why) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!failed_) failure_ = why;
+  failed_ = true;
+  ++counters_.rejected;
+}
+
+void StreamRecorder::Write(const QueuedFrame& f) {
+  if (failed_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counters_.rejected;
+    return;
   }
   MediaFrame frame;
-  frame.data = s->buffer.data();
-  frame.size = s->length;
-  frame.codec = IsH264(s->typeCode)          ? MediaCodec::kH264
-                : (s->typeCode == kTypeJpeg) ? MediaCodec::kMjpeg
-                                             : MediaCodec::kMpeg4;
-  frame.key = IsKeyFrame(s->typeCode);
-  frame.timeMs = UtcMilliseconds(s->hasTime ? s->time : received);
-  frame.width = s->width;
-  frame.height = s->height;
-  const WriteResult result = writer_->Write(frame, &failure_);
+  frame.data = f.data.data();
+  frame.size = f.data.size();
+  frame.codec = IsH264(f.typeCode)          ? MediaCodec::kH264
+                : (f.typeCode == kTypeJpeg) ? MediaCodec::kMjpeg
+                                            : MediaCodec::kMpeg4;
+  frame.key = IsKeyFrame(f.typeCode);
+  frame.timeMs = UtcMilliseconds(f.hasTime ? f.time : f.received);
+  frame.width = f.width;
+  frame.height = f.height;
+  std::string error;
+  const WriteResult result = writer_->Write(frame, &error);
   if (result == WriteResult::kSkipped) {
+    std::lock_guard<std::mutex> lock(mutex_);
     ++counters_.skipped;
-    return true;
+    return;
   }
-  if (result == WriteResult::kFailed || !WriteIndexLine(*s, received)) {
-    if (failure_.empty()) failure_ = "can not write " + indexPath_;
-    failed_ = true;
-    ++counters_.rejected;
-    return false;
+  if (result == WriteResult::kFailed || !WriteIndexLine(f)) {
+    Fail(error.empty() ? "can not write " + indexPath_ : error);
+    return;
   }
-  const double now =
-      std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-  if (counters_.frames == 0 && firstFrame_) firstFrame_();
-  if (counters_.frames == 0) counters_.firstFrameSeconds = now;
-  counters_.lastFrameSeconds = now;
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    first = counters_.frames == 0;
+  }
+  if (first && firstFrame_) firstFrame_();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (first) counters_.firstFrameSeconds = f.arrivalSeconds;
+  counters_.lastFrameSeconds = f.arrivalSeconds;
   ++counters_.frames;
   if (frame.key) ++counters_.keyFrames;
-  counters_.bytes += s->length;
-  counters_.width = s->width;
-  counters_.height = s->height;
-  return true;
+  counters_.bytes += f.data.size();
+  counters_.width = f.width;
+  counters_.height = f.height;
 }
 
 void StreamRecorder::OnSignalLost() {

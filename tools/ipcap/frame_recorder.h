@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "frame_writer.h"
 #include "media_writer.h"
 #include "quenlix/media.h"
 
@@ -90,6 +91,7 @@ struct StreamCounters {
   uint64_t rejected = 0;
   uint64_t skipped = 0;  // before the first frame a file can start with
   uint64_t signalLost = 0;
+  uint64_t dropped = 0;  // the writer fell behind; then up to the next key frame
   uint32_t width = 0;
   uint32_t height = 0;
   // Steady-clock seconds of the first and last frame, for the rates.
@@ -100,21 +102,25 @@ struct StreamCounters {
 // The UTC milliseconds since 1970 of a time.
 int64_t UtcMilliseconds(const quenlix::SYSTEMTIME& t);
 
-// Writes one stream: the frames through a media writer and the index, one
-// line per frame written, flushed at once so that a killed run leaves a
+// Records one stream: Deliver copies each frame into the writer's queue and
+// returns; the writer thread writes it through a media writer and the index,
+// one line per frame written, flushed at once so that a killed run leaves a
 // usable index. Neither file exists before the first frame is written.
 class StreamRecorder : public quenlix::IFrameSink {
  public:
-  StreamRecorder(uint32_t index, std::unique_ptr<IMediaWriter> writer, std::string mediaPath,
-                 std::string indexPath);
+  StreamRecorder(uint32_t index, FrameWriter* frameWriter, std::unique_ptr<IMediaWriter> writer,
+                 std::string mediaPath, std::string indexPath);
   ~StreamRecorder();
   StreamRecorder(const StreamRecorder&) = delete;
   StreamRecorder& operator=(const StreamRecorder&) = delete;
 
   // Called once, before the first frame is written (on the driver's thread).
   void OnFirstFrame(std::function<void()> hook) { firstFrame_ = std::move(hook); }
-  // Finishes the files; false with the first write failure of the run.
+  // Finishes the files, once the frame writer has finished; false with the
+  // first write failure of the run.
   bool Close(std::string* error);
+  // On the frame writer's thread.
+  void Write(const QueuedFrame& frame);
 
   void Reserved0() override {}
   bool Deliver(quenlix::IMediaSample* sample) override;
@@ -128,16 +134,21 @@ class StreamRecorder : public quenlix::IFrameSink {
   std::string Failure() const;
 
  private:
-  bool WriteIndexLine(const PooledSample& s, const quenlix::SYSTEMTIME& received);
+  bool WriteIndexLine(const QueuedFrame& f);
+  bool Queue(const PooledSample& s);
+  void Fail(const std::string& why);
 
   uint32_t index_;
+  FrameWriter* frameWriter_;
+  // Used on the writer's thread only, and by Close after it has finished.
   std::unique_ptr<IMediaWriter> writer_;
   std::string mediaPath_;
   std::string indexPath_;  // empty: no index
   std::function<void()> firstFrame_;
   mutable std::mutex mutex_;
   std::FILE* indexFile_ = nullptr;
-  bool failed_ = false;
+  std::atomic<bool> failed_{false};
+  bool awaitingKey_ = false;  // a frame was dropped; the next ones need it
   std::string failure_;
   StreamCounters counters_;
 };

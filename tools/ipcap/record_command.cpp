@@ -17,6 +17,7 @@
 #include "commands.h"
 #include "driver_library.h"
 #include "frame_recorder.h"
+#include "frame_writer.h"
 #include "host_objects.h"
 #include "json_text.h"
 #include "record_companion.h"
@@ -46,6 +47,7 @@ struct RecordOptions {
   bool overwrite = false;
   bool json = false;
   bool io = false;
+  uint32_t writeStallMs = 0;
 };
 
 const char* StateName(bool known, uint32_t state) {
@@ -172,14 +174,24 @@ uint64_t TotalFrames(const std::vector<CameraRun>& runs) {
 
 // Waits for --seconds, Ctrl-C, a write failure or --timeout without a frame,
 // with a progress line per stream and second; false when it gave up.
-bool RunUntilDone(std::vector<CameraRun>& runs, const RecordOptions& options, bool progress) {
+bool RunUntilDone(std::vector<CameraRun>& runs, const FrameWriter& writer,
+                  const RecordOptions& options, bool progress) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto lastReport = start;
   auto lastFrame = start;
   uint64_t frames = 0;
+  bool dropsReported = false;
   while (!gInterrupted.load()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Said here, once, rather than by the receive thread that dropped it.
+    if (!dropsReported && writer.Dropped() > 0) {
+      std::fprintf(stderr,
+                   "ipcap: writing falls behind the cameras: frames are being dropped (%zu MiB "
+                   "queued); the summary counts them\n",
+                   writer.QueueBytes() >> 20);
+      dropsReported = true;
+    }
     const double elapsed = SecondsSince(start);
     const double sinceReport = SecondsSince(lastReport);
     if (progress && sinceReport >= 1.0) {
@@ -247,6 +259,10 @@ void PrintSummary(const std::vector<CameraRun>& runs, const SamplePool& pool) {
         std::fprintf(stderr, "ipcap:     %llu frame(s) before the first key frame not written\n",
                      static_cast<unsigned long long>(c.skipped));
       }
+      if (c.dropped > 0) {
+        std::fprintf(stderr, "ipcap:     %llu frame(s) dropped: writing fell behind\n",
+                     static_cast<unsigned long long>(c.dropped));
+      }
       const std::string& index = run.streams[i].recorder->IndexPath();
       const char* made = c.frames > 0 ? "" : " (not made: no frame written)";
       std::fprintf(stderr, "ipcap:     video %s%s\n", run.streams[i].recorder->MediaPath().c_str(),
@@ -276,13 +292,14 @@ void PrintJsonSummary(const std::vector<CameraRun>& runs, const SamplePool& pool
       std::printf(
           "%s{\"stream\": %zu, \"frames\": %llu, \"keyFrames\": %llu, \"bytes\": %llu, "
           "\"fps\": %.2f, \"kbps\": %.1f, \"width\": %u, \"height\": %u, "
-          "\"refused\": %llu, \"notWritten\": %llu, \"signalLost\": %llu, "
+          "\"refused\": %llu, \"notWritten\": %llu, \"dropped\": %llu, \"signalLost\": %llu, "
           "\"media\": %s, \"index\": %s}",
           i ? ", " : "", i, static_cast<unsigned long long>(c.frames),
           static_cast<unsigned long long>(c.keyFrames), static_cast<unsigned long long>(c.bytes),
           r.fps, r.kbps, c.width, c.height, static_cast<unsigned long long>(c.rejected),
-          static_cast<unsigned long long>(c.skipped), static_cast<unsigned long long>(c.signalLost),
-          JsonText(rec.MediaPath()).c_str(), JsonText(rec.IndexPath()).c_str());
+          static_cast<unsigned long long>(c.skipped), static_cast<unsigned long long>(c.dropped),
+          static_cast<unsigned long long>(c.signalLost), JsonText(rec.MediaPath()).c_str(),
+          JsonText(rec.IndexPath()).c_str());
     }
     std::printf("]}");
   }
@@ -318,6 +335,11 @@ void AddRecordOptions(CLI::App& app, RecordOptions& r) {
   app.add_flag("-y,--overwrite", r.overwrite, "replace an existing recording");
   app.add_flag("--json", r.json, "print the summary as JSON on stdout");
   app.add_flag("--io", r.io, "run the I/O command's task beside the recording");
+  app.add_option("--write-stall", r.writeStallMs,
+                 "once a second the writer stands still this many milliseconds, as a disk does "
+                 "while the page cache is written back (for tests and load runs)")
+      ->check(CLI::Range(0, 1000))
+      ->group("Testing");
 }
 
 // Every check that needs no file, so that nothing is made for a command
@@ -344,7 +366,8 @@ bool CheckRecordOptions(const CommonOptions& common, const RecordOptions& r, std
   return true;
 }
 
-std::vector<CameraRun> PlanRuns(const CommonOptions& common, const RecordOptions& r) {
+std::vector<CameraRun> PlanRuns(const CommonOptions& common, const RecordOptions& r,
+                                FrameWriter* writer) {
   std::vector<CameraRun> runs(common.cameras.size());
   for (size_t k = 0; k < runs.size(); ++k) {
     CameraRun& run = runs[k];
@@ -360,8 +383,8 @@ std::vector<CameraRun> PlanRuns(const CommonOptions& common, const RecordOptions
       const std::string media =
           r.out == "-" ? "-" : base + MediaExtension(r.format, run.camera.codec);
       const std::string index = r.out == "-" ? "" : base + ".index";
-      run.streams[i].recorder =
-          std::make_unique<StreamRecorder>(i, MakeMediaWriter(r.format, media), media, index);
+      run.streams[i].recorder = std::make_unique<StreamRecorder>(
+          i, writer, MakeMediaWriter(r.format, media), media, index);
     }
   }
   return runs;
@@ -491,7 +514,9 @@ int RunRecordCommand(int argc, char** argv) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
     return kExitUsage;
   }
-  std::vector<CameraRun> runs = PlanRuns(options, record);
+  FrameWriter writer(FrameWriter::kDefaultQueueBytes,
+                     std::chrono::milliseconds(record.writeStallMs));
+  std::vector<CameraRun> runs = PlanRuns(options, record, &writer);
   if (options.level == LogLevel::kDebug) {
     for (const CameraRun& run : runs) {
       for (const Stream& s : run.streams) {
@@ -542,12 +567,14 @@ int RunRecordCommand(int argc, char** argv) {
     }
     IRecordCompanion* companion = record.io ? GetRecordCompanion() : nullptr;
     if (companion == nullptr || companion->Start(runs.front().driver)) {
-      completed = RunUntilDone(runs, record, options.level != LogLevel::kError);
+      completed = RunUntilDone(runs, writer, record, options.level != LogLevel::kError);
     }
     if (companion != nullptr) companion->Stop();
     if (gInterrupted.load()) std::fprintf(stderr, "ipcap: interrupted, stopping\n");
   }
   for (CameraRun& run : runs) CloseCamera(library, run);
+  // Whatever was queued when the run ended is written before the files close.
+  writer.Finish();
   bool written = true;
   for (CameraRun& run : runs) {
     for (Stream& s : run.streams) {
