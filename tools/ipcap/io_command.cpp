@@ -15,6 +15,7 @@
 #include "cli_options.h"
 #include "commands.h"
 #include "driver_library.h"
+#include "driver_session.h"
 #include "host_objects.h"
 #include "json_text.h"
 #include "record_companion.h"
@@ -221,91 +222,108 @@ const char* kHelp =
     "requests: GET /camsim/outputs).\n"
     "A change equal to the last one asked for is not sent again.";
 
-}  // namespace
+class IoCommand : public Command {
+ public:
+  void AddOptions(CLI::App& app) override;
+  int Run() override;
 
-int RunIoCommand(int argc, char** argv) {
-  CLI::App app{kHelp, "ipcap io"};
-  CommonOptions options;
-  AddCommonOptions(app, options);
-  bool watch = false;
-  std::vector<std::string> sets;
-  double seconds = -1;
-  app.add_flag("--watch", watch, "print each input change (and I/O failure) with its time");
-  app.add_option("--set", sets, "switch output N: N=open or N=closed (repeatable, in order)");
-  app.add_option("--seconds", seconds,
+ private:
+  // After Open: the I/O object started, the changes applied, the watch.
+  int RunIo(quenlix::ICaptureIOApi* io, PrintingIOSink& sink,
+            const std::vector<std::pair<uint32_t, uint32_t>>& changes);
+
+  CommonOptions options_;
+  bool watch_ = false;
+  std::vector<std::string> sets_;
+  double seconds_ = -1;
+  bool json_ = false;
+};
+
+void IoCommand::AddOptions(CLI::App& app) {
+  app.description(kHelp);
+  AddCommonOptions(app, options_);
+  app.add_flag("--watch", watch_, "print each input change (and I/O failure) with its time");
+  app.add_option("--set", sets_, "switch output N: N=open or N=closed (repeatable, in order)");
+  app.add_option("--seconds", seconds_,
                  "how long to watch (0: until Ctrl-C); default 0 with --watch, else 6");
-  bool json = false;
-  app.add_flag("--json", json, "print each event (and the closing counts) as a JSON line");
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(app, argc, argv, &exitCode)) return exitCode;
+  app.add_flag("--json", json_, "print each event (and the closing counts) as a JSON line");
+}
+
+int IoCommand::Run() {
   std::string error;
   std::vector<std::pair<uint32_t, uint32_t>> changes;
-  if (!ParseSets(sets, &changes, &error)) {
+  if (!ParseSets(sets_, &changes, &error)) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
     return kExitUsage;
   }
-  if (!FinishCommonOptions(options, &error)) {
+  if (!FinishCommonOptions(options_, &error)) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
     return kExitUsage;
   }
-  if (options.cameras.size() > 1) {
+  if (options_.cameras.size() > 1) {
     std::fprintf(stderr, "ipcap: io watches one camera\n");
     return kExitUsage;
   }
-  if (!watch && changes.empty()) {
+  if (!watch_ && changes.empty()) {
     std::fprintf(stderr, "ipcap: io needs --watch or --set (see ipcap io --help)\n");
     return kExitUsage;
   }
-  if (seconds < 0) seconds = watch ? 0 : kDefaultSetSeconds;
+  if (seconds_ < 0) seconds_ = watch_ ? 0 : kDefaultSetSeconds;
 
   DriverLibrary library;
-  if (!library.Load(options.library)) {
+  if (!library.Load(options_.library)) {
     std::fprintf(stderr, "ipcap: %s\n", library.Error().c_str());
     return kExitFailure;
   }
-  ConsoleDebugSink debugSink(options.level);
-  OptionsCameraConfig config(options.camera);
-  quenlix::ipcapture::IIPCaptureDriver* driver = library.createIPCapture();
-  if (driver == nullptr) {
+  ConsoleDebugSink debugSink(options_.level);
+  // Both sinks outlive the driver, which holds them until it is closed.
+  PrintingIOSink sink(watch_, json_);
+  DriverSession session(library, options_.camera);
+  if (!session.Created()) {
     std::fprintf(stderr, "ipcap: CreateIPCapture returned null\n");
     return kExitFailure;
   }
-  int result = kExitFailure;
-  PrintingIOSink sink(watch, json);
   quenlix::ICaptureIOApi* io = nullptr;
-  if (!driver->Open(&debugSink, nullptr, &config)) {
+  if (!session.Open(&debugSink, nullptr)) {
     std::fprintf(stderr, "ipcap: Open failed\n");
-  } else if ((io = driver->GetIOApi()) == nullptr) {
+  } else if ((io = session.Driver()->GetIOApi()) == nullptr) {
     std::fprintf(stderr, "ipcap: the driver has no I/O object\n");
   } else {
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-    io->SetEventSink(&sink);
-    if (json) {
-      PrintJsonEvent("started", ", \"inputs\": " + std::to_string(io->GetInputCount()) +
-                                    ", \"outputs\": " + std::to_string(io->GetOutputCount()));
-    } else {
-      std::printf("%s I/O started: %u input(s), %u output(s)\n", TimeNow().c_str(),
-                  unsigned(io->GetInputCount()), unsigned(io->GetOutputCount()));
-    }
-    bool ok = io->Start();
-    if (!ok) std::fprintf(stderr, "ipcap: Start of the I/O object failed\n");
-    if (!ApplyOutputChanges(io, changes, json)) ok = false;
-    std::fflush(stdout);
-    WaitSeconds(seconds);
-    io->Stop();
-    const uint32_t failures = sink.Failures();
-    sink.PrintSummary();
-    if (failures > 0 && !changes.empty()) {
-      std::fprintf(stderr,
-                   "ipcap: the camera failed to answer I/O requests; an output change "
-                   "may not have reached it\n");
-    }
-    result = ok && failures == 0 ? kExitOk : kExitFailure;
+    return RunIo(io, sink, changes);
   }
-  driver->Close();
-  library.deleteIPCapture(driver);
-  return result;
+  return kExitFailure;
 }
+
+int IoCommand::RunIo(quenlix::ICaptureIOApi* io, PrintingIOSink& sink,
+                     const std::vector<std::pair<uint32_t, uint32_t>>& changes) {
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+  io->SetEventSink(&sink);
+  if (json_) {
+    PrintJsonEvent("started", ", \"inputs\": " + std::to_string(io->GetInputCount()) +
+                                  ", \"outputs\": " + std::to_string(io->GetOutputCount()));
+  } else {
+    std::printf("%s I/O started: %u input(s), %u output(s)\n", TimeNow().c_str(),
+                unsigned(io->GetInputCount()), unsigned(io->GetOutputCount()));
+  }
+  bool ok = io->Start();
+  if (!ok) std::fprintf(stderr, "ipcap: Start of the I/O object failed\n");
+  if (!ApplyOutputChanges(io, changes, json_)) ok = false;
+  std::fflush(stdout);
+  WaitSeconds(seconds_);
+  io->Stop();
+  const uint32_t failures = sink.Failures();
+  sink.PrintSummary();
+  if (failures > 0 && !changes.empty()) {
+    std::fprintf(stderr,
+                 "ipcap: the camera failed to answer I/O requests; an output change "
+                 "may not have reached it\n");
+  }
+  return ok && failures == 0 ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+std::unique_ptr<Command> MakeIoCommand() { return std::make_unique<IoCommand>(); }
 
 }  // namespace ipcap

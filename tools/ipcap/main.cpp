@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "cli_options.h"
@@ -9,24 +10,31 @@
 
 namespace {
 
-struct Command {
+struct CommandEntry {
   const char* name;
-  int (*run)(int, char**);
+  std::unique_ptr<ipcap::Command> (*make)();
   const char* summary;
 };
 
-const Command kCommands[] = {
-    {"open", ipcap::RunOpenCommand, "open a driver with a configuration and print its log"},
-    {"io", ipcap::RunIoCommand, "watch digital inputs, switch outputs"},
-    {"record", ipcap::RunRecordCommand, "record the camera's streams to files"},
-    {"query", ipcap::RunQueryCommand, "ask a camera what it can do (capability query)"},
-    {"report", ipcap::RunReportCommand, "write an HTML page about a recording"},
+const CommandEntry kCommands[] = {
+    {"open", ipcap::MakeOpenCommand, "open a driver with a configuration and print its log"},
+    {"io", ipcap::MakeIoCommand, "watch digital inputs, switch outputs"},
+    {"record", ipcap::MakeRecordCommand, "record the camera's streams to files"},
+    {"query", ipcap::MakeQueryCommand, "ask a camera what it can do (capability query)"},
+    {"report", ipcap::MakeReportCommand, "write an HTML page about a recording"},
 };
 
 void Usage(std::FILE* out) {
   std::fprintf(out, "usage: ipcap <command> [options]   (ipcap <command> --help)\n\ncommands:\n");
-  for (const Command& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+  for (const CommandEntry& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
   std::fprintf(out, "\n%s\n", ipcap::kExitCodesHelp);
+}
+
+bool IsCommand(const char* name) {
+  for (const CommandEntry& c : kCommands) {
+    if (std::strcmp(name, c.name) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -37,6 +45,8 @@ int main(int argc, char** argv) {
   // a failed write says so instead.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
+  // ipcap's own usage, with the commands and exit codes, rather than
+  // CLI11's; a command's --help is CLI11's.
   if (argc < 2) {
     Usage(stderr);
     return ipcap::kExitUsage;
@@ -49,10 +59,24 @@ int main(int argc, char** argv) {
     std::printf("ipcap %s\n", IPCAP_VERSION);
     return ipcap::kExitOk;
   }
-  for (const Command& c : kCommands) {
-    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
+  if (!IsCommand(argv[1])) {
+    std::fprintf(stderr, "ipcap: unknown command \"%s\"\n", argv[1]);
+    Usage(stderr);
+    return ipcap::kExitUsage;
   }
-  std::fprintf(stderr, "ipcap: unknown command \"%s\"\n", argv[1]);
-  Usage(stderr);
+  CLI::App app{"A reference host for the capture driver", "ipcap"};
+  app.require_subcommand(1);
+  std::unique_ptr<ipcap::Command> commands[std::size(kCommands)];
+  CLI::App* subcommands[std::size(kCommands)];
+  for (size_t i = 0; i < std::size(kCommands); ++i) {
+    commands[i] = kCommands[i].make();
+    subcommands[i] = app.add_subcommand(kCommands[i].name, kCommands[i].summary);
+    commands[i]->AddOptions(*subcommands[i]);
+  }
+  int exitCode = ipcap::kExitOk;
+  if (!ipcap::ParseCommandLine(app, argc, argv, &exitCode)) return exitCode;
+  for (size_t i = 0; i < std::size(kCommands); ++i) {
+    if (subcommands[i]->parsed()) return commands[i]->Run();
+  }
   return ipcap::kExitUsage;
 }

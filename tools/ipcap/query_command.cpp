@@ -288,21 +288,28 @@ int Fail(bool json, const std::string& message, uint32_t level = 0) {
   return kExitFailure;
 }
 
-}  // namespace
+class QueryCommand : public Command {
+ public:
+  void AddOptions(CLI::App& app) override;
+  int Run() override;
 
-int RunQueryCommand(int argc, char** argv) {
-  CLI::App app{"Ask a camera what it can do, through the capability query", "ipcap query"};
-  AddStandardOptions(app);
+ private:
   CameraOptions camera;
   std::string url;
   std::string libraryPath = DefaultLibraryPath();
   bool json = false;
   uint32_t waitSeconds = 60;
-  CLI::Option* address =
-      app.add_option("--address", camera.address, "camera address")->capture_default_str();
+  CLI::Option* address = nullptr;
+  CLI::Option* password = nullptr;
+};
+
+void QueryCommand::AddOptions(CLI::App& app) {
+  app.description("Ask a camera what it can do, through the capability query");
+  AddStandardOptions(app);
+  address = app.add_option("--address", camera.address, "camera address")->capture_default_str();
   app.add_option("--port,--http-port", camera.port, "camera HTTP port")->capture_default_str();
   app.add_option("--user", camera.user, "camera user name");
-  CLI::Option* password =
+  password =
       app.add_option("--password", camera.password,
                      std::string("camera password (else $") + kPasswordVariable + ", else none)");
   app.add_option("--url", url,
@@ -312,8 +319,9 @@ int RunQueryCommand(int argc, char** argv) {
   app.add_option("--timeout,--wait", waitSeconds, "seconds to wait for the answer")
       ->capture_default_str();
   app.add_flag("--json", json, "print JSON for scripts (a failure as {\"error\": ...})");
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(app, argc, argv, &exitCode)) return exitCode;
+}
+
+int QueryCommand::Run() {
   std::string error;
   if (!url.empty()) {
     const std::string given = camera.password;
@@ -363,5 +371,9 @@ int RunQueryCommand(int argc, char** argv) {
   }
   return kExitOk;
 }
+
+}  // namespace
+
+std::unique_ptr<Command> MakeQueryCommand() { return std::make_unique<QueryCommand>(); }
 
 }  // namespace ipcap

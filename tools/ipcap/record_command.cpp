@@ -16,6 +16,7 @@
 #include "cli_options.h"
 #include "commands.h"
 #include "driver_library.h"
+#include "driver_session.h"
 #include "frame_recorder.h"
 #include "frame_writer.h"
 #include "host_objects.h"
@@ -113,7 +114,7 @@ struct CameraRun {
   std::string label;  // "" for a single camera, else "cam<K> "
   std::string dir;
   std::unique_ptr<ConsoleDebugSink> sink;
-  quenlix::ipcapture::IIPCaptureDriver* driver = nullptr;
+  std::unique_ptr<DriverSession> session;
   std::vector<Stream> streams;
 };
 
@@ -143,7 +144,7 @@ void PrintProgress(CameraRun& run, double elapsed, double interval) {
                  "ipcap: %5.1fs %sstream %zu: %llu frames, %.1f fps, %.0f kbit/s, %ux%u, %s%s\n",
                  elapsed, run.label.c_str(), i, static_cast<unsigned long long>(now.frames), fps,
                  kbps, now.width, now.height,
-                 ChannelState(run.driver->GetVideoCapture(), uint32_t(i)).c_str(), loss);
+                 ChannelState(run.session->Driver()->GetVideoCapture(), uint32_t(i)).c_str(), loss);
     run.streams[i].last = now;
   }
   std::fflush(stderr);
@@ -437,15 +438,14 @@ void RemoveEmptyDirectories(std::vector<fs::path> made) {
   }
 }
 
-bool OpenCamera(const DriverLibrary& library, CameraRun& run, SamplePool& pool,
-                OptionsCameraConfig& config) {
-  run.driver = library.createIPCapture();
-  if (run.driver == nullptr) {
+bool OpenCamera(const DriverLibrary& library, CameraRun& run, SamplePool& pool) {
+  run.session = std::make_unique<DriverSession>(library, run.camera);
+  if (!run.session->Created()) {
     std::fprintf(stderr, "ipcap: %sCreateIPCapture returned null\n", run.label.c_str());
     return false;
   }
-  if (!run.driver->Open(run.sink.get(), &pool, &config) ||
-      run.driver->GetVideoCapture() == nullptr) {
+  if (!run.session->Open(run.sink.get(), &pool) ||
+      run.session->Driver()->GetVideoCapture() == nullptr) {
     std::fprintf(stderr, "ipcap: %sthe driver did not open\n", run.label.c_str());
     return false;
   }
@@ -461,22 +461,11 @@ bool OpenCamera(const DriverLibrary& library, CameraRun& run, SamplePool& pool,
 }
 
 void StartStreams(CameraRun& run, HostStreamSettings& settings) {
-  quenlix::ipcapture::IIPVideoCapture* capture = run.driver->GetVideoCapture();
   for (uint32_t i = 0; i < run.streams.size(); ++i) {
-    run.streams[i].started = capture->StartChannel(i, run.streams[i].recorder.get(), &settings);
+    run.streams[i].started = run.session->StartChannel(i, run.streams[i].recorder.get(), &settings);
     if (!run.streams[i].started)
       std::fprintf(stderr, "ipcap: %sstream %u did not start\n", run.label.c_str(), i);
   }
-}
-
-void CloseCamera(const DriverLibrary& library, CameraRun& run) {
-  if (run.driver == nullptr) return;
-  if (quenlix::ipcapture::IIPVideoCapture* capture = run.driver->GetVideoCapture()) {
-    for (uint32_t i = 0; i < run.streams.size(); ++i) capture->StopChannel(i);
-  }
-  run.driver->Close();
-  library.deleteIPCapture(run.driver);
-  run.driver = nullptr;
 }
 
 // A run that ends before recording: said on stderr, and with --json also as
@@ -500,15 +489,24 @@ const char* kHelp =
 void SetRecordCompanion(IRecordCompanion* companion) { gCompanion = companion; }
 IRecordCompanion* GetRecordCompanion() { return gCompanion; }
 
-int RunRecordCommand(int argc, char** argv) {
-  CLI::App app{kHelp, "ipcap record"};
+namespace {
+
+class RecordCommand : public Command {
+ public:
+  void AddOptions(CLI::App& app) override {
+    app.description(kHelp);
+    AddCommonOptions(app, options);
+    AddRecordOptions(app, record);
+    if (IRecordCompanion* companion = GetRecordCompanion()) companion->AddOptions(app);
+  }
+  int Run() override;
+
+ private:
   CommonOptions options;
   RecordOptions record;
-  AddCommonOptions(app, options);
-  AddRecordOptions(app, record);
-  if (IRecordCompanion* companion = GetRecordCompanion()) companion->AddOptions(app);
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(app, argc, argv, &exitCode)) return exitCode;
+};
+
+int RecordCommand::Run() {
   std::string error;
   if (!FinishCommonOptions(options, &error) || !CheckRecordOptions(options, record, &error)) {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
@@ -540,11 +538,9 @@ int RunRecordCommand(int argc, char** argv) {
   std::vector<fs::path> madeDirectories;
   if (!MakeDirectories(runs, &madeDirectories, &error)) return Failure(record.json, error);
   SamplePool pool(64 * runs.size());
-  std::vector<std::unique_ptr<OptionsCameraConfig>> configs;
   bool opened = true;
   for (CameraRun& run : runs) {
-    configs.push_back(std::make_unique<OptionsCameraConfig>(run.camera));
-    if (opened) opened = OpenCamera(library, run, pool, *configs.back());
+    if (opened) opened = OpenCamera(library, run, pool);
   }
 
   bool completed = false;
@@ -566,13 +562,15 @@ int RunRecordCommand(int argc, char** argv) {
       StartStreams(run, settings);
     }
     IRecordCompanion* companion = record.io ? GetRecordCompanion() : nullptr;
-    if (companion == nullptr || companion->Start(runs.front().driver)) {
+    if (companion == nullptr || companion->Start(runs.front().session->Driver())) {
       completed = RunUntilDone(runs, writer, record, options.level != LogLevel::kError);
     }
     if (companion != nullptr) companion->Stop();
     if (gInterrupted.load()) std::fprintf(stderr, "ipcap: interrupted, stopping\n");
   }
-  for (CameraRun& run : runs) CloseCamera(library, run);
+  for (CameraRun& run : runs) {
+    if (run.session) run.session->Close();
+  }
   // Whatever was queued when the run ended is written before the files close.
   writer.Finish();
   bool written = true;
@@ -594,5 +592,9 @@ int RunRecordCommand(int argc, char** argv) {
   if (record.json) PrintJsonSummary(runs, pool, result);
   return result;
 }
+
+}  // namespace
+
+std::unique_ptr<Command> MakeRecordCommand() { return std::make_unique<RecordCommand>(); }
 
 }  // namespace ipcap

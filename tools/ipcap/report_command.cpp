@@ -40,19 +40,24 @@ std::vector<IndexedStream> ReadStreams(const std::string& dir) {
   return streams;
 }
 
-}  // namespace
+class ReportCommand : public Command {
+ public:
+  void AddOptions(CLI::App& app) override {
+    app.description(kHelp);
+    AddStandardOptions(app);
+    app.add_option("DIR", dir, "the recording directory (ipcap record --out)")->required();
+    app.add_option("-o,--output", page, "the page to write (default DIR/report.html)");
+    app.add_flag("-y,--overwrite", overwrite, "replace an existing page");
+  }
+  int Run() override;
 
-int RunReportCommand(int argc, char** argv) {
-  CLI::App app{kHelp, "ipcap report"};
-  AddStandardOptions(app);
+ private:
   std::string dir;
   std::string page;
   bool overwrite = false;
-  app.add_option("DIR", dir, "the recording directory (ipcap record --out)")->required();
-  app.add_option("-o,--output", page, "the page to write (default DIR/report.html)");
-  app.add_flag("-y,--overwrite", overwrite, "replace an existing page");
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(app, argc, argv, &exitCode)) return exitCode;
+};
+
+int ReportCommand::Run() {
   if (page.empty()) page = dir + "/" + kPageName;
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) {
@@ -84,5 +89,9 @@ int RunReportCommand(int argc, char** argv) {
   std::fprintf(stderr, "ipcap: wrote %s\n", page.c_str());
   return kExitOk;
 }
+
+}  // namespace
+
+std::unique_ptr<Command> MakeReportCommand() { return std::make_unique<ReportCommand>(); }
 
 }  // namespace ipcap
