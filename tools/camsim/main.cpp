@@ -81,6 +81,9 @@ int main(int argc, char** argv) {
                  "and later packets may overtake it");
   app.add_option("--rtp-burst", rtsp.faults.stream.burstLoss,
                  "RTP packets lost in a row, every 4 s from 2 s on");
+  app.add_option("--session-frames", rtsp.faults.stream.frameLimit,
+                 "frames each session sends before its RTP falls silent (0: no end); load "
+                 "runs count against it");
   // Habits of other servers and cameras.
   app.add_flag("--no-sprop", rtsp.habits.noSpropParameterSets,
                "leave sprop-parameter-sets out of the SDP (the sets stay in band)");

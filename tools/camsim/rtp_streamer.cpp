@@ -184,6 +184,7 @@ void CRtpStreamer::Restart() {
 
 void CRtpStreamer::SendLoop() {
   uint64_t nextReportMs = NowMs();
+  bool saidDone = false;
   while (running_ && sending_) {
     uint64_t dueMs;
     const ClipFrame* frame;
@@ -198,6 +199,17 @@ void CRtpStreamer::SendLoop() {
     if (now >= nextReportMs) {
       SendSenderReport();
       nextReportMs = now + kSenderReportIntervalMs;
+    }
+    if (faults_.frameLimit != 0 && framesSent_ >= faults_.frameLimit) {
+      // Said once, so that a load run knows when every session is done.
+      if (!saidDone) {
+        saidDone = true;
+        std::printf("camsim: a session sent its %llu frames\n",
+                    static_cast<unsigned long long>(faults_.frameLimit));
+        std::fflush(stdout);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+      continue;
     }
     if (now < dueMs) {
       std::this_thread::sleep_for(

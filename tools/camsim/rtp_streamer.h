@@ -34,6 +34,9 @@ struct StreamFaults {
   uint32_t jitterMs = 0;
   // Packets dropped in a row, once every kBurstIntervalMs from 2 s on.
   uint32_t burstLoss = 0;
+  // Not 0: the session falls silent after this many frames, so that a load
+  // run knows exactly what each receiver was sent.
+  uint64_t frameLimit = 0;
 };
 
 // An RTSP connection that RTP and RTCP share with the replies: every write

@@ -5,6 +5,16 @@
 
 namespace ipcap {
 
+namespace {
+
+class DiscardingWriter : public IMediaWriter {
+ public:
+  WriteResult Write(const MediaFrame&, std::string*) override { return WriteResult::kWritten; }
+  bool Close(std::string*) override { return true; }
+};
+
+}  // namespace
+
 bool MediaFormatAvailable(const std::string& format) {
   if (format == "raw") return true;
 #if IPCAP_HAVE_LIBAV
@@ -30,6 +40,10 @@ std::unique_ptr<IMediaWriter> MakeMediaWriter(const std::string& format, const s
   if (format == "mp4") return std::make_unique<AvMediaWriter>("mp4", path);
 #endif
   return std::make_unique<RawMediaWriter>(path);
+}
+
+std::unique_ptr<IMediaWriter> MakeDiscardingWriter() {
+  return std::make_unique<DiscardingWriter>();
 }
 
 }  // namespace ipcap

@@ -41,5 +41,7 @@ std::string DefaultMediaFormat();
 std::string MediaExtension(const std::string& format, const std::string& codec);
 // path "-" is stdout.
 std::unique_ptr<IMediaWriter> MakeMediaWriter(const std::string& format, const std::string& path);
+// Takes every frame and writes nothing: measures the receive path alone.
+std::unique_ptr<IMediaWriter> MakeDiscardingWriter();
 
 }  // namespace ipcap

@@ -49,6 +49,7 @@ struct RecordOptions {
   bool json = false;
   bool io = false;
   uint32_t writeStallMs = 0;
+  bool discard = false;
 };
 
 const char* StateName(bool known, uint32_t state) {
@@ -341,6 +342,8 @@ void AddRecordOptions(CLI::App& app, RecordOptions& r) {
                  "while the page cache is written back (for tests and load runs)")
       ->check(CLI::Range(0, 1000))
       ->group("Testing");
+  app.add_flag("--discard", r.discard,
+               "count the frames but write no media file or index (load measurements)");
 }
 
 // Every check that needs no file, so that nothing is made for a command
@@ -383,9 +386,10 @@ std::vector<CameraRun> PlanRuns(const CommonOptions& common, const RecordOptions
       const std::string base = run.dir + "/stream" + std::to_string(i);
       const std::string media =
           r.out == "-" ? "-" : base + MediaExtension(r.format, run.camera.codec);
-      const std::string index = r.out == "-" ? "" : base + ".index";
+      const std::string index = r.out == "-" || r.discard ? "" : base + ".index";
       run.streams[i].recorder = std::make_unique<StreamRecorder>(
-          i, writer, MakeMediaWriter(r.format, media), media, index);
+          i, writer, r.discard ? MakeDiscardingWriter() : MakeMediaWriter(r.format, media),
+          r.discard ? "(discarded)" : media, index);
     }
   }
   return runs;
