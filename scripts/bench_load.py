@@ -229,9 +229,25 @@ def make_clips(media):
                              "-q:v", "8", "-f", "mjpeg", str(mjpeg)], check=True)
 
 
-def clip_mbits(media, codec):
+def clip_summary(media, codec):
+    """Bit rate and largest frame: a key frame larger than a socket buffer takes
+    in one burst is what loses packets first."""
     info = CODECS[codec]
-    return (media / info["clip"]).stat().st_size * 8 / info["seconds"] / 1e6
+    data = (media / info["clip"]).read_bytes()
+    if codec == "h264":
+        starts = [m.start() for m in re.finditer(b"\x00\x00\x01", data)]
+        sizes, size = [], 0
+        for i, at in enumerate(starts):
+            size += (starts[i + 1] if i + 1 < len(starts) else len(data)) - at
+            if data[at + 3] & 0x1F in (1, 5):  # a picture ends the access unit
+                sizes.append(size)
+                size = 0
+    else:
+        starts = [m.start() for m in re.finditer(b"\xff\xd8", data)] + [len(data)]
+        sizes = [b - a for a, b in zip(starts, starts[1:])]
+    return (f"{info['label']} {WIDTH}x{HEIGHT} {FPS} fps "
+            f"{len(data) * 8 / info['seconds'] / 1e6:.2f} Mbit/s, largest frame "
+            f"{max(sizes) / 1024:.0f} KiB")
 
 
 # ---------------------------------------------------------------- one point
@@ -530,7 +546,7 @@ def write_markdown(path, results, skipped, header, args):
             continue
         lines += [f"## {CODECS[codec]['label']}", "",
                   "| receiver | streams | CPU s per stream-min | PSS MiB per stream | "
-                  "threads per stream | VmSize MiB per stream | context switches/s | "
+                  "threads per stream | VmSize MiB per stream | context switches/s (all) | "
                   "frames delivered / sent | lost | socket drops | load | notes |",
                   "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
         for r in sorted(rows, key=lambda r: (args.receivers.index(r["receiver"]),
@@ -575,6 +591,8 @@ def write_plot(path, results, args):
               ("lost_percent", "frames lost, %"),
               ("switches_per_second", "context switches/s per stream")]
     fig, axes = plt.subplots(2, 2, figsize=(11, 8))
+    counts = sorted({r["streams"] for r in results})
+    colours = {k: f"C{i}" for i, k in enumerate(RECEIVERS)}
     for ax, (key, title) in zip(axes.flat, panels):
         for codec, style in (("h264", "-o"), ("mjpeg", "--s")):
             for receiver in args.receivers:
@@ -585,9 +603,11 @@ def write_plot(path, results, args):
                     continue
                 ys = [r[key] / r["streams"] if key == "switches_per_second" else r[key]
                       for r in rows]
-                ax.plot([r["streams"] for r in rows], ys, style,
+                ax.plot([r["streams"] for r in rows], ys, style, color=colours[receiver],
                         label=f"{receiver} ({CODECS[codec]['label']})")
         ax.set_xscale("log", base=2)
+        ax.set_xticks(counts, [str(n) for n in counts])
+        ax.minorticks_off()
         ax.set_xlabel("streams")
         ax.set_title(title)
         ax.grid(True, alpha=0.3)
@@ -648,8 +668,7 @@ def main(argv):
         "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
         "machine": machine(),
         "load_before": load_average(),
-        "clips": ", ".join(f"{CODECS[c]['label']} {WIDTH}x{HEIGHT} {FPS} fps "
-                           f"{clip_mbits(media, c):.2f} Mbit/s" for c in args.codecs),
+        "clips": "; ".join(clip_summary(media, c) for c in args.codecs),
     }
     results, skipped, last = [], [], {}
     started = time.monotonic()
