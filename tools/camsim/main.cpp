@@ -17,6 +17,8 @@
 namespace {
 
 constexpr int kUsageError = 2;
+// ParseCommandLine's answer when the camera is to start.
+constexpr int kContinue = -1;
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -26,14 +28,17 @@ void OnSignal(int) { g_stop = 1; }
 volatile std::sig_atomic_t g_restart = 0;
 void OnRestartSignal(int) { g_restart = 1; }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct CommandLine {
   camsim::CamsimOptions options;
+  camsim::RtspOptions rtsp;
   std::string auth = "none";
   std::string fault = "none";
+  std::string mediaDir;
+  uint32_t rtspServers = 1;
+};
 
-  CLI::App app{"camsim: camera simulator (HTTP CGI)"};
+void AddHttpOptions(CLI::App& app, CommandLine& line) {
+  camsim::CamsimOptions& options = line.options;
   app.add_option("--bind", options.bindAddress, "address to listen on")->capture_default_str();
   app.add_option("--http-port", options.httpPort, "HTTP port, 0 for any free port")
       ->capture_default_str();
@@ -41,15 +46,17 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--fixture-dir", options.fixtureDir, "directory of the fixture files")
       ->capture_default_str();
-  app.add_option("--auth", auth, "none, basic or digest")->capture_default_str();
+  app.add_option("--auth", line.auth, "none, basic or digest")->capture_default_str();
   app.add_option("--user", options.user, "user name the CGI accepts")->capture_default_str();
   app.add_option("--password", options.password, "password the CGI accepts")->capture_default_str();
   app.add_option("--request-log", options.requestLog, "file that receives each CGI request");
-  app.add_option("--fault", fault,
+  app.add_option("--fault", line.fault,
                  "none, status:N, empty, slow:MS, noanswer, close or endless (changeable at "
                  "/camsim/fault?set=...)")
       ->capture_default_str();
-  camsim::RtspOptions rtsp;
+}
+
+void AddRtspOptions(CLI::App& app, camsim::RtspOptions& rtsp) {
   app.add_option("--rtsp-port", rtsp.port, "RTSP port, 0 for any free port")->capture_default_str();
   app.add_option("--clip", rtsp.clipPath, "clip to stream (.h264, .mjpeg, .m4v); enables RTSP")
       ->check(CLI::ExistingFile);
@@ -63,28 +70,32 @@ int main(int argc, char** argv) {
   app.add_flag("--rtsp-454", rtsp.faults.answer454, "answer 454 to every request naming a session");
   app.add_flag("--rtsp-close-mid-reply", rtsp.faults.closeMidReply,
                "close the connection inside each reply");
-  app.add_option("--rtp-loss", rtsp.faults.stream.lossRate, "share of RTP packets dropped")
+}
+
+void AddRtpFaultOptions(CLI::App& app, camsim::StreamFaults& stream) {
+  app.add_option("--rtp-loss", stream.lossRate, "share of RTP packets dropped")
       ->check(CLI::Range(0.0, 1.0));
-  app.add_option("--rtp-reorder", rtsp.faults.stream.reorderRate,
-                 "share of RTP packets held back one place")
+  app.add_option("--rtp-reorder", stream.reorderRate, "share of RTP packets held back one place")
       ->check(CLI::Range(0.0, 1.0));
-  app.add_option("--rtp-duplicate", rtsp.faults.stream.duplicateRate,
-                 "share of RTP packets sent twice")
+  app.add_option("--rtp-duplicate", stream.duplicateRate, "share of RTP packets sent twice")
       ->check(CLI::Range(0.0, 1.0));
-  app.add_option("--rtp-to-port", rtsp.faults.stream.rtpToPort,
+  app.add_option("--rtp-to-port", stream.rtpToPort,
                  "send RTP to this port instead of the client's, as a firewall or NAT that "
                  "loses it would");
-  app.add_flag("--h264-fu-b", rtsp.faults.stream.h264FuB,
+  app.add_flag("--h264-fu-b", stream.h264FuB,
                "send the first fragment of each H.264 unit as FU-B, which many receivers refuse");
-  app.add_option("--rtp-jitter", rtsp.faults.stream.jitterMs,
+  app.add_option("--rtp-jitter", stream.jitterMs,
                  "each RTP packet delayed by a random 0 to 2 x MS, so its delay varies by +-MS "
                  "and later packets may overtake it");
-  app.add_option("--rtp-burst", rtsp.faults.stream.burstLoss,
+  app.add_option("--rtp-burst", stream.burstLoss,
                  "RTP packets lost in a row, every 4 s from 2 s on");
-  app.add_option("--session-frames", rtsp.faults.stream.frameLimit,
+  app.add_option("--session-frames", stream.frameLimit,
                  "frames each session sends before its RTP falls silent (0: no end); load "
                  "runs count against it");
-  // Habits of other servers and cameras.
+}
+
+// Habits of other servers and cameras.
+void AddHabitOptions(CLI::App& app, camsim::RtspOptions& rtsp) {
   app.add_flag("--no-sprop", rtsp.habits.noSpropParameterSets,
                "leave sprop-parameter-sets out of the SDP (the sets stay in band)");
   app.add_flag("--aud-sei", rtsp.habits.audAndSei,
@@ -100,87 +111,121 @@ int main(int argc, char** argv) {
   app.add_option("--content-base", rtsp.contentBasePath,
                  "answer DESCRIBE with this Content-Base path (e.g. /media/1/); SETUP must "
                  "resolve against it");
-  std::string mediaDir;
-  uint32_t rtspServers = 1;
-  app.add_option("--media-dir", mediaDir,
+}
+
+void AddServerOptions(CLI::App& app, CommandLine& line) {
+  app.add_option("--media-dir", line.mediaDir,
                  "directory of camera_<codec>_<w>x<h> clips; each stream plays the one its last "
                  "stream update asked for (enables RTSP)")
       ->check(CLI::ExistingDirectory);
-  app.add_option("--streams", rtspServers,
+  app.add_option("--streams", line.rtspServers,
                  "RTSP servers to run, on consecutive ports from --rtsp-port (or any free ports)")
       ->check(CLI::Range(1, 1000))
       ->capture_default_str();
+}
+
+// kContinue, or the exit code when the command line ends the run.
+int ParseCommandLine(int argc, char** argv, CommandLine* line) {
+  CLI::App app{"camsim: camera simulator (HTTP CGI)"};
+  AddHttpOptions(app, *line);
+  AddRtspOptions(app, line->rtsp);
+  AddRtpFaultOptions(app, line->rtsp.faults.stream);
+  AddHabitOptions(app, line->rtsp);
+  AddServerOptions(app, *line);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     // --help is not a failure; any option that does not hold is a usage error.
     return app.exit(e) == 0 ? 0 : kUsageError;
   }
-
-  if (!camsim::ParseAuthMode(auth, &options.auth)) {
-    std::fprintf(stderr, "camsim: unknown --auth \"%s\"\n", auth.c_str());
+  if (!camsim::ParseAuthMode(line->auth, &line->options.auth)) {
+    std::fprintf(stderr, "camsim: unknown --auth \"%s\"\n", line->auth.c_str());
     return kUsageError;
   }
-  if (!camsim::ParseFault(fault, &options.fault)) {
-    std::fprintf(stderr, "camsim: unknown --fault \"%s\"\n", fault.c_str());
+  if (!camsim::ParseFault(line->fault, &line->options.fault)) {
+    std::fprintf(stderr, "camsim: unknown --fault \"%s\"\n", line->fault.c_str());
     return kUsageError;
   }
+  return kContinue;
+}
 
-  camsim::Camsim core(options);
+// The running camera; members stop in reverse order, the RTSP servers first.
+struct Camera {
+  std::unique_ptr<camsim::Camsim> core;
+  std::unique_ptr<camsim::CHttpServer> http;
+  std::vector<std::unique_ptr<camsim::CRtspServer>> rtspServers;
+  uint16_t httpPort = 0;
+};
+
+void PrintStreamUrls(const camsim::CamsimOptions& options, unsigned httpPort, unsigned rtspPort) {
+  const char* host = options.bindAddress.c_str();
+  const bool anonymous = options.auth == camsim::AuthMode::kNone;
+  std::printf(
+      "camsim: streams rtsp://%s:%u/h264 (also h264_2), rtsp://%s:%u/jpeg, "
+      "rtsp://%s:%u/mpeg4\n",
+      host, rtspPort, host, rtspPort, host, rtspPort);
+  std::printf(
+      "camsim: record from it with\n  ipcap record --address %s --port %u%s%s%s%s "
+      "--param 2=%u --codec h264 --seconds 10\n",
+      host, httpPort, anonymous ? "" : " --user ", anonymous ? "" : options.user.c_str(),
+      anonymous ? "" : " --password ", anonymous ? "" : options.password.c_str(), rtspPort);
+}
+
+bool StartRtspServers(CommandLine& line, Camera* camera) {
+  camsim::RtspOptions& rtsp = line.rtsp;
+  rtsp.bindAddress = line.options.bindAddress;
+  rtsp.auth = line.options.auth;
+  rtsp.user = line.options.user;
+  rtsp.password = line.options.password;
+  if (!line.mediaDir.empty()) {
+    camsim::Camsim* core = camera->core.get();
+    rtsp.clipFor = [core, mediaDir = line.mediaDir](const std::string& uri) {
+      return camsim::SelectClipPath(mediaDir, core->Requests(), uri);
+    };
+  }
+  if (rtsp.clipPath.empty() && line.mediaDir.empty()) return true;
   std::string error;
-  if (!core.LoadFixture(&error)) {
+  for (uint32_t i = 0; i < line.rtspServers; ++i) {
+    camsim::RtspOptions one = rtsp;
+    if (rtsp.port != 0) one.port = uint16_t(rtsp.port + i);
+    camera->rtspServers.push_back(std::make_unique<camsim::CRtspServer>(one));
+    if (!camera->rtspServers.back()->Start(&error)) {
+      std::fprintf(stderr, "camsim: %s\n", error.c_str());
+      return false;
+    }
+    std::printf("camsim: rtsp port %u\n", unsigned(camera->rtspServers.back()->Port()));
+  }
+  const unsigned rtspPort = camera->rtspServers.front()->Port();
+  camera->core->SetRtspPort(uint16_t(rtspPort));
+  PrintStreamUrls(line.options, camera->httpPort, rtspPort);
+  std::fflush(stdout);
+  return true;
+}
+
+// 0 when the camera runs, else the exit code.
+int StartCamera(CommandLine& line, Camera* camera) {
+  const camsim::CamsimOptions& options = line.options;
+  camera->core = std::make_unique<camsim::Camsim>(options);
+  std::string error;
+  if (!camera->core->LoadFixture(&error)) {
     std::fprintf(stderr, "camsim: %s\n", error.c_str());
     return 1;
   }
-  camsim::CHttpServer http(core);
-  const uint16_t port = http.Start();
-  if (port == 0) {
+  camera->http = std::make_unique<camsim::CHttpServer>(*camera->core);
+  camera->httpPort = camera->http->Start();
+  if (camera->httpPort == 0) {
     std::fprintf(stderr,
                  "camsim: cannot listen on %s:%u (in use, or not an address of this host)\n",
                  options.bindAddress.c_str(), unsigned(options.httpPort));
     return 1;
   }
-  std::printf("camsim: http port %u\n", unsigned(port));
+  std::printf("camsim: http port %u\n", unsigned(camera->httpPort));
   std::fflush(stdout);
+  return StartRtspServers(line, camera) ? 0 : 1;
+}
 
-  rtsp.bindAddress = options.bindAddress;
-  rtsp.auth = options.auth;
-  rtsp.user = options.user;
-  rtsp.password = options.password;
-  if (!mediaDir.empty()) {
-    rtsp.clipFor = [&core, mediaDir](const std::string& uri) {
-      return camsim::SelectClipPath(mediaDir, core.Requests(), uri);
-    };
-  }
-  std::vector<std::unique_ptr<camsim::CRtspServer>> rtspServerList;
-  if (!rtsp.clipPath.empty() || !mediaDir.empty()) {
-    for (uint32_t i = 0; i < rtspServers; ++i) {
-      camsim::RtspOptions one = rtsp;
-      if (rtsp.port != 0) one.port = uint16_t(rtsp.port + i);
-      rtspServerList.push_back(std::make_unique<camsim::CRtspServer>(one));
-      if (!rtspServerList.back()->Start(&error)) {
-        std::fprintf(stderr, "camsim: %s\n", error.c_str());
-        return 1;
-      }
-      std::printf("camsim: rtsp port %u\n", unsigned(rtspServerList.back()->Port()));
-    }
-    const unsigned rtspPort = rtspServerList.front()->Port();
-    core.SetRtspPort(uint16_t(rtspPort));
-    const char* host = options.bindAddress.c_str();
-    std::printf(
-        "camsim: streams rtsp://%s:%u/h264 (also h264_2), rtsp://%s:%u/jpeg, "
-        "rtsp://%s:%u/mpeg4\n",
-        host, rtspPort, host, rtspPort, host, rtspPort);
-    std::printf(
-        "camsim: record from it with\n  ipcap record --address %s --port %u%s%s%s%s "
-        "--param 2=%u --codec h264 --seconds 10\n",
-        host, unsigned(port), options.auth == camsim::AuthMode::kNone ? "" : " --user ",
-        options.auth == camsim::AuthMode::kNone ? "" : options.user.c_str(),
-        options.auth == camsim::AuthMode::kNone ? "" : " --password ",
-        options.auth == camsim::AuthMode::kNone ? "" : options.password.c_str(), rtspPort);
-    std::fflush(stdout);
-  }
-
+// Until SIGINT or SIGTERM; then each RTSP server's count of what it served.
+void Run(Camera& camera) {
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGUSR1, OnRestartSignal);
@@ -188,10 +233,10 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (g_restart) {
       g_restart = 0;
-      for (auto& server : rtspServerList) server->RestartCamera();
+      for (auto& server : camera.rtspServers) server->RestartCamera();
     }
   }
-  for (auto& server : rtspServerList) {
+  for (auto& server : camera.rtspServers) {
     const camsim::RtspStats stats = server->Stats();
     server->Stop();
     std::printf(
@@ -202,6 +247,18 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(stats.dropped));
   }
   std::fflush(stdout);
-  http.Stop();
+  camera.http->Stop();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine line;
+  const int parsed = ParseCommandLine(argc, argv, &line);
+  if (parsed != kContinue) return parsed;
+  Camera camera;
+  const int started = StartCamera(line, &camera);
+  if (started != 0) return started;
+  Run(camera);
   return 0;
 }

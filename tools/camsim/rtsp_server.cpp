@@ -313,6 +313,21 @@ void CRtspServer::EndSession(const std::string& id, bool dropped) {
   }
 }
 
+CRtspServer::Request CRtspServer::ReadRequest(const std::string& head) {
+  Request request;
+  std::istringstream lines(head);
+  std::string line;
+  std::getline(lines, line);
+  std::istringstream first(line);
+  first >> request.method >> request.uri;
+  while (std::getline(lines, line)) {
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    request.headers[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
+  }
+  return request;
+}
+
 void CRtspServer::Serve(int fd, std::string peerAddress) {
   auto link = std::make_shared<InterleavedLink>();
   link->fd = fd;
@@ -353,17 +368,7 @@ void CRtspServer::Serve(int fd, std::string peerAddress) {
     }
     const std::string head = buffer.substr(0, end + 2);
     buffer.erase(0, end + 4);
-    Request request;
-    std::istringstream lines(head);
-    std::string line;
-    std::getline(lines, line);
-    std::istringstream first(line);
-    first >> request.method >> request.uri;
-    while (std::getline(lines, line)) {
-      const size_t colon = line.find(':');
-      if (colon == std::string::npos) continue;
-      request.headers[Lower(Trim(line.substr(0, colon)))] = Trim(line.substr(colon + 1));
-    }
+    const Request request = ReadRequest(head);
     const size_t bodyLength = size_t(std::atol(request.Header("content-length").c_str()));
     if (bodyLength <= buffer.size()) buffer.erase(0, bodyLength);
     {
@@ -517,147 +522,174 @@ std::string CRtspServer::SessionHeader(const Session& session) const {
   return "Session: " + session.id + ";timeout=" + std::to_string(options_.sessionTimeout) + "\r\n";
 }
 
+bool CRtspServer::Reply(const Exchange& exchange, int status, const std::string& headers,
+                        const std::string& body) {
+  std::string text = "RTSP/1.0 " + std::to_string(status) + " " + StatusText(status) +
+                     "\r\nCSeq: " + exchange.request.Header("cseq") + "\r\n" + kServerLine +
+                     headers;
+  if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  return SendReply(*exchange.link, text + "\r\n" + body);
+}
+
 bool CRtspServer::Answer(const std::shared_ptr<InterleavedLink>& link,
                          const std::string& peerAddress, const Request& request) {
-  RtspFaults faults;
+  Exchange exchange{link, peerAddress, request, RtspFaults(), std::string()};
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    faults = faults_;
+    exchange.faults = faults_;
   }
-  const std::string cseq = request.Header("cseq");
-  auto reply = [&](int status, const std::string& headers,
-                   const std::string& body = std::string()) {
-    std::string text = "RTSP/1.0 " + std::to_string(status) + " " + StatusText(status) +
-                       "\r\nCSeq: " + cseq + "\r\n" + kServerLine + headers;
-    if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    return SendReply(*link, text + "\r\n" + body);
-  };
-
-  if (faults.always401 || !Authorized(request)) return reply(401, Challenge());
-  const std::string sessionId =
-      Trim(request.Header("session").substr(0, request.Header("session").find(';')));
-  if (!sessionId.empty() && faults.answer454) return reply(454, "");
+  if (exchange.faults.always401 || !Authorized(request)) {
+    return Reply(exchange, 401, Challenge());
+  }
+  const std::string session = request.Header("session");
+  exchange.sessionId = Trim(session.substr(0, session.find(';')));
+  if (!exchange.sessionId.empty() && exchange.faults.answer454) return Reply(exchange, 454, "");
 
   const std::string& m = request.method;
-  if (m == "DESCRIBE") {
-    const Clip* clip = ClipFor(request.uri);
-    if (clip == nullptr) return reply(404, "");
-    return reply(
-        200, "Content-Base: " + ContentBase(request.uri) + "\r\nContent-Type: application/sdp\r\n",
-        Sdp(*clip, request.uri));
-  }
-  if (m == "SETUP") {
-    const std::string transport = request.Header("transport");
-    unsigned rtp = 0, rtcp = 0;
-    const bool tcp = AsksForTcp(transport, &rtp, &rtcp);
-    if (!tcp) {
-      const size_t at = transport.find("client_port=");
-      if (at == std::string::npos ||
-          std::sscanf(transport.c_str() + at, "client_port=%u-%u", &rtp, &rtcp) != 2 || rtp == 0 ||
-          rtp > 65535 || rtcp == 0 || rtcp > 65535) {
-        return reply(461, "");
-      }
-    }
-    // The track's URL as the description named it: the request URL of the
-    // DESCRIBE is this one without the track.
-    const size_t track = request.uri.rfind("/trackID=1");
-    const std::string describedUri =
-        track == std::string::npos ? request.uri : request.uri.substr(0, track);
-    const std::string expected = TrackUrl(describedUri);
-    if (!expected.empty() && request.uri != expected) return reply(404, "");
-    const Clip* clip = ClipFor(request.uri);
-    if (clip == nullptr) return reply(404, "");
-    auto session = std::make_unique<Session>();
-    session->streamer =
-        std::make_unique<CRtpStreamer>(*clip, options_.framesPerSecond, faults.stream);
-    if (!tcp && !session->streamer->Open(options_.bindAddress)) return reply(500, "");
-    char ssrc[9];
-    std::snprintf(ssrc, sizeof ssrc, "%08X", unsigned(session->streamer->Ssrc()));
-    std::string headers;
-    if (tcp) {
-      session->link = link;
-      session->rtpChannel = uint8_t(rtp);
-      session->rtcpChannel = uint8_t(rtcp);
-      headers = "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(rtp) + "-" +
-                std::to_string(rtcp) + ";ssrc=" + ssrc + "\r\n";
-    } else {
-      session->clientRtpPort = uint16_t(rtp);
-      session->clientRtcpPort = uint16_t(rtcp);
-      headers = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtp) + "-" +
-                std::to_string(rtcp) +
-                ";server_port=" + std::to_string(session->streamer->RtpPort()) + "-" +
-                std::to_string(session->streamer->RtcpPort()) + ";ssrc=" + ssrc + "\r\n";
-    }
-    session->lastAliveMs = CRtpStreamer::NowMs();
-    std::string sessionLine;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      // Upper-case hex: the identifier must come back exactly as given.
-      char id[16];
-      std::snprintf(id, sizeof id, "%04X%04X", unsigned(std::random_device{}() & 0xFFFF),
-                    ++sessionCounter_);
-      session->id = id;
-      sessionLine = SessionHeader(*session);
-      ++stats_.sessionsCreated;
-      sessions_[session->id] = std::move(session);
-    }
-    return reply(200, headers + sessionLine);
-  }
-
-  std::string sessionLine;
-  uint16_t rtpPort = 0, rtcpPort = 0;
-  CRtpStreamer* streamer = nullptr;
-  std::shared_ptr<InterleavedLink> mediaLink;
-  uint8_t rtpChannel = 0, rtcpChannel = 0;
-  bool unknownSession = false;
-  if (!sessionId.empty()) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = sessions_.find(sessionId);
-    unknownSession = it == sessions_.end();
-    if (!unknownSession) {
-      Session& s = *it->second;
-      s.lastAliveMs = CRtpStreamer::NowMs();
-      sessionLine = SessionHeader(s);
-      rtpPort = s.clientRtpPort;
-      rtcpPort = s.clientRtcpPort;
-      streamer = s.streamer.get();
-      mediaLink = s.link;
-      rtpChannel = s.rtpChannel;
-      rtcpChannel = s.rtcpChannel;
-      if (m == "PLAY") {
-        s.playing = true;
-        ++stats_.plays;
-      }
-      if (m == "OPTIONS" || m == "GET_PARAMETER") {
-        ++stats_.keepAlives;
-        if (keepAliveTimes_.size() >= kMaxLogged) keepAliveTimes_.erase(keepAliveTimes_.begin());
-        keepAliveTimes_.push_back(s.lastAliveMs);
-      }
-    }
-  }
+  if (m == "DESCRIBE") return AnswerDescribe(exchange);
+  if (m == "SETUP") return AnswerSetup(exchange);
+  SessionView view;
   // Answered after the lock is released: sending a reply takes it too.
-  if (unknownSession) return reply(454, "");
-  if (m == "OPTIONS" || m == "GET_PARAMETER") {
-    return reply(
-        200, sessionLine + "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER\r\n");
+  if (!TouchSession(exchange.sessionId, m, &view)) return Reply(exchange, 454, "");
+  if (m == "OPTIONS" || m == "GET_PARAMETER") return AnswerOptions(exchange, view);
+  if (m == "PLAY") return AnswerPlay(exchange, view);
+  if (m == "TEARDOWN") return AnswerTeardown(exchange);
+  return Reply(exchange, 501, "");
+}
+
+bool CRtspServer::AnswerDescribe(const Exchange& exchange) {
+  const Request& request = exchange.request;
+  const Clip* clip = ClipFor(request.uri);
+  if (clip == nullptr) return Reply(exchange, 404, "");
+  return Reply(
+      exchange, 200,
+      "Content-Base: " + ContentBase(request.uri) + "\r\nContent-Type: application/sdp\r\n",
+      Sdp(*clip, request.uri));
+}
+
+// False when the Transport header offers neither interleaved TCP nor a
+// usable UDP client port pair.
+bool CRtspServer::ReadTransport(const std::string& transport, SetupTransport* out) {
+  out->tcp = AsksForTcp(transport, &out->rtp, &out->rtcp);
+  if (out->tcp) return true;
+  const size_t at = transport.find("client_port=");
+  return at != std::string::npos &&
+         std::sscanf(transport.c_str() + at, "client_port=%u-%u", &out->rtp, &out->rtcp) == 2 &&
+         out->rtp != 0 && out->rtp <= 65535 && out->rtcp != 0 && out->rtcp <= 65535;
+}
+
+bool CRtspServer::AnswerSetup(const Exchange& exchange) {
+  const Request& request = exchange.request;
+  SetupTransport transport;
+  if (!ReadTransport(request.Header("transport"), &transport)) return Reply(exchange, 461, "");
+  // The track's URL as the description named it: the request URL of the
+  // DESCRIBE is this one without the track.
+  const size_t track = request.uri.rfind("/trackID=1");
+  const std::string describedUri =
+      track == std::string::npos ? request.uri : request.uri.substr(0, track);
+  const std::string expected = TrackUrl(describedUri);
+  if (!expected.empty() && request.uri != expected) return Reply(exchange, 404, "");
+  const Clip* clip = ClipFor(request.uri);
+  if (clip == nullptr) return Reply(exchange, 404, "");
+  auto session = std::make_unique<Session>();
+  session->streamer =
+      std::make_unique<CRtpStreamer>(*clip, options_.framesPerSecond, exchange.faults.stream);
+  if (!transport.tcp && !session->streamer->Open(options_.bindAddress)) {
+    return Reply(exchange, 500, "");
   }
-  if (m == "PLAY") {
-    if (streamer == nullptr) return reply(454, "");
-    const uint16_t sequence = streamer->NextSequence();
-    const uint32_t rtpTime = streamer->TimeBase();
-    if (!mediaLink) streamer->Start(peerAddress, rtpPort, rtcpPort);
-    const bool sent = reply(200, sessionLine + "Range: npt=0.000-\r\nRTP-Info: url=" + request.uri +
-                                     "/trackID=1;seq=" + std::to_string(sequence) +
-                                     ";rtptime=" + std::to_string(rtpTime) + "\r\n");
-    // On TCP the first packet must not come before the reply it follows.
-    if (sent && mediaLink) streamer->StartInterleaved(mediaLink, rtpChannel, rtcpChannel);
-    return sent;
+  const std::string headers = BindTransport(exchange, transport, session.get());
+  session->lastAliveMs = CRtpStreamer::NowMs();
+  return Reply(exchange, 200, headers + AddSession(std::move(session)));
+}
+
+// Ties the session's media to the transport asked for; the reply's
+// Transport header.
+std::string CRtspServer::BindTransport(const Exchange& exchange, const SetupTransport& transport,
+                                       Session* session) {
+  char ssrc[9];
+  std::snprintf(ssrc, sizeof ssrc, "%08X", unsigned(session->streamer->Ssrc()));
+  const std::string pair = std::to_string(transport.rtp) + "-" + std::to_string(transport.rtcp);
+  if (transport.tcp) {
+    session->link = exchange.link;
+    session->rtpChannel = uint8_t(transport.rtp);
+    session->rtcpChannel = uint8_t(transport.rtcp);
+    return "Transport: RTP/AVP/TCP;unicast;interleaved=" + pair + ";ssrc=" + ssrc + "\r\n";
   }
-  if (m == "TEARDOWN") {
-    if (!sessionId.empty()) EndSession(sessionId, false);
-    return reply(200, "");
+  session->clientRtpPort = uint16_t(transport.rtp);
+  session->clientRtcpPort = uint16_t(transport.rtcp);
+  return "Transport: RTP/AVP;unicast;client_port=" + pair +
+         ";server_port=" + std::to_string(session->streamer->RtpPort()) + "-" +
+         std::to_string(session->streamer->RtcpPort()) + ";ssrc=" + ssrc + "\r\n";
+}
+
+// Names and keeps a new session; its Session header.
+std::string CRtspServer::AddSession(std::unique_ptr<Session> session) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Upper-case hex: the identifier must come back exactly as given.
+  char id[16];
+  std::snprintf(id, sizeof id, "%04X%04X", unsigned(std::random_device{}() & 0xFFFF),
+                ++sessionCounter_);
+  session->id = id;
+  const std::string sessionLine = SessionHeader(*session);
+  ++stats_.sessionsCreated;
+  sessions_[session->id] = std::move(session);
+  return sessionLine;
+}
+
+bool CRtspServer::TouchSession(const std::string& id, const std::string& method,
+                               SessionView* view) {
+  if (id.empty()) return true;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = sessions_.find(id);
+  if (it == sessions_.end()) return false;
+  Session& s = *it->second;
+  s.lastAliveMs = CRtpStreamer::NowMs();
+  view->sessionLine = SessionHeader(s);
+  view->rtpPort = s.clientRtpPort;
+  view->rtcpPort = s.clientRtcpPort;
+  view->streamer = s.streamer.get();
+  view->mediaLink = s.link;
+  view->rtpChannel = s.rtpChannel;
+  view->rtcpChannel = s.rtcpChannel;
+  if (method == "PLAY") {
+    s.playing = true;
+    ++stats_.plays;
   }
-  return reply(501, "");
+  if (method == "OPTIONS" || method == "GET_PARAMETER") {
+    ++stats_.keepAlives;
+    if (keepAliveTimes_.size() >= kMaxLogged) keepAliveTimes_.erase(keepAliveTimes_.begin());
+    keepAliveTimes_.push_back(s.lastAliveMs);
+  }
+  return true;
+}
+
+bool CRtspServer::AnswerOptions(const Exchange& exchange, const SessionView& view) {
+  return Reply(
+      exchange, 200,
+      view.sessionLine + "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER\r\n");
+}
+
+bool CRtspServer::AnswerPlay(const Exchange& exchange, const SessionView& view) {
+  CRtpStreamer* streamer = view.streamer;
+  if (streamer == nullptr) return Reply(exchange, 454, "");
+  const uint16_t sequence = streamer->NextSequence();
+  const uint32_t rtpTime = streamer->TimeBase();
+  if (!view.mediaLink) streamer->Start(exchange.peerAddress, view.rtpPort, view.rtcpPort);
+  const bool sent =
+      Reply(exchange, 200,
+            view.sessionLine + "Range: npt=0.000-\r\nRTP-Info: url=" + exchange.request.uri +
+                "/trackID=1;seq=" + std::to_string(sequence) +
+                ";rtptime=" + std::to_string(rtpTime) + "\r\n");
+  // On TCP the first packet must not come before the reply it follows.
+  if (sent && view.mediaLink) {
+    streamer->StartInterleaved(view.mediaLink, view.rtpChannel, view.rtcpChannel);
+  }
+  return sent;
+}
+
+bool CRtspServer::AnswerTeardown(const Exchange& exchange) {
+  if (!exchange.sessionId.empty()) EndSession(exchange.sessionId, false);
+  return Reply(exchange, 200, "");
 }
 
 }  // namespace camsim

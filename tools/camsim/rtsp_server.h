@@ -114,9 +114,49 @@ class CRtspServer {
   void AcceptLoop();
   void SuperviseLoop();
   void Serve(int fd, std::string peerAddress);
+  // The request line and headers of one request head.
+  static Request ReadRequest(const std::string& head);
   void JoinFinished();
+  // One request in hand: where its reply goes and what it is answered under.
+  struct Exchange {
+    std::shared_ptr<InterleavedLink> link;
+    const std::string& peerAddress;
+    const Request& request;
+    RtspFaults faults;
+    std::string sessionId;  // "" when the request names none
+  };
+  // What a request naming a session needs of it, copied under the lock.
+  struct SessionView {
+    std::string sessionLine;
+    uint16_t rtpPort = 0;
+    uint16_t rtcpPort = 0;
+    CRtpStreamer* streamer = nullptr;
+    std::shared_ptr<InterleavedLink> mediaLink;
+    uint8_t rtpChannel = 0;
+    uint8_t rtcpChannel = 0;
+  };
+  struct SetupTransport {
+    bool tcp = false;
+    unsigned rtp = 0;  // client port or interleaved channel
+    unsigned rtcp = 0;
+  };
+
   bool Answer(const std::shared_ptr<InterleavedLink>& link, const std::string& peerAddress,
               const Request& request);
+  bool Reply(const Exchange& exchange, int status, const std::string& headers,
+             const std::string& body = std::string());
+  bool AnswerDescribe(const Exchange& exchange);
+  bool AnswerSetup(const Exchange& exchange);
+  bool AnswerOptions(const Exchange& exchange, const SessionView& view);
+  bool AnswerPlay(const Exchange& exchange, const SessionView& view);
+  bool AnswerTeardown(const Exchange& exchange);
+  static bool ReadTransport(const std::string& transport, SetupTransport* out);
+  std::string BindTransport(const Exchange& exchange, const SetupTransport& transport,
+                            Session* session);
+  std::string AddSession(std::unique_ptr<Session> session);
+  // False when id names no session; an empty id leaves view empty. Counts the
+  // play or keep-alive that the method stands for.
+  bool TouchSession(const std::string& id, const std::string& method, SessionView* view);
   bool SendReply(InterleavedLink& link, const std::string& text);
   // A '$' frame from the client: RTCP for a session on this connection.
   void OnInterleaved(const InterleavedLink& link, uint8_t channel, const uint8_t* data,
