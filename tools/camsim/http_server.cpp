@@ -73,6 +73,17 @@ void CHttpServer::Stop() {
 
 void CHttpServer::Routes() {
   io_.RegisterControl(*server_);
+  ControlRoutes();
+  server_->Get(R"(/siqura-cgi/.*)", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!Authorize(req, res)) return;
+    core_.RecordRequest(req.target);
+    if (AnswerWithFault(res)) return;
+    AnswerCgi(req, res);
+  });
+}
+
+// The simulator's own pages: what it was asked, and the fault it plays.
+void CHttpServer::ControlRoutes() {
   server_->Get("/camsim/requests", [this](const httplib::Request& req, httplib::Response& res) {
     const std::string filter = req.has_param("contains") ? req.get_param_value("contains") : "";
     std::string out;
@@ -100,68 +111,73 @@ void CHttpServer::Routes() {
     }
     res.set_content(FaultText(fault) + "\n", "text/plain");
   });
+}
 
-  server_->Get(R"(/siqura-cgi/.*)", [this](const httplib::Request& req, httplib::Response& res) {
-    const AuthMode mode = core_.Options().auth;
-    const std::string authorization = req.get_header_value("Authorization");
-    if (mode == AuthMode::kBasic && !auth_.CheckBasic(authorization)) {
-      res.status = 401;
-      res.set_header("WWW-Authenticate", auth_.BasicChallenge());
-      return;
-    }
-    if (mode == AuthMode::kDigest &&
-        !auth_.CheckDigest(req.method, req.target, httplib::detail::decode_url(req.target, false),
-                           authorization)) {
-      res.status = 401;
-      res.set_header("WWW-Authenticate", auth_.DigestChallenge());
-      return;
-    }
-    core_.RecordRequest(req.target);
+bool CHttpServer::Authorize(const httplib::Request& req, httplib::Response& res) {
+  const AuthMode mode = core_.Options().auth;
+  const std::string authorization = req.get_header_value("Authorization");
+  if (mode == AuthMode::kBasic && !auth_.CheckBasic(authorization)) {
+    res.status = 401;
+    res.set_header("WWW-Authenticate", auth_.BasicChallenge());
+    return false;
+  }
+  if (mode == AuthMode::kDigest &&
+      !auth_.CheckDigest(req.method, req.target, httplib::detail::decode_url(req.target, false),
+                         authorization)) {
+    res.status = 401;
+    res.set_header("WWW-Authenticate", auth_.DigestChallenge());
+    return false;
+  }
+  return true;
+}
 
-    const FaultState fault = core_.Fault();
-    switch (fault.mode) {
-      case FaultMode::kStatus:
-        res.status = fault.status;
-        return;
-      case FaultMode::kEmpty:
-        res.status = 200;
-        return;
-      case FaultMode::kSlow:
-        std::this_thread::sleep_for(std::chrono::milliseconds(fault.delayMs));
-        break;
-      case FaultMode::kNoAnswer:
-        core_.WaitWhileNoAnswer(kMaxHoldMs);
-        // Released by a fault change or by the end of the simulator: the
-        // held request gets no answer at all.
-        res.set_chunked_content_provider("text/plain",
-                                         [](size_t, httplib::DataSink&) { return false; });
-        return;
-      case FaultMode::kClose:
-        res.set_chunked_content_provider("text/plain",
-                                         [](size_t, httplib::DataSink&) { return false; });
-        return;
-      case FaultMode::kEndless:
-        res.set_chunked_content_provider("text/plain", [this](size_t, httplib::DataSink& sink) {
-          if (core_.Stopping()) return false;
-          static const std::string kChunk(kEndlessChunk, 'x');
-          if (!sink.write(kChunk.data(), kChunk.size())) return false;
-          core_.AddEndlessBytes(kChunk.size());
-          return true;
-        });
-        return;
-      case FaultMode::kNone:
-        break;
-    }
+bool CHttpServer::AnswerWithFault(httplib::Response& res) {
+  const FaultState fault = core_.Fault();
+  switch (fault.mode) {
+    case FaultMode::kStatus:
+      res.status = fault.status;
+      return true;
+    case FaultMode::kEmpty:
+      res.status = 200;
+      return true;
+    case FaultMode::kSlow:
+      std::this_thread::sleep_for(std::chrono::milliseconds(fault.delayMs));
+      return false;
+    case FaultMode::kNoAnswer:
+      core_.WaitWhileNoAnswer(kMaxHoldMs);
+      // Released by a fault change or by the end of the simulator: the
+      // held request gets no answer at all.
+      res.set_chunked_content_provider("text/plain",
+                                       [](size_t, httplib::DataSink&) { return false; });
+      return true;
+    case FaultMode::kClose:
+      res.set_chunked_content_provider("text/plain",
+                                       [](size_t, httplib::DataSink&) { return false; });
+      return true;
+    case FaultMode::kEndless:
+      res.set_chunked_content_provider("text/plain", [this](size_t, httplib::DataSink& sink) {
+        if (core_.Stopping()) return false;
+        static const std::string kChunk(kEndlessChunk, 'x');
+        if (!sink.write(kChunk.data(), kChunk.size())) return false;
+        core_.AddEndlessBytes(kChunk.size());
+        return true;
+      });
+      return true;
+    case FaultMode::kNone:
+      return false;
+  }
+  return false;
+}
 
-    if (io_.HandleCgi(req, res)) return;
-    if (req.path == kParamPath && Query(req) == "action=list") {
-      res.set_content(core_.ParameterList(), "text/plain");
-    } else if (req.path == kParamPath && Query(req).rfind("action=update", 0) == 0) {
-      res.set_content("OK\r\n", "text/plain");
-    } else {
-      res.status = 404;
-    }
-  });
+void CHttpServer::AnswerCgi(const httplib::Request& req, httplib::Response& res) {
+  if (io_.HandleCgi(req, res)) return;
+  if (req.path == kParamPath && Query(req) == "action=list") {
+    res.set_content(core_.ParameterList(), "text/plain");
+  } else if (req.path == kParamPath && Query(req).rfind("action=update", 0) == 0) {
+    res.set_content("OK\r\n", "text/plain");
+  } else {
+    res.status = 404;
+  }
 }
 
 }  // namespace camsim

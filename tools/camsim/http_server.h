@@ -18,6 +18,8 @@
 
 namespace httplib {
 class Server;
+struct Request;
+struct Response;
 }
 
 namespace camsim {
@@ -37,6 +39,13 @@ class CHttpServer {
 
  private:
   void Routes();
+  void ControlRoutes();
+  // False, with the 401 and its challenge in res, when the request's
+  // credentials do not hold.
+  bool Authorize(const httplib::Request& req, httplib::Response& res);
+  // True when the fault in force has answered the request.
+  bool AnswerWithFault(httplib::Response& res);
+  void AnswerCgi(const httplib::Request& req, httplib::Response& res);
 
   Camsim& core_;
   CHttpAuth auth_;
