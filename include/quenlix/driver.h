@@ -8,6 +8,7 @@
 // leaves it out (scripts/abi-check holds both).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -16,6 +17,26 @@
 #include "quenlix/media.h"
 
 namespace quenlix {
+
+// The levels of IDebugMessage::DebugMessage; the driver adapts them to what
+// the installed host understands before they reach its sink.
+enum MessageLevel : uint32_t {
+  kLevelError = 1,
+  kLevelInfoOld = 2,  // information, for hosts older than 5.12
+  kLevelInfo = 3,
+  kLevelNotSent = 4,  // never delivered
+  kLevelOpened = 100,
+};
+
+// Sole owner of a driver object, destroyed through its slot-0 destructor.
+struct ObjectDeleter {
+  template <class I>
+  void operator()(I* object) const {
+    DestroyObject(object);
+  }
+};
+template <class I>
+using OwnedObject = std::unique_ptr<I, ObjectDeleter>;
 
 // Returned by integer look-ups that find nothing.
 constexpr int32_t kNoValue = INT32_MIN;

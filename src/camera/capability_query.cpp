@@ -8,6 +8,7 @@
 
 #include "camera/tavrik_camera_properties.h"
 #include "platform/platform.h"
+#include "platform/thread_end.h"
 #include "quenlix/capability.h"
 #include "thread/thread_stacks.h"
 
@@ -139,8 +140,8 @@ int32_t QUENLIX_CDECL StartCapabilityQuery(const char* address, uint32_t port, c
   queryResults.store(results);
   abortRequested.store(false);
 
-  QUERY_ARGS* args = new (std::nothrow) QUERY_ARGS;
-  if (args == nullptr) return 0;
+  std::unique_ptr<QUERY_ARGS> args(new (std::nothrow) QUERY_ARGS);
+  if (!args) return 0;
   args->deviceInfo.timeoutMs = kQueryTimeoutMs;
   args->deviceInfo.signalTimeoutMs = kQuerySignalTimeoutMs;
   args->deviceInfo.address = address != nullptr ? address : "";
@@ -150,12 +151,10 @@ int32_t QUENLIX_CDECL StartCapabilityQuery(const char* address, uint32_t port, c
   args->callback = queryCallback.load();
   args->results = results;
 
-  queryThread =
-      platform::StartThread(QueryThread, args, nullptr, quenlix::thread::kHelperThreadStack);
-  if (queryThread == nullptr) {
-    delete args;
-    return 0;
-  }
+  queryThread = platform::StartThread(QueryThread, args.get(), nullptr,
+                                      quenlix::thread::kHelperThreadStack);
+  if (queryThread == nullptr) return 0;
+  args.release();  // the query thread's now
   return 1;
 }
 
@@ -173,11 +172,7 @@ int32_t QUENLIX_CDECL UninitCapabilityQuery() {
   StopProperties(queryProperties.load(), true);
   bool ended = true;
   if (queryThread != nullptr) {
-    if (platform::WaitForThread(queryThread, kUninitWaitMs) != WaitResult::kSignalled) {
-      platform::TerminateThread(queryThread, 0);
-      ended = platform::WaitForThread(queryThread, kUninitWaitMs) == WaitResult::kSignalled;
-    }
-    platform::CloseThread(queryThread);
+    ended = platform::JoinOrTerminate(queryThread, kUninitWaitMs, kUninitWaitMs);
     queryThread = nullptr;
   }
   queryCallback.store(nullptr);

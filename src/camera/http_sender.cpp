@@ -7,7 +7,6 @@ namespace http = quenlix::platform;
 namespace {
 
 constexpr const char* kAgent = "Quenlix::HttpClient";
-constexpr uint32_t kStatusUnauthorized = 401;
 
 }  // namespace
 
@@ -87,7 +86,7 @@ bool CHttpSender::Send(const CHttpRequest& request) {
         learnedScheme != 0 ? learnedScheme : MapAuthScheme(request.authScheme);
     const bool hadLearned = learnedScheme != 0;
     if (!SendOnce(request)) return false;
-    if (statusCode != kStatusUnauthorized || hadLearned) return true;
+    if (statusCode != http::kHttpStatusUnauthorized || hadLearned) return true;
 
     uint32_t supported = 0, first = 0, target = 0;
     const bool offered = http::HttpQueryAuthSchemes(requestHandle, &supported, &first, &target);

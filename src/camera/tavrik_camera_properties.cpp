@@ -6,6 +6,7 @@
 #include "camera/http_utils.h"
 #include "camera/resolution_tables.h"
 #include "camera/text_helpers.h"
+#include "platform/decimal.h"
 
 namespace quenlix {
 
@@ -71,13 +72,10 @@ uint32_t ReadDecimalValue(const std::string& value) {
   while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
   bool negative = false;
   if (i < value.size() && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
-  uint64_t n = 0;
-  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-    n = n * 10 + uint64_t(value[i] - '0');
-    // A count or port this large is no real value; ignore it.
-    if (n > 0xFFFFFFFFull) return 0;
-  }
-  return negative ? 0 : uint32_t(n);
+  const DecimalRun n = ReadDecimal(value, i, UINT32_MAX);
+  // A count or port this large is no real value; ignore it.
+  if (n.overflow || negative) return 0;
+  return uint32_t(n.value);
 }
 
 CTavrikCameraProperties::CTavrikCameraProperties(const DEVICE_INFO& info)

@@ -1,6 +1,7 @@
 #include "channels/base_camera_channel.h"
 
 #include "platform/socket.h"
+#include "platform/thread_end.h"
 #include "thread/thread_stacks.h"
 
 namespace quenlix {
@@ -8,22 +9,11 @@ namespace quenlix {
 namespace {
 
 constexpr const char kSetCameraStateName[] = "quenlix::CBaseCameraChannel::SetCameraState";
-constexpr uint32_t kLevelError = 1;
-constexpr uint32_t kLevelInfo = 3;
-constexpr uint64_t kFileTimeTicksPerMs = 10000;
 // After a forced end, how long the worker gets to unwind before its handle
 // is let go (POSIX ends it at its next wait).
 constexpr uint32_t kForcedEndWaitMs = 1000;
 constexpr uint32_t kAfterExceptionPauseMs = 1000;
 constexpr const char kRunGuardedName[] = "quenlix::CBaseCameraChannel::RunGuarded";
-
-uint64_t NowFileTime() {
-  SYSTEMTIME now;
-  platform::GetSystemTime(&now);
-  uint64_t fileTime = 0;
-  if (!platform::SystemTimeToFileTime(now, &fileTime)) return 0;
-  return fileTime;
-}
 
 }  // namespace
 
@@ -120,16 +110,14 @@ void CBaseCameraChannel::BeginStop() {
 void CBaseCameraChannel::StopWorker() {
   BeginStop();
   if (workerThread == nullptr) return;
-  if (!platform::IsCurrentThread(workerThread)) {
+  if (platform::IsCurrentThread(workerThread)) {
+    platform::CloseThread(workerThread);
+  } else {
     WakeWorker();
     uint64_t waitMs = 2ull * GetDeviceInfo().timeoutMs;
     if (waitMs >= platform::kInfinite) waitMs = platform::kInfinite - 1;
-    if (platform::WaitForThread(workerThread, uint32_t(waitMs)) == platform::WaitResult::kTimeout) {
-      platform::TerminateThread(workerThread, 0);
-      platform::WaitForThread(workerThread, kForcedEndWaitMs);
-    }
+    platform::JoinOrTerminate(workerThread, uint32_t(waitMs), kForcedEndWaitMs);
   }
-  platform::CloseThread(workerThread);
   workerThread = nullptr;
 }
 
@@ -180,12 +168,12 @@ void CBaseCameraChannel::ReportWorkerException() {
 
 void CBaseCameraChannel::TouchLastFrame() {
   CLockGuard guard(&frameTimeLock);
-  lastFrameTime = NowFileTime();
+  lastFrameTime = platform::NowFileTime();
 }
 
 void CBaseCameraChannel::TouchAcceptedFrame() {
   CLockGuard guard(&frameTimeLock);
-  lastFrameTime = lastAcceptedTime = NowFileTime();
+  lastFrameTime = lastAcceptedTime = platform::NowFileTime();
 }
 
 uint32_t CBaseCameraChannel::MsSinceLastFrame() {
@@ -202,10 +190,10 @@ uint32_t CBaseCameraChannel::MsSince(uint64_t CBaseCameraChannel::*fileTime) {
     CLockGuard guard(&frameTimeLock);
     last = this->*fileTime;
   }
-  uint64_t now = NowFileTime();
+  uint64_t now = platform::NowFileTime();
   // A clock set back must not look like hours without frames.
   if (now < last) return 0;
-  return uint32_t((now - last) / kFileTimeTicksPerMs);
+  return uint32_t((now - last) / platform::kFileTimeUnitsPerMs);
 }
 
 }  // namespace quenlix

@@ -10,8 +10,6 @@ namespace quenlix {
 namespace {
 
 constexpr const char kRunName[] = "quenlix::CBaseRTPChannel::Run";
-constexpr uint32_t kLevelError = 1;
-constexpr uint32_t kLevelInfo = 3;
 constexpr char kReportLossName[] = "quenlix::CBaseRTPChannel::ReportLoss";
 
 uint32_t CameraAddressOf(IDriver* driver) {
@@ -103,7 +101,7 @@ bool CBaseRTPChannel::StartReception() {
   StopReception();
   bool ok = PrepareParser();
   if (ok) {
-    receiver = new (std::nothrow) CRTPReceiver;
+    receiver.reset(new (std::nothrow) CRTPReceiver);
     if (receiver != nullptr) receiver->SetStreamBitRate(StreamBitRateKbps());
     ok = receiver != nullptr && InitSession() && OpenRtpPort() && StartSession();
   }
@@ -149,8 +147,7 @@ void CBaseRTPChannel::StopReception() {
   if (receiver != nullptr) {
     receiver->SetUser(nullptr);
     receiver->Port().Close();
-    delete receiver;
-    receiver = nullptr;
+    receiver.reset();
     localRtpPort.store(0);
   }
   EndSession();

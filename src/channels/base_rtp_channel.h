@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "channels/base_camera_channel.h"
@@ -72,7 +73,7 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   void ReportTotals();
 
   std::atomic<uint32_t> localRtpPort{0};
-  CRTPReceiver* receiver = nullptr;
+  std::unique_ptr<CRTPReceiver> receiver;
   uint64_t lastKeepAlive = 0;
   platform::Event dataEvent;
   uint32_t cameraAddress;

@@ -8,17 +8,8 @@
 namespace quenlix {
 namespace {
 
-constexpr uint64_t kFileTimeUnitsPerMs = 10000;
 constexpr const char kStartSessionName[] = "quenlix::CBaseRTSPChannel::StartSession";
 constexpr uint32_t kMsPerSecond = 1000;
-
-uint64_t NowFileTime() {
-  SYSTEMTIME now;
-  platform::GetSystemTime(&now);
-  uint64_t fileTime = 0;
-  platform::SystemTimeToFileTime(now, &fileTime);
-  return fileTime;
-}
 
 }  // namespace
 
@@ -40,10 +31,10 @@ bool CBaseRTSPChannel::StopRequested() {
 }
 
 bool CBaseRTSPChannel::InitSession() {
-  rtspClient = CreateRTSPClient();
+  rtspClient.reset(CreateRTSPClient());
   if (rtspClient == nullptr) return false;
   rtspClient->SetStopEvent(stopEvent);
-  rtcpSession = new (std::nothrow) CRTCPSession(cameraAddress);
+  rtcpSession.reset(new (std::nothrow) CRTCPSession(cameraAddress));
   return rtcpSession != nullptr;
 }
 
@@ -189,8 +180,8 @@ void CBaseRTSPChannel::ReportStepFailure(int method) {
 
 void CBaseRTSPChannel::OnTick() {
   if (rtspClient == nullptr) return;
-  const uint64_t now = NowFileTime();
-  const uint64_t elapsedMs = (now - lastKeepAlive) / kFileTimeUnitsPerMs;
+  const uint64_t now = platform::NowFileTime();
+  const uint64_t elapsedMs = (now - lastKeepAlive) / platform::kFileTimeUnitsPerMs;
   const uint32_t limitMs = rtspClient->GetSessionTimeoutMs() / 2;
   if (elapsedMs > limitMs) {
     SendKeepAlive();
@@ -206,14 +197,12 @@ void CBaseRTSPChannel::EndSession() {
   if (rtspClient != nullptr) {
     rtspClient->SendRequest(kRtspTeardown);
     rtspClient->Disconnect();
-    delete rtspClient;
-    rtspClient = nullptr;
+    rtspClient.reset();
   }
   if (rtcpSession != nullptr) {
     rtcpSession->RequestStop();
     rtcpSession->Join();
-    delete rtcpSession;
-    rtcpSession = nullptr;
+    rtcpSession.reset();
   }
   localRtcpPort = 0;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "channels/base_rtp_channel.h"
 #include "rtp/rtcp_session.h"
@@ -52,8 +53,8 @@ class CBaseRTSPChannel : public CBaseRTPChannel {
   void ReportConnectFailure(const RTSP_SESSION_INFO& info);
   void ReportStepFailure(int method);
 
-  CBaseRTSPClient* rtspClient = nullptr;
-  CRTCPSession* rtcpSession = nullptr;
+  std::unique_ptr<CBaseRTSPClient> rtspClient;
+  std::unique_ptr<CRTCPSession> rtcpSession;
   uint32_t localRtcpPort = 0;
 
  private:

@@ -4,6 +4,7 @@
 
 #include "camera/http_utils.h"
 #include "camera/text_helpers.h"
+#include "platform/http.h"
 
 namespace quenlix {
 
@@ -12,8 +13,6 @@ namespace {
 constexpr uint32_t kParamRtspPort = 2;
 constexpr uint32_t kParamCameraGroup = 4;
 constexpr const char kConfigureStreamName[] = "quenlix::CCommonChannel::ConfigureStream";
-constexpr uint32_t kLevelError = 1;
-constexpr uint32_t kStatusUnauthorized = 401;
 constexpr uint32_t kMsPerSecond = 1000;
 
 // The path without its query: the stream update's query runs to hundreds of
@@ -88,7 +87,7 @@ void CCommonChannel::ReportHttpFailure(const std::string& request, const CResult
     case platform::kHttpErrorCancelled:
       return;  // the channel is stopping
     default:
-      if (error == 0 && sender.StatusCode() == kStatusUnauthorized) {
+      if (error == 0 && sender.StatusCode() == platform::kHttpStatusUnauthorized) {
         text =
             FormatString("%s: Camera %s refused the HTTP credentials of user \"%s\" (GET %s)",
                          kConfigureStreamName, camera.c_str(), info.userName.c_str(), path.c_str());

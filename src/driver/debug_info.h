@@ -6,17 +6,9 @@
 #include <string>
 
 #include "quenlix/debug.h"
+#include "quenlix/driver.h"
 
 namespace quenlix {
-
-// Message levels.
-enum MessageLevel : uint32_t {
-  kLevelError = 1,
-  kLevelInfoOld = 2,  // information, for hosts older than 5.12
-  kLevelInfo = 3,
-  kLevelNotSent = 4,  // never delivered
-  kLevelOpened = 100,
-};
 
 class CDebugInfo : public CDebugInfoIf {
  public:

@@ -6,6 +6,7 @@
 #include "camera/text_helpers.h"
 #include "driver/debug_info.h"
 #include "driver/ip_video_capture.h"
+#include "platform/decimal.h"
 #include "platform/platform.h"
 
 namespace quenlix {
@@ -24,17 +25,12 @@ int32_t ParseCustomInt(const std::string& text) {
     ++i;
   }
   if (i == text.size()) return kNoValue;
-  // Accumulate as a negative number so that INT32_MIN fits.
-  int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c < '0' || c > '9') return kNoValue;
-    value = value * 10 + (c - '0');
-    if (value > int64_t(INT32_MAX) + 1) return kNoValue;
-  }
-  if (negative) return int32_t(-value);
-  if (value > INT32_MAX) return kNoValue;
-  return int32_t(value);
+  // The limit lets INT32_MIN through.
+  const DecimalRun run = ReadDecimal(text, i, uint64_t(INT32_MAX) + 1);
+  if (run.overflow || i + run.digits != text.size()) return kNoValue;
+  if (negative) return int32_t(-int64_t(run.value));
+  if (run.value > uint64_t(INT32_MAX)) return kNoValue;
+  return int32_t(run.value);
 }
 
 CIPCaptureDriver::CIPCaptureDriver() = default;
@@ -87,17 +83,14 @@ void CIPCaptureDriver::ReadHostVersion() {
 
 void CIPCaptureDriver::CreateVideoCapture() {
   // An Open without Close must not leave the earlier streams running.
-  DestroyObject(videoCapture);
-  videoCapture = new (std::nothrow) CIPVideoCapture(channelCount, this, this);
+  videoCapture.reset();
+  videoCapture.reset(new (std::nothrow) CIPVideoCapture(channelCount, this, this));
 }
 
 void CIPCaptureDriver::Close() {
-  DestroyObject(videoCapture);
-  videoCapture = nullptr;
-  DestroyObject(ioApi);
-  ioApi = nullptr;
-  DestroyObject(auxObject);
-  auxObject = nullptr;
+  videoCapture.reset();
+  ioApi.reset();
+  auxObject.reset();
 }
 
 std::string CIPCaptureDriver::GetCustomString(uint32_t index) {

@@ -44,10 +44,10 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx,
   // IIPCaptureDriver / IIPCaptureDriverEx
   bool Open(IDebugSink* debugSink, ISampleAllocator* allocator, ICameraConfig* config) override;
   void Close() override;
-  ipcapture::IIPVideoCapture* GetVideoCapture() override { return videoCapture; }
-  ICaptureIOApi* GetIOApi() override { return ioApi; }
+  ipcapture::IIPVideoCapture* GetVideoCapture() override { return videoCapture.get(); }
+  ICaptureIOApi* GetIOApi() override { return ioApi.get(); }
   void* GetExtension() override { return nullptr; }
-  void* GetAuxObject() override { return auxObject; }
+  void* GetAuxObject() override { return auxObject.get(); }
 
   virtual bool CreateIOApi() = 0;
   virtual bool CreateAuxObject() = 0;
@@ -79,9 +79,9 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx,
   uint32_t variantFlag = 0;
   std::map<uint32_t, std::string> customParams;
   HostVersion hostVersion;
-  ICaptureIOApi* ioApi = nullptr;
-  ipcapture::IIPVideoCapture* videoCapture = nullptr;
-  IAuxObject* auxObject = nullptr;
+  OwnedObject<ICaptureIOApi> ioApi;
+  OwnedObject<ipcapture::IIPVideoCapture> videoCapture;
+  OwnedObject<IAuxObject> auxObject;
 
  private:
   void ReadCustomParameters(ICameraConfig* config);

@@ -1,10 +1,11 @@
 #include "driver/ip_video_capture.h"
 
+#include <utility>
+
 namespace quenlix {
 
 namespace {
 
-constexpr uint32_t kLevelError = 1;
 constexpr const char kStartChannelName[] = "quenlix::CIPVideoCapture::StartChannel";
 constexpr const char kReconfigureChannelName[] = "quenlix::CIPVideoCapture::ReconfigureChannel";
 
@@ -27,7 +28,7 @@ bool ReadStreamSettings(IStreamSettings* settings, STREAM_SETTINGS* out) {
 }  // namespace
 
 CIPVideoCapture::CIPVideoCapture(uint32_t slotCount, ICustomCreator* channelCreator, IDriver* logTo)
-    : creator(channelCreator), channels(slotCount, nullptr), log(logTo) {}
+    : creator(channelCreator), channels(slotCount), log(logTo) {}
 
 CIPVideoCapture::~CIPVideoCapture() {
   for (uint32_t index = 0; index < channels.size(); ++index) StopChannel(index);
@@ -54,8 +55,9 @@ bool CIPVideoCapture::StartChannel(uint32_t index, IFrameSink* sink, IStreamSett
     return false;
   }
   StopChannel(index);
-  ICameraChannel* channel = creator != nullptr ? creator->CreateChannel(index, sink) : nullptr;
-  if (channel == nullptr) {
+  OwnedObject<ICameraChannel> channel(creator != nullptr ? creator->CreateChannel(index, sink)
+                                                         : nullptr);
+  if (!channel) {
     if (log != nullptr) {
       log->DebugMessage(kLevelError,
                         "%s: No channel for codec type %u (channel %u): unknown codec or no memory",
@@ -65,22 +67,18 @@ bool CIPVideoCapture::StartChannel(uint32_t index, IFrameSink* sink, IStreamSett
   }
   bool ok = channel->Start(stream);
   CLockGuard guard(&channelsLock);
-  channels[index] = channel;
+  channels[index] = std::move(channel);
   return ok;
 }
 
 bool CIPVideoCapture::StopChannel(uint32_t index) {
-  ICameraChannel* channel = nullptr;
+  OwnedObject<ICameraChannel> channel;
   {
     CLockGuard guard(&channelsLock);
-    if (index < channels.size()) {
-      channel = channels[index];
-      channels[index] = nullptr;
-    }
+    if (index < channels.size()) channel = std::move(channels[index]);
   }
-  if (channel == nullptr) return false;
+  if (!channel) return false;
   channel->Stop();
-  DestroyObject(channel);
   return true;
 }
 
@@ -116,7 +114,7 @@ bool CIPVideoCapture::GetChannelStatus(uint32_t index, uint32_t* state, uint32_t
 
 ICameraChannel* CIPVideoCapture::LookUp(uint32_t index) {
   CLockGuard guard(&channelsLock);
-  return index < channels.size() ? channels[index] : nullptr;
+  return index < channels.size() ? channels[index].get() : nullptr;
 }
 
 }  // namespace quenlix

@@ -39,7 +39,7 @@ class CIPVideoCapture : public ipcapture::IIPVideoCapture {
 
   ICustomCreator* creator;
   CRecursiveLock channelsLock;
-  std::vector<ICameraChannel*> channels;
+  std::vector<OwnedObject<ICameraChannel>> channels;
   IDriver* log;
 };
 

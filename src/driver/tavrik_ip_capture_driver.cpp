@@ -38,7 +38,7 @@ bool CTavrikIPCaptureDriver::Open(IDebugSink* sink, ISampleAllocator* allocator,
 
 bool CTavrikIPCaptureDriver::CreateIOApi() {
   // A failed allocation leaves the driver without I/O, not unopened.
-  if (ioApi == nullptr) ioApi = new (std::nothrow) CDigitalIO(static_cast<IDriver*>(this));
+  if (!ioApi) ioApi.reset(new (std::nothrow) CDigitalIO(static_cast<IDriver*>(this)));
   return true;
 }
 

@@ -10,7 +10,6 @@ constexpr const char* kOutputThreadName = "Digital Output thread";
 constexpr const char* kInputThreadName = "Digital Input thread";
 // How often Stop looks whether the requests in progress have ended.
 constexpr uint32_t kStopPollMs = 5;
-constexpr uint32_t kLevelError = 1;
 constexpr const char* kOnExceptionName = "quenlix::CIOBase::OnException";
 
 }  // namespace
@@ -58,12 +57,7 @@ bool CIOBase::QueueInitialOutputs() {
       CLockGuard guard(&stateLock);
       outputStates[i] = kOutputOpen;
     }
-    CWorkItem* item = new (std::nothrow) CWorkItem(i, kOutputOpen, true);
-    if (item == nullptr) return false;
-    if (!Post(item)) {
-      delete item;
-      return false;
-    }
+    if (!PostNew(new (std::nothrow) CWorkItem(i, kOutputOpen, true))) return false;
   }
   return true;
 }
@@ -119,16 +113,17 @@ bool CIOBase::BeginRequest() {
   return true;
 }
 
+bool CIOBase::PostNew(CWorkItem* created) {
+  std::unique_ptr<CWorkItem> item(created);
+  if (!item || !Post(item.get())) return false;
+  item.release();  // the queue has it now
+  return true;
+}
+
 void CIOBase::EndRequest() { platform::InterlockedDecrement(&requestsInFlight); }
 
 bool CIOBase::SetOutput(uint32_t outputIndex, uint32_t value) {
-  CWorkItem* item = new (std::nothrow) CWorkItem(outputIndex, value);
-  if (item == nullptr) return false;
-  if (!Post(item)) {
-    delete item;
-    return false;
-  }
-  return true;
+  return PostNew(new (std::nothrow) CWorkItem(outputIndex, value));
 }
 
 void CIOBase::Initialize() {

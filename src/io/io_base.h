@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 
 #include "quenlix/abi.h"
 #include "quenlix/driver.h"
@@ -128,6 +129,9 @@ class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thr
   // Marks every output open and queues the writes that make it so.
   bool QueueInitialOutputs();
   bool AnyStateKnown();
+  // Queues a freshly made item; false, with the item freed, when it could
+  // not be made or queued.
+  bool PostNew(CWorkItem* created);
 
   // Guards eventSink and both maps. The input thread, the output thread's
   // failure path and the host all write them. Held while the sink is called,

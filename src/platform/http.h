@@ -40,6 +40,11 @@ enum HttpAuthScheme : uint32_t {
   kHttpAuthSchemeNegotiate = 16,
 };
 
+// The status codes the callers act on.
+enum HttpStatus : uint32_t {
+  kHttpStatusUnauthorized = 401,
+};
+
 // Credential targets.
 enum HttpAuthTarget : uint32_t {
   kHttpAuthTargetServer = 0,

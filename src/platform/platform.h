@@ -126,6 +126,17 @@ void GetSystemTime(SYSTEMTIME* time);
 bool SystemTimeToFileTime(const SYSTEMTIME& time, uint64_t* fileTime);
 // False for a file time with the top bit set. Sub-millisecond units are dropped.
 bool FileTimeToSystemTime(uint64_t fileTime, SYSTEMTIME* time);
+// File-time units (100 ns) in a millisecond.
+constexpr uint64_t kFileTimeUnitsPerMs = 10000;
+// The current UTC time as a file time; 0 if the clock is outside the range
+// SystemTimeToFileTime takes.
+inline uint64_t NowFileTime() {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  uint64_t fileTime = 0;
+  if (!SystemTimeToFileTime(now, &fileTime)) return 0;
+  return fileTime;
+}
 // Milliseconds from an arbitrary start; never goes backwards.
 uint64_t MonotonicMs();
 

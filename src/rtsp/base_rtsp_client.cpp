@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 
 #include "camera/text_helpers.h"
+#include "platform/decimal.h"
 #include "platform/platform.h"
 #include "rtsp/base64.h"
 #include "rtsp/md5.h"
@@ -21,8 +21,8 @@ constexpr int kMaxStaleReplies = 4;
 // one of its few sessions until the session times out.
 constexpr uint32_t kTeardownReplyMs = 1000;
 constexpr size_t kReadChunk = 4096;
-constexpr int kStatusOk = 200;
-constexpr int kStatusUnauthorized = 401;
+constexpr size_t kMaxCSeqDigits = 10;
+constexpr uint64_t kMaxStatusCode = 999;
 // Enough for any status code and reason a log line should carry.
 constexpr size_t kMaxStatusText = 64;
 
@@ -45,12 +45,9 @@ size_t BlockContentLength(const std::string& headers) {
     if (lower.compare(pos, sizeof kName - 1, kName) == 0) {
       size_t i = pos + sizeof kName - 1;
       while (i < end && (lower[i] == ' ' || lower[i] == '\t')) ++i;
-      size_t length = 0;
-      for (; i < end && std::isdigit(static_cast<unsigned char>(lower[i])); ++i) {
-        length = length * 10 + size_t(lower[i] - '0');
-        if (length > CBaseRTSPClient::kMaxReplySize) return CBaseRTSPClient::kMaxReplySize;
-      }
-      return length;
+      const DecimalRun length =
+          ReadDecimal(lower.data() + i, lower.data() + end, CBaseRTSPClient::kMaxReplySize);
+      return length.overflow ? CBaseRTSPClient::kMaxReplySize : size_t(length.value);
     }
     pos = end + 1;
   }
@@ -69,14 +66,10 @@ bool ReplyCSeq(const std::string& reply, uint32_t* cseq) {
         MakeLower(reply.substr(pos, sizeof kName - 1)) == kName) {
       size_t i = pos + sizeof kName - 1;
       while (i < lineEnd && (reply[i] == ' ' || reply[i] == '\t')) ++i;
-      uint64_t value = 0;
-      size_t digits = 0;
-      for (; i < lineEnd && std::isdigit(static_cast<unsigned char>(reply[i])) && digits < 10;
-           ++i, ++digits) {
-        value = value * 10 + uint64_t(reply[i] - '0');
-      }
-      if (digits == 0 || value > 0xFFFFFFFFull) return false;
-      *cseq = uint32_t(value);
+      const DecimalRun value =
+          ReadDecimal(reply.data() + i, reply.data() + lineEnd, UINT32_MAX, kMaxCSeqDigits);
+      if (value.digits == 0 || value.overflow) return false;
+      *cseq = uint32_t(value.value);
       return true;
     }
     pos = lineEnd + 1;
@@ -141,34 +134,8 @@ bool CBaseRTSPClient::Connect(const RTSP_SESSION_INFO& info) {
     connectError_ = platform::LastSocketError();
     return FailConnect(kRtspConnectFailed);
   }
-  if (platform::ConnectSocket(socket_, address, info_.port) != 0) {
-    connectError_ = platform::LastSocketError();
-    if (connectError_ != platform::kWsaEWOULDBLOCK) {
-      return FailConnect(connectError_ == platform::kWsaECONNREFUSED ? kRtspConnectRefused
-                                                                     : kRtspConnectFailed);
-    }
-    connectError_ = 0;
-    uint32_t polls = info_.connectTimeoutMs / kStopPollMs;
-    for (;;) {
-      const int state = platform::WaitConnected(socket_, kStopPollMs);
-      if (state == 1) break;
-      // A refused connection is known at once; no need to wait it out.
-      if (state < 0) {
-        connectError_ = platform::LastSocketError();
-        return FailConnect(connectError_ == platform::kWsaECONNREFUSED ? kRtspConnectRefused
-                                                                       : kRtspConnectFailed);
-      }
-      if (polls <= 1) {
-        connectError_ = platform::kWsaETIMEDOUT;
-        return FailConnect(kRtspConnectTimedOut);
-      }
-      // A camera that drops the connection attempt is given up on a stop.
-      if (StopSignalled()) {
-        connectError_ = platform::kWsaETIMEDOUT;
-        return FailConnect(kRtspConnectTimedOut);
-      }
-      --polls;
-    }
+  if (platform::ConnectSocket(socket_, address, info_.port) != 0 && !AwaitConnection()) {
+    return false;
   }
   if (platform::SetNonBlocking(socket_, false) != 0) {
     connectError_ = platform::LastSocketError();
@@ -176,6 +143,30 @@ bool CBaseRTSPClient::Connect(const RTSP_SESSION_INFO& info) {
   }
   connected_ = true;
   return true;
+}
+
+bool CBaseRTSPClient::AwaitConnection() {
+  connectError_ = platform::LastSocketError();
+  if (connectError_ != platform::kWsaEWOULDBLOCK) {
+    return FailConnect(connectError_ == platform::kWsaECONNREFUSED ? kRtspConnectRefused
+                                                                   : kRtspConnectFailed);
+  }
+  connectError_ = 0;
+  for (uint32_t polls = info_.connectTimeoutMs / kStopPollMs;; --polls) {
+    const int state = platform::WaitConnected(socket_, kStopPollMs);
+    if (state == 1) return true;
+    // A refused connection is known at once; no need to wait it out.
+    if (state < 0) {
+      connectError_ = platform::LastSocketError();
+      return FailConnect(connectError_ == platform::kWsaECONNREFUSED ? kRtspConnectRefused
+                                                                     : kRtspConnectFailed);
+    }
+    // A camera that drops the connection attempt is given up on a stop.
+    if (polls <= 1 || StopSignalled()) {
+      connectError_ = platform::kWsaETIMEDOUT;
+      return FailConnect(kRtspConnectTimedOut);
+    }
+  }
 }
 
 void CBaseRTSPClient::Disconnect() {
@@ -357,8 +348,12 @@ void CBaseRTSPClient::NoteFailedReply(const std::string& reply, bool whole) {
     const unsigned char c = static_cast<unsigned char>(line[i]);
     failedStatus_ += (c >= 0x20 && c < 0x7F) ? char(c) : '?';
   }
-  const int code = std::atoi(failedStatus_.c_str());
-  if (code >= 100 && code <= 999 && code != kStatusOk && code != kStatusUnauthorized) {
+  // Blanks and a plus sign may stand before the code.
+  size_t digits = failedStatus_.find_first_not_of(' ');
+  if (digits != std::string::npos && failedStatus_[digits] == '+') ++digits;
+  const DecimalRun code = ReadDecimal(failedStatus_, digits, kMaxStatusCode);
+  if (!code.overflow && code.value >= 100 && code.value != kRtspStatusOk &&
+      code.value != kRtspStatusUnauthorized) {
     failure_ = kRtspBadStatus;
   }
 }
@@ -419,7 +414,7 @@ bool CBaseRTSPClient::StopSignalled() const {
 bool CBaseRTSPClient::SendRequest(int method) {
   refused_ = false;
   bool result = Transact(method);
-  if (result && parser_.statusCode == kStatusUnauthorized) {
+  if (result && parser_.statusCode == kRtspStatusUnauthorized) {
     const uint32_t scheme = uint32_t(parser_.authScheme);
     if (info_.authScheme != scheme) {
       info_.authScheme = scheme;
@@ -430,7 +425,7 @@ bool CBaseRTSPClient::SendRequest(int method) {
   }
   // A 401 left standing means the camera refuses these credentials; a
   // repeat that got no answer at all says nothing about them.
-  refused_ = result && parser_.statusCode == kStatusUnauthorized;
+  refused_ = result && parser_.statusCode == kRtspStatusUnauthorized;
   return result && !refused_;
 }
 

@@ -10,22 +10,9 @@
 #include "platform/platform.h"
 #include "platform/socket.h"
 #include "rtsp/rtsp_response_parser.h"
+#include "rtsp/rtsp_vocabulary.h"
 
 namespace quenlix {
-
-enum RTSPMethod : int {
-  kRtspDescribe = 1,
-  kRtspSetup = 2,
-  kRtspPlay = 3,
-  kRtspTeardown = 4,
-  kRtspOptions = 5,
-};
-
-enum AuthScheme : int {
-  kAuthNone = 0,
-  kAuthBasic = 1,
-  kAuthDigest = 2,
-};
 
 // Why the last Connect or request of a client failed.
 enum RTSPFailure : int {
@@ -125,6 +112,10 @@ class CBaseRTSPClient {
  private:
   void CloseSocket();
   bool FailConnect(RTSPFailure failure);
+  // After a connect that did not complete at once: waits for it in stop-poll
+  // slices up to the connect time-out. False, with the socket closed and the
+  // failure noted, when it does not complete.
+  bool AwaitConnection();
   void NoteFailedReply(const std::string& reply, bool whole);
   bool StopSignalled() const;
   // Bytes that arrived after the end of the last reply.

@@ -3,14 +3,12 @@
 #include <cctype>
 #include <sstream>
 
+#include "platform/decimal.h"
 #include "rtsp/base64.h"
 
 namespace quenlix {
 namespace {
 
-constexpr int kMethodDescribe = 1;
-constexpr int kStatusOk = 200;
-constexpr int kStatusUnauthorized = 401;
 constexpr size_t kMaxWord = 255;  // longest status word, content type or control kept
 constexpr size_t kMaxStatusDigits = 9;
 
@@ -72,14 +70,9 @@ std::string FirstWord(const std::string& text) {
 // Leading decimal digits as an unsigned 32-bit number; false when there are
 // none or the number does not fit.
 bool ReadUnsigned(const std::string& text, uint32_t* value) {
-  uint64_t v = 0;
-  size_t i = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    v = v * 10 + uint64_t(text[i] - '0');
-    if (v > 0xFFFFFFFFu) return false;
-  }
-  if (i == 0) return false;
-  *value = uint32_t(v);
+  const DecimalRun run = ReadDecimal(text, 0, UINT32_MAX);
+  if (run.digits == 0 || run.overflow) return false;
+  *value = uint32_t(run.value);
   return true;
 }
 
@@ -186,7 +179,7 @@ int CRTSPResponseParser::ClassifySdpLine(const std::string& line) {
 bool CRTSPResponseParser::Parse(const std::string& reply, int method) {
   size_t pos = 0;
   if (!ParseStatusLine(ReadLine(reply, &pos))) return false;
-  if (statusCode != kStatusOk && statusCode != kStatusUnauthorized) return false;
+  if (statusCode != kRtspStatusOk && statusCode != kRtspStatusUnauthorized) return false;
   // A reply without Content-Length has no body; an earlier reply's length
   // does not carry over.
   contentLength = 0;
@@ -212,7 +205,7 @@ bool CRTSPResponseParser::Parse(const std::string& reply, int method) {
         break;
       case kHeaderContentBase:
         // The base of relative control URLs in this reply's description.
-        if (method == kMethodDescribe) contentBase = HeaderValue(line);
+        if (method == kRtspDescribe) contentBase = HeaderValue(line);
         break;
       case kHeaderTransport:
         ParseTransport(line);
@@ -227,7 +220,7 @@ bool CRTSPResponseParser::Parse(const std::string& reply, int method) {
     if (contentLength == 0) return true;
     // Headers cut off before their empty line: there is no body to read.
     const std::string body = pos == kEndMark ? std::string() : reply.substr(pos, contentLength);
-    if (method == kMethodDescribe) return ParseSdp(body);
+    if (method == kRtspDescribe) return ParseSdp(body);
     return true;
   }
 }
@@ -302,18 +295,18 @@ void CRTSPResponseParser::ParseTransport(const std::string& line) {
 }
 
 bool CRTSPResponseParser::ParseAuthenticate(const std::string& line) {
-  authScheme = 0;
+  authScheme = kAuthNone;
   const std::string value = HeaderValue(line);
   size_t schemeEnd = 0;
   while (schemeEnd < value.size() && !IsBlank(value[schemeEnd])) ++schemeEnd;
   const std::string scheme = MakeLower(value.substr(0, schemeEnd));
-  if (scheme == "digest") authScheme = 2;
-  if (scheme == "basic") authScheme = 1;
-  if (authScheme == 0) return true;
+  if (scheme == "digest") authScheme = kAuthDigest;
+  if (scheme == "basic") authScheme = kAuthBasic;
+  if (authScheme == kAuthNone) return true;
   const std::string params = value.substr(schemeEnd);
   realm = FindAuthParameter(params, "realm");
   nonce = FindAuthParameter(params, "nonce");
-  if (authScheme == 2) return !realm.empty() && !nonce.empty();
+  if (authScheme == kAuthDigest) return !realm.empty() && !nonce.empty();
   return true;
 }
 

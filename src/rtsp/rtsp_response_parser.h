@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "rtsp/rtsp_vocabulary.h"
+
 namespace quenlix {
 
 enum HeaderKind : int {
@@ -72,7 +74,7 @@ class CRTSPResponseParser {
   std::string contentBase;     // Content-Base of the DESCRIBE reply
   uint16_t serverRtpPort = 0;  // Transport server_port of the SETUP reply
   uint16_t serverRtcpPort = 0;
-  int32_t authScheme = 0;  // 0 none, 1 Basic, 2 Digest
+  int32_t authScheme = kAuthNone;  // an AuthScheme
   std::string realm;
   std::string nonce;
   std::vector<uint8_t> sps;

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/decimal.h"
+
 namespace quenlix {
 namespace platform {
 
@@ -26,6 +28,8 @@ struct HttpHandleRecord {
 
 namespace {
 
+// A status code stops being read past three digits.
+constexpr uint64_t kMaxStatusCode = 999;
 // The body is buffered here only up to this much (plus one delivery of at
 // most CURL_MAX_WRITE_SIZE); beyond it the transfer pauses until the caller
 // reads, so a reader that stops stops the reception.
@@ -176,14 +180,8 @@ bool CurlWillAnswer(const Request& r) {
 
 void OnStatusLine(Request& r, const char* line, size_t length) {
   const char* space = static_cast<const char*>(std::memchr(line, ' ', length));
-  uint32_t code = 0;
-  if (space != nullptr) {
-    for (const char* p = space + 1; p < line + length && *p >= '0' && *p <= '9'; ++p) {
-      code = code * 10 + uint32_t(*p - '0');
-      if (code > 999) break;
-    }
-  }
-  r.status = code;
+  r.status =
+      space == nullptr ? 0 : uint32_t(ReadDecimal(space + 1, line + length, kMaxStatusCode).value);
   r.headersComplete = false;
   r.sawLocation = false;
   r.offeredSchemes = 0;
@@ -209,7 +207,7 @@ void OnAuthenticateHeader(Request& r, const char* line, size_t length) {
 
 void OnHeadersEnd(Request& r) {
   if (r.status >= 100 && r.status < 200) return;
-  if (r.status == 401) {
+  if (r.status == kHttpStatusUnauthorized) {
     ++r.unauthorizedCount;
     if (CurlWillAnswer(r)) return;
   }

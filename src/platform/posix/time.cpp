@@ -10,7 +10,6 @@ namespace platform {
 namespace {
 
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
-constexpr uint64_t kFileTimeUnitsPerMs = 10000;
 constexpr uint64_t kMsPerDay = 86400000ull;
 // Days from 1601-01-01 to 1970-01-01.
 constexpr int64_t kDaysFrom1601To1970 = 134774;

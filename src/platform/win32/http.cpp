@@ -45,13 +45,30 @@ struct Request : HttpHandleRecord {
   HANDLE deadlineTimer = nullptr;  // closes the handle when the deadline passes
 };
 
+// Holds a session's lock for one scope.
+class SessionLock {
+ public:
+  explicit SessionLock(Session* s) : section_(&s->lock) { EnterCriticalSection(section_); }
+  ~SessionLock() { LeaveCriticalSection(section_); }
+  SessionLock(const SessionLock&) = delete;
+  SessionLock& operator=(const SessionLock&) = delete;
+
+ private:
+  CRITICAL_SECTION* section_;
+};
+
+// A request's WinHTTP handle, left null in the record.
+HINTERNET TakeHandle(Request* r) {
+  SessionLock lock(r->session);
+  HINTERNET h = r->handle;
+  r->handle = nullptr;
+  return h;
+}
+
 // Closes a request's WinHTTP handle, which ends the owner's blocked call;
 // the record stays until its owner closes it.
 void CloseLiveHandle(Request* r) {
-  EnterCriticalSection(&r->session->lock);
-  HINTERNET h = r->handle;
-  r->handle = nullptr;
-  LeaveCriticalSection(&r->session->lock);
+  HINTERNET h = TakeHandle(r);
   if (h != nullptr) WinHttpCloseHandle(h);
 }
 
@@ -75,10 +92,8 @@ HINTERNET Live(HttpHandleRecord* record) {
   if (record == nullptr) return nullptr;
   if (record->kind != HttpHandleRecord::Kind::kRequest) return record->handle;
   Request* r = static_cast<Request*>(record);
-  EnterCriticalSection(&r->session->lock);
-  HINTERNET h = r->handle;
-  LeaveCriticalSection(&r->session->lock);
-  return h;
+  SessionLock lock(r->session);
+  return r->handle;
 }
 
 Request* AsRequest(HttpHandle h) {
@@ -129,10 +144,12 @@ HttpHandle HttpOpenRequest(HttpHandle connection, const char* verb, const char* 
     return nullptr;
   }
   Session* s = c->session;
-  EnterCriticalSection(&s->lock);
-  const bool cancelled = s->cancelled;
-  if (!cancelled) s->requests.insert(r);
-  LeaveCriticalSection(&s->lock);
+  bool cancelled = false;
+  {
+    SessionLock lock(s);
+    cancelled = s->cancelled;
+    if (!cancelled) s->requests.insert(r);
+  }
   if (cancelled) {
     WinHttpCloseHandle(h);
     delete r;
@@ -156,9 +173,11 @@ bool HttpSendRequest(HttpHandle request) {
   if (h == nullptr) return false;
   // WinHTTP's time-outs bound each step; a server trickling its bytes keeps
   // every step alive, so the whole request gets a deadline of its own.
-  EnterCriticalSection(&r->session->lock);
-  const uint32_t deadlineMs = r->session->requestDeadlineMs;
-  LeaveCriticalSection(&r->session->lock);
+  uint32_t deadlineMs = 0;
+  {
+    SessionLock lock(r->session);
+    deadlineMs = r->session->requestDeadlineMs;
+  }
   if (deadlineMs != 0 && r->deadlineTimer == nullptr &&
       !CreateTimerQueueTimer(&r->deadlineTimer, nullptr, OnDeadline, r, deadlineMs, 0,
                              WT_EXECUTEONLYONCE)) {
@@ -216,12 +235,11 @@ void HttpCloseHandle(HttpHandle handle) {
     // Waits for a deadline callback in progress, which takes the lock below.
     if (r->deadlineTimer != nullptr)
       DeleteTimerQueueTimer(nullptr, r->deadlineTimer, INVALID_HANDLE_VALUE);
-    EnterCriticalSection(&r->session->lock);
-    r->session->requests.erase(r);
-    HINTERNET h = r->handle;
-    r->handle = nullptr;
-    LeaveCriticalSection(&r->session->lock);
-    if (h != nullptr) WinHttpCloseHandle(h);
+    {
+      SessionLock lock(r->session);
+      r->session->requests.erase(r);
+    }
+    CloseLiveHandle(r);
   } else if (handle->handle != nullptr) {
     WinHttpCloseHandle(handle->handle);
   }
@@ -231,31 +249,28 @@ void HttpCloseHandle(HttpHandle handle) {
 bool HttpSetRequestDeadline(HttpHandle session, uint32_t ms) {
   if (session == nullptr || session->kind != HttpHandleRecord::Kind::kSession) return false;
   Session* s = static_cast<Session*>(session);
-  EnterCriticalSection(&s->lock);
+  SessionLock lock(s);
   s->requestDeadlineMs = ms;
-  LeaveCriticalSection(&s->lock);
   return true;
 }
 
 void HttpResumeSession(HttpHandle session) {
   if (session == nullptr || session->kind != HttpHandleRecord::Kind::kSession) return;
   Session* s = static_cast<Session*>(session);
-  EnterCriticalSection(&s->lock);
+  SessionLock lock(s);
   s->cancelled = false;
-  LeaveCriticalSection(&s->lock);
 }
 
 void HttpCancelSession(HttpHandle session) {
   if (session == nullptr || session->kind != HttpHandleRecord::Kind::kSession) return;
   Session* s = static_cast<Session*>(session);
-  EnterCriticalSection(&s->lock);
+  SessionLock lock(s);
   s->cancelled = true;
   for (HttpHandleRecord* r : s->requests) {
     // The owner's blocked call fails; its record stays until it closes it.
     if (r->handle != nullptr) WinHttpCloseHandle(r->handle);
     r->handle = nullptr;
   }
-  LeaveCriticalSection(&s->lock);
 }
 
 uint32_t HttpRequestError(HttpHandle) { return uint32_t(GetLastError()); }
