@@ -7,65 +7,48 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "fake_driver.h"
+#include "fake_sample.h"
 #include "media/media_parser_client.h"
-#include "quenlix/driver.h"
-#include "quiet_driver.h"
 #include "rtp/rtp_packet.h"
 
 namespace quenlix {
 namespace bench {
 
-class Sample : public IMediaSample {
- public:
-  void Reserved0() override {}
-  void Reserved1() override {}
-  uint8_t* GetBuffer() override { return buffer.data(); }
-  void Reserved3() override {}
-  void SetLength(uint32_t n) override { length = n; }
-  void Reserved5() override {}
-  void SetTime(const SYSTEMTIME*) override {}
-  void Reserved7() override {}
-  void Reserved8() override {}
-  void Reserved9() override {}
-  void SetType(uint32_t) override {}
-  void Reserved11() override {}
-  void SetHeight(uint32_t) override {}
-  void Reserved13() override {}
-  void SetWidth(uint32_t) override {}
-  void Reserved15() override {}
-  void SetSizeClass(uint32_t) override {}
-  virtual ~Sample() = default;
-  std::vector<uint8_t> buffer;
-  uint32_t length = 0;
-};
-
+// Hands out one sample again and again.
 class Allocator : public ISampleAllocator {
  public:
   void Reserved0() override {}
   void Reserved1() override {}
-  IMediaSample* Allocate(uint32_t, uint32_t capacity, const char*) override {
-    if (sample.buffer.size() < capacity) sample.buffer.resize(capacity);
-    return &sample;
+  IMediaSample* Allocate(uint32_t type, uint32_t capacity, const char* source) override {
+    if (!sample || sample->Capacity() < capacity) {
+      sample = std::make_unique<testhost::FakeSample>(type, capacity, source);
+    }
+    return sample.get();
   }
   void Reserved3() override {}
   void Reserved4() override {}
   void Reserved5() override {}
   void Release(IMediaSample*) override {}
   virtual ~Allocator() = default;
-  Sample sample;
+  std::unique_ptr<testhost::FakeSample> sample;
 };
 
-using Driver = support::QuietDriver<Allocator>;
+struct Driver : testhost::FakeDriver {
+  Driver() : FakeDriver(&samples) {}
+  Allocator samples;
+};
 
 class Client : public IMediaParserClient {
  public:
   bool OnFrame(IMediaSample* s) override {
     frames++;
-    bytes += static_cast<Sample*>(s)->length;
+    bytes += static_cast<testhost::FakeSample*>(s)->Length();
     return true;
   }
   std::pair<uint32_t, uint32_t> GetResolution() override { return {1280, 720}; }

@@ -1,6 +1,6 @@
-// The host side shared by the depacketizer fuzzers: a driver, an allocator
-// whose samples abort on an over-long length, a client that refuses every
-// third frame, and the packet-sequence reader.
+// The host side shared by the depacketizer fuzzers: a driver whose samples
+// abort on an overrun, a client that refuses every third frame, and the
+// packet-sequence reader.
 //   records of [flags][length 2][payload]; flags bit 0 marker, bit 1
 //   padding, bit 2 a sequence jump (by (flags >> 4) - 8, so that repeats,
 //   late and reordered packets reach the input window), bit 3 a Reset first.
@@ -14,57 +14,24 @@
 #include <utility>
 #include <vector>
 
+#include "fake_driver.h"
+#include "fake_sample.h"
 #include "media/media_parser_client.h"
 #include "media/rtp_media_parser.h"
-#include "quenlix/driver.h"
-#include "quiet_driver.h"
 #include "rtp/rtp_packet.h"
 
 namespace fuzzhost {
 
 using namespace quenlix;
 
-class Sample : public IMediaSample {
- public:
-  explicit Sample(uint32_t capacity) : buffer(capacity) {}
-  void Reserved0() override {}
-  void Reserved1() override {}
-  uint8_t* GetBuffer() override { return buffer.data(); }
-  void Reserved3() override {}
-  void SetLength(uint32_t n) override {
-    if (n > buffer.size()) std::abort();
+// Aborts on a write or a length past a sample's capacity.
+struct Driver : testhost::FakeDriver {
+  Driver() : FakeDriver(&samples) {}
+  ~Driver() override {
+    if (!samples.guardsIntact) std::abort();
   }
-  void Reserved5() override {}
-  void SetTime(const SYSTEMTIME*) override {}
-  void Reserved7() override {}
-  void Reserved8() override {}
-  void Reserved9() override {}
-  void SetType(uint32_t) override {}
-  void Reserved11() override {}
-  void SetHeight(uint32_t) override {}
-  void Reserved13() override {}
-  void SetWidth(uint32_t) override {}
-  void Reserved15() override {}
-  void SetSizeClass(uint32_t) override {}
-  virtual ~Sample() = default;
-  std::vector<uint8_t> buffer;
+  testhost::FakeAllocator samples;
 };
-
-class Allocator : public ISampleAllocator {
- public:
-  void Reserved0() override {}
-  void Reserved1() override {}
-  IMediaSample* Allocate(uint32_t, uint32_t capacity, const char*) override {
-    return new Sample(capacity);
-  }
-  void Reserved3() override {}
-  void Reserved4() override {}
-  void Reserved5() override {}
-  void Release(IMediaSample* s) override { delete static_cast<Sample*>(s); }
-  virtual ~Allocator() = default;
-};
-
-using Driver = support::QuietDriver<Allocator>;
 
 class Client : public IMediaParserClient {
  public:

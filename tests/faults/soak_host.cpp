@@ -80,47 +80,6 @@ class CountingLog : public quenlix::IDebugSink {
   bool verbose = false;
 };
 
-class Sample final : public quenlix::IMediaSample {
- public:
-  explicit Sample(uint32_t capacity) : buffer(capacity) {}
-  void Reserved0() override {}
-  void Reserved1() override {}
-  uint8_t* GetBuffer() override { return buffer.data(); }
-  void Reserved3() override {}
-  void SetLength(uint32_t) override {}
-  void Reserved5() override {}
-  void SetTime(const quenlix::SYSTEMTIME*) override {}
-  void Reserved7() override {}
-  void Reserved8() override {}
-  void Reserved9() override {}
-  void SetType(uint32_t) override {}
-  void Reserved11() override {}
-  void SetHeight(uint32_t) override {}
-  void Reserved13() override {}
-  void SetWidth(uint32_t) override {}
-  void Reserved15() override {}
-  void SetSizeClass(uint32_t) override {}
-  std::vector<uint8_t> buffer;
-};
-
-class Allocator : public quenlix::ISampleAllocator {
- public:
-  void Reserved0() override {}
-  void Reserved1() override {}
-  quenlix::IMediaSample* Allocate(uint32_t, uint32_t capacity, const char*) override {
-    ++outstanding;
-    return new Sample(capacity);
-  }
-  void Reserved3() override {}
-  void Reserved4() override {}
-  void Reserved5() override {}
-  void Release(quenlix::IMediaSample* sample) override {
-    --outstanding;
-    delete static_cast<Sample*>(sample);
-  }
-  std::atomic<int> outstanding{0};
-};
-
 class CountingSink : public quenlix::IFrameSink {
  public:
   void Reserved0() override {}
@@ -200,7 +159,7 @@ int main(int argc, char** argv) {
   config.custom = {{1, "0"}, {2, argv[4]}, {3, "(none)"}, {4, "1"}};
   CountingLog log;
   log.verbose = std::getenv("SOAK_VERBOSE") != nullptr;
-  Allocator allocator;
+  testhost::FakeAllocator allocator;
 
   quenlix::ipcapture::IIPCaptureDriver* driver = library.createIPCapture();
   if (driver == nullptr || !driver->Open(&log, &allocator, &config)) {

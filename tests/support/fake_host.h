@@ -1,6 +1,6 @@
-// Small host objects for tests: a debug sink that keeps every line, a camera
-// configuration, a sample allocator and a frame sink. Thread-safe where the
-// driver calls them from several threads.
+// Small host objects for tests: a debug sink that keeps every line and a
+// camera configuration; the samples come from fake_sample.h. Thread-safe
+// where the driver calls them from several threads.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_sample.h"
 #include "quenlix/config.h"
 #include "quenlix/debug.h"
 #include "quenlix/media.h"
@@ -92,102 +93,6 @@ class FakeCameraConfig : public quenlix::ICameraConfig {
   std::map<uint32_t, std::string> custom;
   bool withoutDevice = false;
   bool withoutNetwork = false;
-};
-
-// One sample as the host would keep it.
-class FakeSample final : public quenlix::IMediaSample {
- public:
-  FakeSample(uint32_t typeCode, uint32_t capacity) : type(typeCode), buffer(capacity) {}
-  void Reserved0() override {}
-  void Reserved1() override {}
-  uint8_t* GetBuffer() override { return buffer.data(); }
-  void Reserved3() override {}
-  void SetLength(uint32_t n) override { length = n; }
-  void Reserved5() override {}
-  void SetTime(const quenlix::SYSTEMTIME* t) override { time = *t; }
-  void Reserved7() override {}
-  void Reserved8() override {}
-  void Reserved9() override {}
-  void SetType(uint32_t t) override { type = t; }
-  void Reserved11() override {}
-  void SetHeight(uint32_t h) override { height = h; }
-  void Reserved13() override {}
-  void SetWidth(uint32_t w) override { width = w; }
-  void Reserved15() override {}
-  void SetSizeClass(uint32_t c) override { sizeClass = c; }
-
-  uint32_t type;
-  std::vector<uint8_t> buffer;
-  uint32_t length = 0;
-  quenlix::SYSTEMTIME time{};
-  uint32_t width = 0;
-  uint32_t height = 0;
-  uint32_t sizeClass = 0;
-};
-
-class FakeAllocator : public quenlix::ISampleAllocator {
- public:
-  void Reserved0() override {}
-  void Reserved1() override {}
-  quenlix::IMediaSample* Allocate(uint32_t typeCode, uint32_t capacity,
-                                  const char* source) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++allocations;
-    lastCapacity = capacity;
-    lastSource = source != nullptr ? source : "";
-    if (refuse) return nullptr;
-    ++outstanding;
-    return new FakeSample(typeCode, capacity);
-  }
-  void Reserved3() override {}
-  void Reserved4() override {}
-  void Reserved5() override {}
-  void Release(quenlix::IMediaSample* sample) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    --outstanding;
-    delete static_cast<FakeSample*>(sample);
-  }
-
-  std::mutex mutex_;
-  bool refuse = false;
-  int allocations = 0;
-  int outstanding = 0;
-  uint32_t lastCapacity = 0;
-  std::string lastSource;
-};
-
-// Keeps a copy of every delivered frame.
-class FakeFrameSink : public quenlix::IFrameSink {
- public:
-  struct Frame {
-    uint32_t type;
-    std::vector<uint8_t> data;
-    quenlix::SYSTEMTIME time;
-    uint32_t width, height, sizeClass;
-  };
-  void Reserved0() override {}
-  bool Deliver(quenlix::IMediaSample* sample) override {
-    auto* s = static_cast<FakeSample*>(sample);
-    std::lock_guard<std::mutex> lock(mutex_);
-    frames.push_back({s->type,
-                      std::vector<uint8_t>(s->buffer.begin(), s->buffer.begin() + s->length),
-                      s->time, s->width, s->height, s->sizeClass});
-    return accept;
-  }
-  void Reserved2() override {}
-  void OnSignalLost() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++signalLost;
-  }
-  size_t FrameCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frames.size();
-  }
-
-  std::mutex mutex_;
-  bool accept = true;
-  std::vector<Frame> frames;
-  int signalLost = 0;
 };
 
 }  // namespace testhost

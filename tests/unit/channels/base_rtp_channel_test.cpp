@@ -18,6 +18,7 @@ using testing_channels::FakeDriver;
 using testing_channels::FakeSample;
 using testing_channels::FakeSink;
 using testing_channels::LogLine;
+using testing_channels::WaitFor;
 
 // The session start is a test double; the RTP port is the real one.
 // Payloads beginning with 'F' end a frame, which goes to OnFrame.
@@ -63,15 +64,6 @@ class TestRTPChannel : public CBaseRTPChannel {
   std::atomic<bool> stopped{false};
   std::atomic<int> lateCallbacks{0};
 };
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 8000) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < until) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return done();
-}
 
 class Camera {
  public:

@@ -21,6 +21,7 @@ namespace {
 using testing_channels::FakeDriver;
 using testing_channels::FakeSample;
 using testing_channels::FakeSink;
+using testing_channels::WaitFor;
 
 const STREAM_SETTINGS kSettings{80, 50, 320, 180};
 
@@ -65,15 +66,6 @@ class TestChannel : public CBaseRTSPChannel {
   std::atomic<uint32_t> lastSsrc{0};
   std::atomic<int> parameterSets{-1};
 };
-
-bool WaitFor(const std::function<bool()>& done, uint32_t timeoutMs) {
-  const uint64_t end = platform::MonotonicMs() + timeoutMs;
-  while (platform::MonotonicMs() < end) {
-    if (done()) return true;
-    platform::SleepMs(50);
-  }
-  return done();
-}
 
 camsim::RtspOptions Options(camsim::AuthMode auth, uint32_t timeout = 20) {
   camsim::RtspOptions options;

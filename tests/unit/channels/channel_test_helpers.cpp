@@ -40,43 +40,6 @@ void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 namespace quenlix {
 namespace testing_channels {
 
-FakeDriver::FakeDriver() {
-  info.address = "127.0.0.1";
-  info.timeoutMs = 40000;
-  info.signalTimeoutMs = 10000;
-}
-
-void FakeDriver::DebugMessage(uint32_t level, const char* format, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  std::lock_guard<std::mutex> guard(mutex);
-  lines.push_back({level, text});
-}
-
-DEVICE_INFO FakeDriver::GetDeviceInfo() {
-  std::lock_guard<std::mutex> guard(mutex);
-  return info;
-}
-
-void FakeDriver::SetTimes(uint32_t timeoutMs, uint32_t signalTimeoutMs) {
-  std::lock_guard<std::mutex> guard(mutex);
-  info.timeoutMs = timeoutMs;
-  info.signalTimeoutMs = signalTimeoutMs;
-}
-
-void FakeDriver::SetAddress(const std::string& address) {
-  std::lock_guard<std::mutex> guard(mutex);
-  info.address = address;
-}
-
-std::vector<LogLine> FakeDriver::Lines() {
-  std::lock_guard<std::mutex> guard(mutex);
-  return lines;
-}
-
 int64_t LiveAllocations() { return liveAllocations.load(); }
 
 namespace {

@@ -1,5 +1,5 @@
-// Host and driver fakes for the channel tests: a driver whose device info the
-// test sets and whose log it reads, a frame sink, a sample and an allocator.
+// What the channel tests share: the driver and sample fakes, a frame sink,
+// and counts of the process's threads, descriptors and allocations.
 #pragma once
 
 #include <atomic>
@@ -8,43 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "fake_driver.h"
+#include "fake_sample.h"
 #include "quenlix/driver.h"
 #include "quenlix/media.h"
+#include "wait_for.h"
 
 namespace quenlix {
 namespace testing_channels {
 
-struct LogLine {
-  uint32_t level;
-  std::string text;
-  bool operator==(const LogLine& o) const { return level == o.level && text == o.text; }
-};
-
-class FakeDriver : public IDriver {
- public:
-  QUENLIX_IMPLEMENTS_DESTRUCTOR()
-  FakeDriver();
-  virtual ~FakeDriver() = default;
-
-  void DebugMessage(uint32_t level, const char* format, ...) override;
-  DEVICE_INFO GetDeviceInfo() override;
-  std::pair<uint32_t, uint32_t> GetIOCounts() override { return {0, 0}; }
-  ISampleAllocator* GetSampleAllocator() override { return nullptr; }
-  uint32_t GetVariantFlag() override { return 0; }
-  uint32_t GetCodecType() override { return 3; }
-  uint32_t GetChannelCount() override { return 4; }
-  std::string GetCustomString(uint32_t) override { return std::string(); }
-  int32_t GetCustomInt(uint32_t) override { return kNoValue; }
-
-  void SetTimes(uint32_t timeoutMs, uint32_t signalTimeoutMs);
-  void SetAddress(const std::string& address);
-  std::vector<LogLine> Lines();
-
- private:
-  std::mutex mutex;
-  DEVICE_INFO info;
-  std::vector<LogLine> lines;
-};
+using FakeDriver = testhost::FakeDriver;
+using FakeSample = testhost::FakeSample;
+using LogLine = testhost::DriverLine;
+using testhost::WaitFor;
 
 class FakeSink : public IFrameSink {
  public:
@@ -59,29 +35,6 @@ class FakeSink : public IFrameSink {
   std::atomic<bool> accept{true};
   std::atomic<int> delivered{0};
   std::atomic<int> signalLost{0};
-};
-
-class FakeSample : public IMediaSample {
- public:
-  void Reserved0() override {}
-  void Reserved1() override {}
-  uint8_t* GetBuffer() override { return buffer; }
-  void Reserved3() override {}
-  void SetLength(uint32_t) override {}
-  void Reserved5() override {}
-  void SetTime(const SYSTEMTIME*) override {}
-  void Reserved7() override {}
-  void Reserved8() override {}
-  void Reserved9() override {}
-  void SetType(uint32_t) override {}
-  void Reserved11() override {}
-  void SetHeight(uint32_t) override {}
-  void Reserved13() override {}
-  void SetWidth(uint32_t) override {}
-  void Reserved15() override {}
-  void SetSizeClass(uint32_t) override {}
-
-  uint8_t buffer[16] = {};
 };
 
 // Live allocations through operator new in this test program.

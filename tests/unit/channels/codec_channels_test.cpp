@@ -3,16 +3,13 @@
 // path each names.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdio>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_rtsp.h"
 #include "channels/mpeg4_channel_rtsp.h"
+#include "fake_driver.h"
 
 #ifdef QUENLIX_WITH_CAMSIM
 #include "camsim.h"
@@ -22,38 +19,7 @@
 namespace quenlix {
 namespace {
 
-class ParamDriver : public IDriver {
- public:
-  QUENLIX_IMPLEMENTS_DESTRUCTOR()
-  virtual ~ParamDriver() = default;
-
-  void DebugMessage(uint32_t level, const char* format, ...) override {
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(std::to_string(level) + " " + text);
-  }
-  DEVICE_INFO GetDeviceInfo() override { return info; }
-  std::pair<uint32_t, uint32_t> GetIOCounts() override { return {0, 0}; }
-  ISampleAllocator* GetSampleAllocator() override { return nullptr; }
-  uint32_t GetVariantFlag() override { return variant; }
-  uint32_t GetCodecType() override { return 3; }
-  uint32_t GetChannelCount() override { return 1; }
-  std::string GetCustomString(uint32_t) override { return std::string(); }
-  int32_t GetCustomInt(uint32_t index) override {
-    const auto it = custom.find(index);
-    return it == custom.end() ? kNoValue : it->second;
-  }
-
-  DEVICE_INFO info;
-  uint32_t variant = 0;
-  std::map<uint32_t, int32_t> custom;
-  std::mutex mutex;
-  std::vector<std::string> lines;
-};
+using ParamDriver = testhost::FakeDriver;
 
 // Exposes the hooks with settings set directly, without a worker.
 template <class Channel>
@@ -151,7 +117,7 @@ TEST_F(CodecChannelsCgi, PrepareParserSendsTheUpdateOfEachCodec) {
     EXPECT_TRUE(c.prepare(&driver)) << c.name;
     EXPECT_EQ(core.Requests(), std::vector<std::string>{c.expected}) << c.name;
   }
-  EXPECT_TRUE(driver.lines.empty());
+  EXPECT_TRUE(driver.Lines().empty());
 }
 
 TEST_F(CodecChannelsCgi, RefusedUpdateFailsThePreparationAndIsLogged) {
@@ -161,9 +127,10 @@ TEST_F(CodecChannelsCgi, RefusedUpdateFailsThePreparationAndIsLogged) {
   core.SetFault(fault);
   Exposed<CH264ChannelRTSP> channel(&driver, Settings(640, 480, 40, 50));
   EXPECT_FALSE(channel.PrepareParser());
-  ASSERT_EQ(driver.lines.size(), 1u);
-  EXPECT_EQ(driver.lines[0].rfind("1 ", 0), 0u) << driver.lines[0];
-  EXPECT_NE(driver.lines[0].find("status code = 500"), std::string::npos) << driver.lines[0];
+  const std::vector<std::string> lines = driver.Texts();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("1 ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("status code = 500"), std::string::npos) << lines[0];
 }
 #endif
 

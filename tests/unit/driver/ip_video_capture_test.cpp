@@ -2,11 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "fake_driver.h"
 #include "media/sample_contract.h"
 
 namespace quenlix {
@@ -65,29 +64,6 @@ class FakeCreator : public ICustomCreator {
   FakeChannel* last = nullptr;
 };
 
-class LogDriver : public IDriver {
- public:
-  QUENLIX_IMPLEMENTS_DESTRUCTOR()
-  virtual ~LogDriver() = default;
-  void DebugMessage(uint32_t level, const char* format, ...) override {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    lines.push_back(std::to_string(level) + " " + text);
-  }
-  DEVICE_INFO GetDeviceInfo() override { return DEVICE_INFO(); }
-  std::pair<uint32_t, uint32_t> GetIOCounts() override { return {0, 0}; }
-  ISampleAllocator* GetSampleAllocator() override { return nullptr; }
-  uint32_t GetVariantFlag() override { return 0; }
-  uint32_t GetCodecType() override { return 7; }
-  uint32_t GetChannelCount() override { return 2; }
-  std::string GetCustomString(uint32_t) override { return std::string(); }
-  int32_t GetCustomInt(uint32_t) override { return kNoValue; }
-  std::vector<std::string> lines;
-};
-
 // The host's stream settings; records the order in which they are read.
 class HostSettings : public IStreamSettings, IStreamFormat, IStreamRate, IResolution {
  public:
@@ -122,10 +98,10 @@ class HostSettings : public IStreamSettings, IStreamFormat, IStreamRate, IResolu
 };
 
 struct Fixture {
-  Fixture() : creator(&journal), capture(2, &creator, &log) {}
+  Fixture() : creator(&journal), capture(2, &creator, &log) { log.codecType = 7; }
   Journal journal;
   FakeCreator creator;
-  LogDriver log;
+  testhost::FakeDriver log;
   CIPVideoCapture capture;
 };
 
@@ -175,7 +151,7 @@ TEST(IPVideoCapture, SlotTable) {
   EXPECT_FALSE(f.capture.ReservedOperationA(1, 2, 3));
   EXPECT_FALSE(f.capture.ReservedOperationB(1, 2, 3));
   EXPECT_EQ(f.capture.ReservedQuery(), 0u);
-  EXPECT_TRUE(f.log.lines.empty());
+  EXPECT_TRUE(f.log.Lines().empty());
 }
 
 TEST(IPVideoCapture, ChannelWhoseStartFailsStaysInItsSlot) {
@@ -195,10 +171,10 @@ TEST(IPVideoCapture, FrameIntervalOfZeroIsRefusedWithOneErrorLine) {
   HostSettings zero(0, 75, 352, 288);
   EXPECT_FALSE(f.capture.StartChannel(0, nullptr, &zero));
   EXPECT_FALSE(f.capture.ReconfigureChannel(0, good.Resolution(), 0));
-  ASSERT_EQ(f.log.lines.size(), 2u);
-  EXPECT_EQ(f.log.lines[0],
+  ASSERT_EQ(f.log.Lines().size(), 2u);
+  EXPECT_EQ(f.log.Texts()[0],
             "1 quenlix::CIPVideoCapture::StartChannel: Frame interval of 0 ms refused (channel 0)");
-  EXPECT_EQ(f.log.lines[1],
+  EXPECT_EQ(f.log.Texts()[1],
             "1 quenlix::CIPVideoCapture::ReconfigureChannel: Frame interval of 0 ms refused "
             "(channel 0)");
   // The running channel was left alone.
@@ -211,8 +187,8 @@ TEST(IPVideoCapture, NoChannelClassIsAFailureAndIsLogged) {
   f.creator.known = false;
   HostSettings host(40, 75, 352, 288);
   EXPECT_FALSE(f.capture.StartChannel(0, nullptr, &host));
-  ASSERT_EQ(f.log.lines.size(), 1u);
-  EXPECT_EQ(f.log.lines[0],
+  ASSERT_EQ(f.log.Lines().size(), 1u);
+  EXPECT_EQ(f.log.Texts()[0],
             "1 quenlix::CIPVideoCapture::StartChannel: No channel for codec type 7 (channel 0): "
             "unknown codec or no memory");
   EXPECT_FALSE(f.capture.StopChannel(0));

@@ -16,9 +16,9 @@ using camsim::IoMode;
 using iotest::Change;
 using iotest::Failure;
 using iotest::IoEvent;
-using iotest::WaitUntil;
 using quenlix::CDigitalIO;
 using quenlix::CIOBase;
+using testhost::WaitFor;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kInactive = CIOBase::kStateInactive;
@@ -60,14 +60,14 @@ TEST_F(DigitalIOTest, StartArmsPollsAndOpensThenRepeatsNothing) {
   ASSERT_TRUE(StartWithSink());
   // The first poll runs on the input thread, reported like any later one.
   ASSERT_TRUE(sink.WaitForCount(2, 2000));
-  ASSERT_TRUE(WaitUntil([&] { return !Outputs().empty(); }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return !Outputs().empty(); }, 2000));
   EXPECT_EQ(sink.Events(), (std::vector<IoEvent>{Change(0, kInactive), Change(1, kActive)}));
   EXPECT_EQ(
       sim.Requests("Trig=open"),
       (std::vector<std::string>{"/siqura-cgi/admin/param.cgi?action=update&Input.I0.Trig=open",
                                 "/siqura-cgi/admin/param.cgi?action=update&Input.I1.Trig=open"}));
   EXPECT_EQ(Outputs(), (std::vector<std::string>{"Output.O0.Active=open"}));
-  ASSERT_TRUE(WaitUntil([&] { return sim.Requests("checkactive=1").size() >= 4; }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return sim.Requests("checkactive=1").size() >= 4; }, 3000));
   EXPECT_EQ(sink.Count(), 2u);
   EXPECT_TRUE(io->Stop());
   EXPECT_FALSE(io->ThreadsRunning());
@@ -86,14 +86,14 @@ TEST_F(DigitalIOTest, InputChangeArrivesWithinOnePeriodExactlyOnce) {
   EXPECT_LE(MsSince(changed), int64_t(period) + 500);
   const size_t polls = sim.Requests("checkactive=1").size();
   ASSERT_TRUE(
-      WaitUntil([&] { return sim.Requests("checkactive=1").size() >= polls + 2; }, 3 * period));
+      WaitFor([&] { return sim.Requests("checkactive=1").size() >= polls + 2; }, 3 * period));
   EXPECT_EQ(sink.Events(), (std::vector<IoEvent>{Change(0, kInactive), Change(0, kActive)}));
 }
 
 TEST_F(DigitalIOTest, OutputBurstArrivesInOrderWithRepeatsSkipped) {
   Make(0, 2, 100);
   ASSERT_TRUE(StartWithSink());
-  ASSERT_TRUE(WaitUntil([&] { return Outputs().size() == 2; }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return Outputs().size() == 2; }, 2000));
   sim.Io().ClearOutputs();
   // (0, 1) first: Start has already opened output 0. Index 5 is no output.
   const std::pair<uint32_t, uint32_t> burst[] = {
@@ -101,10 +101,10 @@ TEST_F(DigitalIOTest, OutputBurstArrivesInOrderWithRepeatsSkipped) {
   for (const auto& b : burst) EXPECT_TRUE(io->SetOutput(b.first, b.second));
   const std::vector<std::string> expected = {"Output.O0.Active=closed", "Output.O1.Active=closed",
                                              "Output.O0.Active=open", "Output.O1.Active=open"};
-  ASSERT_TRUE(WaitUntil([&] { return Outputs().size() >= expected.size(); }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return Outputs().size() >= expected.size(); }, 3000));
   // A marker change flushes the queue: everything before it has been done.
   EXPECT_TRUE(io->SetOutput(1, kClosed));
-  ASSERT_TRUE(WaitUntil([&] { return Outputs().size() >= expected.size() + 1; }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return Outputs().size() >= expected.size() + 1; }, 3000));
   std::vector<std::string> got = Outputs();
   got.pop_back();
   EXPECT_EQ(got, expected);
@@ -115,7 +115,7 @@ TEST_F(DigitalIOTest, SetOutputOnlyWhileStarted) {
   Make(0, 1, 100);
   EXPECT_FALSE(io->SetOutput(0, kClosed));
   ASSERT_TRUE(StartWithSink());
-  ASSERT_TRUE(WaitUntil([&] { return !Outputs().empty(); }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return !Outputs().empty(); }, 2000));
   ASSERT_TRUE(io->Stop());
   EXPECT_FALSE(io->SetOutput(0, kClosed));
   EXPECT_EQ(Outputs(), (std::vector<std::string>{"Output.O0.Active=open"}));
@@ -125,13 +125,13 @@ TEST_F(DigitalIOTest, CameraFailureIsReportedOnceAndEverythingIsSentAfresh) {
   Make(2, 1, 50, 1000);
   ASSERT_TRUE(StartWithSink());
   ASSERT_TRUE(sink.WaitForCount(2, 2000));
-  ASSERT_TRUE(WaitUntil([&] { return !Outputs().empty(); }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return !Outputs().empty(); }, 2000));
 
   // Unreachable for the polls: one report per outage, however many polls fail.
   sim.Io().SetMode(IoMode::kRefuse);
   ASSERT_TRUE(sink.WaitForCount(3, 2000));
   const size_t refused = sim.Requests("checkactive=1").size();
-  ASSERT_TRUE(WaitUntil([&] { return sim.Requests("checkactive=1").size() >= refused + 3; }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return sim.Requests("checkactive=1").size() >= refused + 3; }, 2000));
   EXPECT_EQ(sink.Events().back(), Failure());
   EXPECT_EQ(sink.Count(), 3u);
   EXPECT_EQ(io->OutputState(0), CIOBase::kStateUnknown);
@@ -149,7 +149,7 @@ TEST_F(DigitalIOTest, CameraFailureIsReportedOnceAndEverythingIsSentAfresh) {
   // The value asked for during the outage is not taken as known.
   sim.Io().ClearOutputs();
   EXPECT_TRUE(io->SetOutput(0, kClosed));
-  ASSERT_TRUE(WaitUntil([&] { return !Outputs().empty(); }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return !Outputs().empty(); }, 2000));
   EXPECT_EQ(Outputs(), (std::vector<std::string>{"Output.O0.Active=closed"}));
 }
 
@@ -188,7 +188,7 @@ TEST_F(DigitalIOTest, ReplyWithoutTheInputsLineLeavesItsState) {
   Make(1, 0, 50);
   ASSERT_TRUE(StartWithSink());
   const size_t polls = sim.Requests("checkactive=1").size();
-  ASSERT_TRUE(WaitUntil([&] { return sim.Requests("checkactive=1").size() >= polls + 2; }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return sim.Requests("checkactive=1").size() >= polls + 2; }, 2000));
   EXPECT_EQ(sink.Count(), 0u);
   EXPECT_EQ(io->InputState(0), CIOBase::kStateUnknown);
 
@@ -196,7 +196,7 @@ TEST_F(DigitalIOTest, ReplyWithoutTheInputsLineLeavesItsState) {
   ASSERT_TRUE(sink.WaitForCount(1, 2000));
   sim.Io().SetInput(1, InputState::kMissing);
   const size_t later = sim.Requests("checkactive=1").size();
-  ASSERT_TRUE(WaitUntil([&] { return sim.Requests("checkactive=1").size() >= later + 2; }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return sim.Requests("checkactive=1").size() >= later + 2; }, 2000));
   EXPECT_EQ(sink.Events(), (std::vector<IoEvent>{Change(0, kInactive)}));
   EXPECT_EQ(io->InputState(0), kInactive);
 }
@@ -207,7 +207,7 @@ TEST_F(DigitalIOTest, StopWhileRequestsHangEndsWithinTheTimeoutAndStartsAgain) {
   ASSERT_TRUE(sink.WaitForCount(2, 2000));
   sim.Io().SetMode(IoMode::kHang);
   EXPECT_TRUE(io->SetOutput(0, kClosed));
-  ASSERT_TRUE(WaitUntil([&] { return Outputs().size() == 2; }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return Outputs().size() == 2; }, 2000));
   HoldAWhile();
   const auto stopping = Clock::now();
   EXPECT_TRUE(io->Stop());
@@ -233,7 +233,7 @@ TEST_F(DigitalIOTest, StartAndStopNeverWaitForAHangingCamera) {
   auto start = Clock::now();
   EXPECT_TRUE(StartWithSink());
   EXPECT_LT(MsSince(start), 500);
-  ASSERT_TRUE(WaitUntil([&] { return !sim.Requests("Trig=open").empty(); }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return !sim.Requests("Trig=open").empty(); }, 2000));
   start = Clock::now();
   EXPECT_TRUE(io->Stop());
   EXPECT_LT(MsSince(start), kStopBoundMs);
@@ -247,7 +247,7 @@ TEST_F(DigitalIOTest, DestructionWithoutStopEndsBothThreads) {
   ASSERT_TRUE(sink.WaitForCount(1, 2000));
   sim.Io().SetMode(IoMode::kHang);
   EXPECT_TRUE(io->SetOutput(0, kClosed));
-  ASSERT_TRUE(WaitUntil([&] { return Outputs().size() == 2; }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return Outputs().size() == 2; }, 2000));
   HoldAWhile();
   const auto destroying = Clock::now();
   quenlix::DestroyObject(static_cast<quenlix::ICaptureIOApi*>(io.release()));
@@ -262,7 +262,7 @@ TEST_F(DigitalIOTest, StartOnARunningObjectChangesNothing) {
   Make(1, 1, 100);
   ASSERT_TRUE(StartWithSink());
   ASSERT_TRUE(sink.WaitForCount(1, 2000));
-  ASSERT_TRUE(WaitUntil([&] { return !Outputs().empty(); }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return !Outputs().empty(); }, 2000));
   const size_t arming = sim.Requests("Trig=open").size();
   EXPECT_FALSE(io->Start());
   EXPECT_TRUE(io->ThreadsRunning());
@@ -283,10 +283,10 @@ TEST_F(DigitalIOTest, WithoutASinkNothingBreaks) {
   EXPECT_FALSE(io->SetEventSink(nullptr));
   ASSERT_TRUE(io->Start());
   sim.Io().SetInput(1, InputState::kActive);
-  ASSERT_TRUE(WaitUntil([&] { return io->InputState(0) == kActive; }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return io->InputState(0) == kActive; }, 2000));
   sim.Io().SetMode(IoMode::kRefuse);
   EXPECT_TRUE(io->SetOutput(0, kClosed));
-  ASSERT_TRUE(WaitUntil([&] { return io->InputState(0) == CIOBase::kStateUnknown; }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return io->InputState(0) == CIOBase::kStateUnknown; }, 2000));
   EXPECT_TRUE(io->Stop());
 }
 
@@ -327,7 +327,7 @@ TEST_F(DigitalIOTest, ThreadsAndHostCallsTogetherUnderInjectedFailures) {
   ASSERT_TRUE(io->Start());
   for (uint32_t n = 1; n <= 3; ++n) {
     const uint32_t expected = sim.Io().Input(n) == InputState::kActive ? kActive : kInactive;
-    EXPECT_TRUE(WaitUntil([&] { return io->InputState(n - 1) == expected; }, 2000)) << n;
+    EXPECT_TRUE(WaitFor([&] { return io->InputState(n - 1) == expected; }, 2000)) << n;
   }
 }
 

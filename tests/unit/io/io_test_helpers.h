@@ -15,31 +15,15 @@
 #include <vector>
 
 #include "camsim.h"
+#include "fake_driver.h"
 #include "http_server.h"
 #include "quenlix/driver.h"
 #include "quenlix/io.h"
+#include "wait_for.h"
 
 namespace iotest {
 
-class FakeDriver : public quenlix::IDriver {
- public:
-  QUENLIX_IMPLEMENTS_DESTRUCTOR()
-  virtual ~FakeDriver() = default;
-
-  void DebugMessage(uint32_t, const char*, ...) override {}
-  quenlix::DEVICE_INFO GetDeviceInfo() override { return info; }
-  std::pair<uint32_t, uint32_t> GetIOCounts() override { return {inputs, outputs}; }
-  quenlix::ISampleAllocator* GetSampleAllocator() override { return nullptr; }
-  uint32_t GetVariantFlag() override { return 0; }
-  uint32_t GetCodecType() override { return 3; }
-  uint32_t GetChannelCount() override { return 1; }
-  std::string GetCustomString(uint32_t) override { return ""; }
-  int32_t GetCustomInt(uint32_t) override { return quenlix::kNoValue; }
-
-  quenlix::DEVICE_INFO info;
-  uint32_t inputs = 0;
-  uint32_t outputs = 0;
-};
+using FakeDriver = testhost::FakeDriver;
 
 struct IoEvent {
   bool failure;
@@ -95,16 +79,6 @@ class RecordingSink : public quenlix::IIOEventSink {
   mutable std::condition_variable cv_;
   std::vector<IoEvent> events_;
 };
-
-// Polls cond every 10 ms until it holds or timeoutMs pass.
-inline bool WaitUntil(const std::function<bool()>& cond, uint32_t timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 class CamsimServer {
  public:

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "wait_for.h"
 
 namespace quenlix {
 namespace testing_rtp {
+
+using testhost::WaitFor;
 
 inline uint32_t Loopback() { return platform::InetAddr("127.0.0.1"); }
 
@@ -51,16 +54,6 @@ class LoopbackSocket {
 
   platform::SocketHandle handle;
 };
-
-// Polls until done() holds or the time is up; the result of the last poll.
-inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < until) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return done();
-}
 
 // An RTP datagram: version 2 header with the given fields and payload.
 inline std::vector<uint8_t> MakeRtp(uint16_t sequence, uint32_t timestamp, uint32_t ssrc,
