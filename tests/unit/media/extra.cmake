@@ -21,3 +21,9 @@ if(NOT CMAKE_CROSSCOMPILING)
 else()
   target_compile_definitions(${test_target} PRIVATE QUENLIX_TEST_DECODER=0)
 endif()
+# The round trips cut their clips with the camera simulator's packetizer,
+# which is built where the simulator is.
+if(TARGET camsim_core)
+  target_link_libraries(${test_target} PRIVATE camsim_core)
+  target_compile_definitions(${test_target} PRIVATE QUENLIX_TEST_WITH_CAMSIM=1)
+endif()

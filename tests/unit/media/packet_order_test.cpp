@@ -157,6 +157,7 @@ TEST(PacketWindow, FullWindowGivesUpTheGapAndResetForgetsHeldPackets) {
   EXPECT_EQ(r.out, "!" + std::to_string(far) + ":x 7:x");
 }
 
+#if QUENLIX_TEST_WITH_CAMSIM
 // ---- Frames per codec ---------------------------------------------------------
 
 enum class Codec { kH264, kJpeg, kMpeg4 };
@@ -176,7 +177,7 @@ Clip MakeClip(Codec codec) {
   auto own = [&c](size_t frame) { c.owner.resize(c.packets.size(), frame); };
   if (codec == Codec::kH264) {
     const auto units =
-        GroupAccessUnits(SplitAnnexB(ReadFile(MediaPath("h264_high_640x480_slices.h264"))));
+        GroupAccessUnits(camsim::SplitAnnexB(ReadFile(MediaPath("h264_high_640x480_slices.h264"))));
     for (const Bytes& nal : units.at(0)) {
       if ((nal[0] & 0x1F) == 7) c.sps = nal;
       if ((nal[0] & 0x1F) == 8) c.pps = nal;
@@ -192,16 +193,18 @@ Clip MakeClip(Codec codec) {
   } else if (codec == Codec::kJpeg) {
     const auto pictures = SplitJpegs(ReadFile(MediaPath("jpeg_q76_420.mjpeg")));
     for (size_t f = 0; f < kPlays * pictures.size(); ++f) {
-      JpegPicture picture;
-      if (!ParseJpeg(pictures[f % pictures.size()], &picture)) return {};
-      PacketizeJpeg(picture, 76, 700, uint32_t(f * 7500), &c.packets);
+      if (!PacketizeJpeg(pictures[f % pictures.size()], 76, 700, uint32_t(f * 7500), &c.packets))
+        return {};
       own(f);
       c.startPoint.push_back(true);
     }
   } else {
-    const auto frames = SplitMpeg4Frames(ReadFile(MediaPath("mpeg4_352x288.m4v")));
+    camsim::Clip mpeg4;
+    std::string error;
+    if (!camsim::LoadClip(MediaPath("mpeg4_352x288.m4v"), 300, &mpeg4, &error)) return {};
+    const auto& frames = mpeg4.frames;
     for (size_t f = 0; f < kPlays * frames.size(); ++f) {
-      PacketizeFrame(frames[f % frames.size()], 300, uint32_t(f * 7500), &c.packets);
+      Append(frames[f % frames.size()].packets, uint32_t(f * 7500), &c.packets);
       own(f);
       c.startPoint.push_back(f % frames.size() % 5 == 0);  // the clip's key frame interval
     }
@@ -343,6 +346,8 @@ TEST(PacketOrder, EachCodecKeepsEveryWholeFrameAndNoBrokenOne) {
     }
   }
 }
+
+#endif  // QUENLIX_TEST_WITH_CAMSIM
 
 }  // namespace
 }  // namespace test

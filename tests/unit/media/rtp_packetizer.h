@@ -1,5 +1,7 @@
-// A packetizer for the tests, written apart from the depacketizers: it cuts
-// encoded clips into RTP packets as a camera would.
+// Packets for the depacketizer tests. Clips are cut by the camera
+// simulator's packetizer, written apart from the depacketizers; on top of it
+// come only what a camera may do and the simulator does not (STAP-A, a
+// chosen in-band Q) and what the depacketizers must make of the packets.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +10,10 @@
 #include <vector>
 
 #include "rtp/rtp_packet.h"
+
+#if QUENLIX_TEST_WITH_CAMSIM
+#include "packetizer.h"
+#endif
 
 namespace quenlix {
 namespace test {
@@ -30,8 +36,24 @@ bool WriteFile(const std::string& path, const Bytes& data);
 // The clips made by scripts/make-media.
 std::string MediaPath(const std::string& name);
 
-// H.264 Annex B: NAL units without start codes, grouped into access units.
-std::vector<Bytes> SplitAnnexB(const Bytes& stream);
+// Sequence numbers from first on, wrapping.
+void Number(std::vector<TestPacket>* packets, uint16_t first);
+
+// Decodes one picture with ffmpeg to raw planes; empty on failure.
+Bytes DecodeWithFfmpeg(const Bytes& picture, const std::string& inputFormat,
+                       const std::string& tag);
+// "WIDTHxHEIGHTxFRAMES" of an H.264 stream as ffprobe decodes it; "" on
+// failure.
+std::string ProbeSize(const Bytes& stream, const std::string& tag);
+
+#if QUENLIX_TEST_WITH_CAMSIM
+// One frame's payloads as packets with the given timestamp.
+void Append(const std::vector<camsim::RtpPayload>& payloads, uint32_t timestamp,
+            std::vector<TestPacket>* out);
+// The frames of a clip, each as the bytes its packets carry.
+std::vector<Bytes> FrameBytes(const camsim::Clip& clip);
+
+// H.264 Annex B NAL units grouped into access units.
 std::vector<std::vector<Bytes>> GroupAccessUnits(const std::vector<Bytes>& nals);
 
 struct H264Packetizer {
@@ -48,37 +70,13 @@ struct H264Packetizer {
                   std::vector<TestPacket>* out) const;
 };
 
-// MPEG-4 Visual: one frame per VOP, configuration headers kept with the VOP
-// that follows them.
-std::vector<Bytes> SplitMpeg4Frames(const Bytes& stream);
-void PacketizeFrame(const Bytes& frame, size_t mtu, uint32_t timestamp,
-                    std::vector<TestPacket>* out);
-
-// JPEG pictures of a concatenated stream, and what RTP sends of each.
-struct JpegPicture {
-  uint32_t width = 0;
-  uint32_t height = 0;
-  bool twoByOne = false;  // 4:2:2
-  uint8_t luma[64] = {};  // zig-zag order, as in DQT
-  uint8_t chroma[64] = {};
-  uint16_t restartInterval = 0;
-  Bytes scan;  // entropy-coded data up to, not including, EOI
-};
+// The JPEG pictures of a concatenated stream.
 std::vector<Bytes> SplitJpegs(const Bytes& stream);
-bool ParseJpeg(const Bytes& jpeg, JpegPicture* picture);
-// q below 128 leaves the tables out; from 128 they go in band.
-void PacketizeJpeg(const JpegPicture& picture, uint8_t q, size_t mtu, uint32_t timestamp,
+// A picture's packets; a picture sent with its tables in band says q (128
+// and up) instead. False where the picture cannot be sent.
+bool PacketizeJpeg(const Bytes& picture, uint8_t q, size_t mtu, uint32_t timestamp,
                    std::vector<TestPacket>* out);
-
-// Sequence numbers from first on, wrapping.
-void Number(std::vector<TestPacket>* packets, uint16_t first);
-
-// Decodes one picture with ffmpeg to raw planes; empty on failure.
-Bytes DecodeWithFfmpeg(const Bytes& picture, const std::string& inputFormat,
-                       const std::string& tag);
-// "WIDTHxHEIGHTxFRAMES" of an H.264 stream as ffprobe decodes it; "" on
-// failure.
-std::string ProbeSize(const Bytes& stream, const std::string& tag);
+#endif
 
 }  // namespace test
 }  // namespace quenlix
