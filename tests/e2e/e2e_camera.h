@@ -6,33 +6,24 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <sstream>
 #include <string>
 
-#include "camsim.h"
-#include "http_server.h"
-#include "rtsp_server.h"
+#include "sim_camera.h"
 #include "stream_selection.h"
 
 namespace e2e {
 
 constexpr uint32_t kCameraFps = 25;
 
-struct Camera {
-  camsim::Camsim core;
-  camsim::CHttpServer http;
-  std::unique_ptr<camsim::CRtspServer> rtsp;
-  uint16_t httpPort = 0;
+// The simulator with its RTSP server playing the clips the host asks for.
+struct Camera : testhost::SimCamera {
   // Changes the RTSP server's options (faults, clip choice) before it starts.
   std::function<void(camsim::RtspOptions&)> tuneRtsp;
 
-  explicit Camera(camsim::CamsimOptions options) : core(std::move(options)), http(core) {}
+  explicit Camera(camsim::CamsimOptions options) : SimCamera(std::move(options)) {}
 
   bool Start() {
-    std::string error;
-    if (!core.LoadFixture(&error)) return false;
-    httpPort = http.Start();
     camsim::RtspOptions o;
     o.framesPerSecond = kCameraFps;
     o.auth = core.Options().auth;
@@ -42,13 +33,8 @@ struct Camera {
       return camsim::SelectClipPath(E2E_MEDIA_DIR, core.Requests(), uri);
     };
     if (tuneRtsp) tuneRtsp(o);
-    rtsp = std::make_unique<camsim::CRtspServer>(o);
-    return httpPort != 0 && rtsp->Start(&error);
-  }
-  ~Camera() {
-    if (rtsp) rtsp->Stop();
-    core.Stop();
-    http.Stop();
+    std::string error;
+    return StartRtsp(o, &error);
   }
 };
 

@@ -1,42 +1,33 @@
-// A camera simulator running inside the test process on a loopback port.
+// The camera tests' simulator: a fixture and its authentication, started.
 #pragma once
 
-#include <memory>
 #include <string>
-#include <vector>
-
-#include "quenlix/driver.h"
 
 #if QUENLIX_TEST_WITH_CAMSIM
-#include "camsim.h"
-#include "http_server.h"
+#include "sim_camera.h"
 
 namespace camtest {
 
-class TestCamera {
+class TestCamera : public testhost::SimCamera {
  public:
   explicit TestCamera(const std::string& fixture = "siqura_pal_h264",
                       camsim::AuthMode auth = camsim::AuthMode::kNone,
-                      const std::string& user = "admin", const std::string& password = "secret");
-  ~TestCamera();
-
-  uint16_t Port() const { return port_; }
-  camsim::Camsim& Core() { return *core_; }
-  void SetFault(const std::string& fault);
-  void Stop();
-
-  // A device info for this camera with the given credentials and time-out.
-  quenlix::DEVICE_INFO Device(const std::string& user, const std::string& password,
-                              uint32_t timeoutMs = 5000) const;
+                      const std::string& user = "admin", const std::string& password = "secret")
+      : SimCamera(Options(fixture, auth, user, password)) {}
 
  private:
-  std::unique_ptr<camsim::Camsim> core_;
-  std::unique_ptr<camsim::CHttpServer> server_;
-  uint16_t port_ = 0;
+  static camsim::CamsimOptions Options(const std::string& fixture, camsim::AuthMode auth,
+                                       const std::string& user, const std::string& password) {
+    camsim::CamsimOptions options;
+    options.fixture = fixture;
+    options.auth = auth;
+    options.user = user;
+    options.password = password;
+    return options;
+  }
 };
 
-// A loopback port on which nothing listens.
-uint16_t ClosedPort();
+using testhost::ClosedPort;
 
 }  // namespace camtest
 #endif

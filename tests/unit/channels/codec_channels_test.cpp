@@ -12,8 +12,7 @@
 #include "fake_driver.h"
 
 #ifdef QUENLIX_WITH_CAMSIM
-#include "camsim.h"
-#include "http_server.h"
+#include "sim_camera.h"
 #endif
 
 namespace quenlix {
@@ -65,22 +64,10 @@ TEST(CodecChannels, FillSessionInfoNamesPortAndPath) {
 #ifdef QUENLIX_WITH_CAMSIM
 class CodecChannelsCgi : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(core.LoadFixture(&error)) << error;
-    const uint16_t port = http.Start();
-    ASSERT_NE(port, 0);
-    driver.info.address = "127.0.0.1";
-    driver.info.port = port;
-    driver.info.timeoutMs = 3000;
-  }
-  void TearDown() override {
-    core.Stop();
-    http.Stop();
-  }
+  void SetUp() override { driver.info = camera.Device("", "", 3000); }
 
-  camsim::Camsim core{camsim::CamsimOptions()};
-  camsim::CHttpServer http{core};
+  testhost::SimCamera camera;
+  camsim::Camsim& core = camera.core;
   ParamDriver driver;
 };
 

@@ -39,7 +39,7 @@ class DigitalIOTest : public ::testing::Test {
  protected:
   void Make(uint32_t inputs, uint32_t outputs, uint32_t periodMs, uint32_t timeoutMs = 5000) {
     ASSERT_NE(sim.Port(), 0);
-    sim.Configure(driver, timeoutMs);
+    driver.info = sim.Device("", "", timeoutMs);
     driver.inputs = inputs;
     driver.outputs = outputs;
     io.reset(new CDigitalIO(&driver));
@@ -163,7 +163,7 @@ TEST(DigitalIORefused, WrongPasswordIsReportedAsFailure) {
     iotest::CamsimServer sim(options);
     ASSERT_NE(sim.Port(), 0);
     iotest::FakeDriver driver;
-    sim.Configure(driver, 2000);
+    driver.info = sim.Device("", "", 2000);
     driver.info.userName = "admin";
     driver.info.password = "wrong";
     driver.inputs = 1;

@@ -1,6 +1,5 @@
-// What the I/O tests share: a driver that hands out a camera's address and
-// I/O counts, an event sink that records what arrives, and the camera
-// simulator's HTTP server on a loopback port.
+// What the I/O tests share: the driver fake, an event sink that records
+// what arrives, and the camera simulator on a loopback port.
 #pragma once
 
 #include <chrono>
@@ -14,11 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "camsim.h"
 #include "fake_driver.h"
-#include "http_server.h"
 #include "quenlix/driver.h"
 #include "quenlix/io.h"
+#include "sim_camera.h"
 #include "wait_for.h"
 
 namespace iotest {
@@ -80,37 +78,6 @@ class RecordingSink : public quenlix::IIOEventSink {
   std::vector<IoEvent> events_;
 };
 
-class CamsimServer {
- public:
-  explicit CamsimServer(camsim::CamsimOptions options = camsim::CamsimOptions())
-      : core_(std::move(options)), http_(core_) {
-    port_ = http_.Start();
-  }
-  ~CamsimServer() { http_.Stop(); }
-
-  uint16_t Port() const { return port_; }
-  camsim::CIoSim& Io() { return http_.Io(); }
-  camsim::Camsim& Core() { return core_; }
-
-  // Every recorded CGI request target containing text.
-  std::vector<std::string> Requests(const std::string& text) const {
-    std::vector<std::string> out;
-    for (const std::string& r : core_.Requests()) {
-      if (r.find(text) != std::string::npos) out.push_back(r);
-    }
-    return out;
-  }
-
-  void Configure(FakeDriver& driver, uint32_t timeoutMs) const {
-    driver.info.address = "127.0.0.1";
-    driver.info.port = port_;
-    driver.info.timeoutMs = timeoutMs;
-  }
-
- private:
-  camsim::Camsim core_;
-  camsim::CHttpServer http_;
-  uint16_t port_ = 0;
-};
+using CamsimServer = testhost::SimCamera;
 
 }  // namespace iotest
