@@ -151,10 +151,10 @@ int32_t QUENLIX_CDECL StartCapabilityQuery(const char* address, uint32_t port, c
   args->callback = queryCallback.load();
   args->results = results;
 
-  queryThread = platform::StartThread(QueryThread, args.get(), nullptr,
-                                      quenlix::thread::kHelperThreadStack);
+  queryThread =
+      platform::StartThread(QueryThread, args.get(), nullptr, quenlix::thread::kHelperThreadStack);
   if (queryThread == nullptr) return 0;
-  args.release();  // the query thread's now
+  static_cast<void>(args.release());  // the query thread's now
   return 1;
 }
 

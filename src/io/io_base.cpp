@@ -116,7 +116,7 @@ bool CIOBase::BeginRequest() {
 bool CIOBase::PostNew(CWorkItem* created) {
   std::unique_ptr<CWorkItem> item(created);
   if (!item || !Post(item.get())) return false;
-  item.release();  // the queue has it now
+  static_cast<void>(item.release());  // the queue has it now
   return true;
 }
 
