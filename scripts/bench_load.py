@@ -416,6 +416,13 @@ def run_point(codec, receiver, n, args, media, work):
             break
     settled = done_at is not None
     load_end = load_average()
+    # camsim ends first, so that every frame it counts as sent was sent while
+    # the receivers still ran: a session that a receiver restarted after the
+    # silence at its end would otherwise go on sending into receivers already
+    # stopped. The receivers then get the time their buffers need to hand out
+    # the last frames (GStreamer's jitter buffer holds packets up to 2 s).
+    sessions, sent = cam.stop()
+    time.sleep(2.5)
     # ffmpeg ends at a first SIGINT only between packets; a second one breaks
     # the wait for a packet that a silent session will not send.
     for _ in range(2 if receiver == "ffmpeg" else 1):
@@ -433,7 +440,6 @@ def run_point(codec, receiver, n, args, media, work):
     wall = time.monotonic() - t0
     for p in procs:
         p.returncode = 0  # reaped above
-    sessions, sent = cam.stop()
     udp1 = udp_counters()
 
     usages = [u for _, u in ended.values() if u is not None]
