@@ -28,8 +28,11 @@ void PooledSample::SetTime(const quenlix::SYSTEMTIME* t) {
   hasTime = true;
 }
 
-void PooledSample::Prepare(uint32_t type, uint32_t capacity) {
-  buffer.assign(capacity, 0);
+void PooledSample::Prepare(uint32_t type, uint32_t bytes) {
+  // The driver writes every byte it reports; clearing the buffer would only
+  // cost a pass over it per frame.
+  if (buffer.size() < bytes) buffer.resize(bytes);
+  capacity = bytes;
   length = 0;
   typeCode = type;
   width = height = sizeClass = 0;
@@ -177,6 +180,7 @@ bool StreamRecorder::WriteIndexLine(const QueuedFrame& f) {
 bool StreamRecorder::Queue(const PooledSample& s) {
   QueuedFrame f;
   f.recorder = this;
+  f.stream = index_;
   f.data.assign(s.buffer.begin(), s.buffer.begin() + s.length);
   f.typeCode = s.typeCode;
   f.width = s.width;
@@ -193,7 +197,7 @@ bool StreamRecorder::Deliver(quenlix::IMediaSample* sample) {
   // Only samples of our own pool reach us; anything that claims more bytes
   // than it has room for is refused rather than read past its end.
   auto* s = static_cast<PooledSample*>(sample);
-  if (s == nullptr || s->length == 0 || s->length > s->buffer.size() || failed_) {
+  if (s == nullptr || s->length == 0 || s->length > s->capacity || failed_) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++counters_.rejected;
     return false;

@@ -38,9 +38,10 @@ class PooledSample : public quenlix::IMediaSample {
   void Reserved15() override {}
   void SetSizeClass(uint32_t c) override { sizeClass = c; }
 
-  void Prepare(uint32_t type, uint32_t capacity);
+  void Prepare(uint32_t type, uint32_t bytes);
 
-  std::vector<uint8_t> buffer;
+  std::vector<uint8_t> buffer;  // at least capacity bytes; grows, never shrinks
+  uint32_t capacity = 0;        // what the driver asked for
   uint32_t length = 0;
   uint32_t typeCode = 0;
   uint32_t width = 0;
@@ -55,6 +56,12 @@ class PooledSample : public quenlix::IMediaSample {
 class SamplePool : public quenlix::ISampleAllocator {
  public:
   static constexpr uint32_t kMaxCapacity = 64u << 20;
+
+  // A stream's receive thread holds one sample at a time (allocate, fill,
+  // deliver, release), so a pool of two a stream never refuses for want of
+  // samples, however the threads are scheduled; samples are made only as
+  // they are first needed.
+  static size_t SizeFor(size_t streams) { return 16 + 2 * streams; }
 
   explicit SamplePool(size_t maxSamples = 64) : maxSamples_(maxSamples) {}
   void Reserved0() override {}

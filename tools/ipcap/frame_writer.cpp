@@ -1,64 +1,102 @@
 #include "frame_writer.h"
 
+#include <algorithm>
 #include <utility>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 #include "frame_recorder.h"
 
 namespace ipcap {
+namespace {
 
-FrameWriter::FrameWriter(size_t queueBytes, std::chrono::milliseconds stall)
-    : queueBytes_(queueBytes),
-      stall_(stall),
-      nextStall_(std::chrono::steady_clock::now()),
-      thread_([this] { Run(); }) {}
+// The driver raises its receive threads above normal; a writer left at
+// normal priority gets a third of a receive thread's share of a busy
+// processor and falls behind hundreds of them. Best effort: a process that
+// may not raise priorities writes at normal priority.
+void RaiseToReceivePriority() {
+#if defined(_WIN32)
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+#else
+  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -5);
+#endif
+}
+
+}  // namespace
+
+uint32_t FrameWriter::WritersFor(size_t streams) {
+  const size_t writers = (streams + kStreamsPerWriter - 1) / kStreamsPerWriter;
+  return uint32_t(std::max<size_t>(1, std::min<size_t>(kMaxWriters, writers)));
+}
+
+FrameWriter::FrameWriter(size_t queueBytes, std::chrono::milliseconds stall, uint32_t writers)
+    : queueBytes_(queueBytes), stall_(stall) {
+  for (uint32_t i = 0; i < std::max<uint32_t>(1, writers); ++i) {
+    lanes_.push_back(std::make_unique<Lane>());
+    Lane& lane = *lanes_.back();
+    lane.nextStall = std::chrono::steady_clock::now();
+    lane.thread = std::thread([this, &lane] { Run(lane); });
+  }
+}
 
 FrameWriter::~FrameWriter() { Finish(); }
 
 bool FrameWriter::Push(QueuedFrame&& frame) {
+  const size_t size = frame.data.size();
+  Lane& lane = *lanes_[frame.stream % lanes_.size()];
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!finishing_ && queued_ + frame.data.size() <= queueBytes_) {
-      queued_ += frame.data.size();
-      queue_.push_back(std::move(frame));
-      wake_.notify_one();
+    std::lock_guard<std::mutex> lock(lane.mutex);
+    if (!lane.finishing && queued_.fetch_add(size) + size <= queueBytes_) {
+      lane.queue.push_back(std::move(frame));
+      lane.wake.notify_one();
       return true;
     }
+    if (!lane.finishing) queued_.fetch_sub(size);
   }
   ++dropped_;
   return false;
 }
 
 void FrameWriter::Finish() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    finishing_ = true;
+  for (auto& lane : lanes_) {
+    std::lock_guard<std::mutex> lock(lane->mutex);
+    lane->finishing = true;
+    lane->wake.notify_one();
   }
-  wake_.notify_one();
-  if (thread_.joinable()) thread_.join();
+  for (auto& lane : lanes_) {
+    if (lane->thread.joinable()) lane->thread.join();
+  }
 }
 
-void FrameWriter::StallEverySecond() {
+void FrameWriter::StallEverySecond(Lane& lane) {
   if (stall_.count() <= 0) return;
   const auto now = std::chrono::steady_clock::now();
-  if (now < nextStall_) return;
+  if (now < lane.nextStall) return;
   std::this_thread::sleep_for(stall_);
-  nextStall_ = now + std::chrono::seconds(1);
+  lane.nextStall = now + std::chrono::seconds(1);
 }
 
-void FrameWriter::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
+void FrameWriter::Run(Lane& lane) {
+  RaiseToReceivePriority();
+  std::unique_lock<std::mutex> lock(lane.mutex);
   for (;;) {
-    wake_.wait(lock, [this] { return finishing_ || !queue_.empty(); });
-    if (queue_.empty()) return;
-    QueuedFrame frame = std::move(queue_.front());
-    queue_.pop_front();
+    lane.wake.wait(lock, [&lane] { return lane.finishing || !lane.queue.empty(); });
+    if (lane.queue.empty()) return;
+    QueuedFrame frame = std::move(lane.queue.front());
+    lane.queue.pop_front();
     lock.unlock();
-    StallEverySecond();
+    StallEverySecond(lane);
     frame.recorder->Write(frame);
     const size_t size = frame.data.size();
     frame = QueuedFrame();  // the bytes go before the room is given back
+    queued_.fetch_sub(size);
     lock.lock();
-    queued_ -= size;
   }
 }
 

@@ -1,4 +1,4 @@
-// The recording's writer thread: frames are queued on the driver's receive
+// The recording's writer threads: frames are queued on the driver's receive
 // threads and written to their files here, so that a slow disk or a slow
 // reader of stdout never holds up the reception of a stream.
 #pragma once
@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@ class StreamRecorder;
 // One frame as the driver delivered it, copied out of the host's sample.
 struct QueuedFrame {
   StreamRecorder* recorder = nullptr;
+  uint32_t stream = 0;  // picks the writer thread: a stream's frames stay in order
   std::vector<uint8_t> data;
   uint32_t typeCode = 0;
   uint32_t width = 0;
@@ -34,41 +36,52 @@ struct QueuedFrame {
 
 class FrameWriter {
  public:
-  // What the queue may hold before frames are dropped: at 256 streams of
-  // 4 Mbit/s about half a second of a disk that stands still.
-  static constexpr size_t kDefaultQueueBytes = size_t(64) << 20;
+  // What the queues may hold together before frames are dropped: at 256
+  // streams of 4 Mbit/s about two seconds of a disk that stands still.
+  static constexpr size_t kDefaultQueueBytes = size_t(256) << 20;
+  // One writer thread for this many streams. Each stream's receive thread
+  // gets its share of a busy processor; a single writer for hundreds of them
+  // got too little to keep up.
+  static constexpr uint32_t kStreamsPerWriter = 16;
+  static constexpr uint32_t kMaxWriters = 16;
+  static uint32_t WritersFor(size_t streams);
 
-  // stall: once a second the writer stands still this long, as writes do
+  // stall: once a second each writer stands still this long, as writes do
   // while the page cache is written back (for tests and load runs).
   explicit FrameWriter(size_t queueBytes = kDefaultQueueBytes,
-                       std::chrono::milliseconds stall = std::chrono::milliseconds(0));
+                       std::chrono::milliseconds stall = std::chrono::milliseconds(0),
+                       uint32_t writers = 1);
   ~FrameWriter();
   FrameWriter(const FrameWriter&) = delete;
   FrameWriter& operator=(const FrameWriter&) = delete;
 
   // Never waits for the disk: false, with the frame dropped and counted,
-  // when the queue holds no room for it.
+  // when the queues hold no room for it.
   bool Push(QueuedFrame&& frame);
-  // Writes everything still queued, then ends the thread.
+  // Writes everything still queued, then ends the threads.
   void Finish();
 
   uint64_t Dropped() const { return dropped_.load(); }
   size_t QueueBytes() const { return queueBytes_; }
 
  private:
-  void Run();
-  void StallEverySecond();
+  struct Lane {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<QueuedFrame> queue;
+    bool finishing = false;
+    std::chrono::steady_clock::time_point nextStall;
+    std::thread thread;
+  };
+
+  void Run(Lane& lane);
+  void StallEverySecond(Lane& lane);
 
   const size_t queueBytes_;
   const std::chrono::milliseconds stall_;
-  std::chrono::steady_clock::time_point nextStall_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<QueuedFrame> queue_;
-  size_t queued_ = 0;  // bytes of frame data in queue_
-  bool finishing_ = false;
+  std::atomic<size_t> queued_{0};  // bytes of frame data in all queues
   std::atomic<uint64_t> dropped_{0};
-  std::thread thread_;
+  std::vector<std::unique_ptr<Lane>> lanes_;
 };
 
 }  // namespace ipcap

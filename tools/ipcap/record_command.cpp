@@ -516,8 +516,11 @@ int RecordCommand::Run() {
     std::fprintf(stderr, "ipcap: %s\n", error.c_str());
     return kExitUsage;
   }
+  size_t planned = 0;
+  for (const auto& camera : options.cameras) planned += camera.streams;
   FrameWriter writer(FrameWriter::kDefaultQueueBytes,
-                     std::chrono::milliseconds(record.writeStallMs));
+                     std::chrono::milliseconds(record.writeStallMs),
+                     FrameWriter::WritersFor(planned));
   std::vector<CameraRun> runs = PlanRuns(options, record, &writer);
   if (options.level == LogLevel::kDebug) {
     for (const CameraRun& run : runs) {
@@ -541,7 +544,9 @@ int RecordCommand::Run() {
   if (!library.Load(options.library)) return Failure(record.json, library.Error());
   std::vector<fs::path> madeDirectories;
   if (!MakeDirectories(runs, &madeDirectories, &error)) return Failure(record.json, error);
-  SamplePool pool(64 * runs.size());
+  size_t streams = 0;
+  for (const CameraRun& run : runs) streams += run.streams.size();
+  SamplePool pool(SamplePool::SizeFor(streams));
   bool opened = true;
   for (CameraRun& run : runs) {
     if (opened) opened = OpenCamera(library, run, pool);
