@@ -427,8 +427,10 @@ def run_point(codec, receiver, n, args, media, work):
     # the wait for a packet that a silent session will not send.
     for _ in range(2 if receiver == "ffmpeg" else 1):
         for p in procs:
+            # os.kill, not Popen.send_signal: that reaps a receiver which
+            # ended on its own when camsim went, and its CPU time with it.
             try:
-                p.send_signal(signal.SIGINT)
+                os.kill(p.pid, signal.SIGINT)
             except ProcessLookupError:
                 pass
         time.sleep(0.5)
