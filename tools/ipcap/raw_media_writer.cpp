@@ -38,7 +38,8 @@ WriteResult RawMediaWriter::Write(const MediaFrame& frame, std::string* error) {
       *error = "can not write " + path_ + ": " + std::strerror(errno);
       return WriteResult::kFailed;
     }
-    std::setvbuf(file_, nullptr, _IOFBF, kFileBufferSize);
+    fileBuffer_.resize(kFileBufferSize);
+    std::setvbuf(file_, fileBuffer_.data(), _IOFBF, fileBuffer_.size());
   }
   size_t body = frame.size;
   const size_t delimiter =

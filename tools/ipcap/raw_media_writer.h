@@ -24,6 +24,7 @@ class RawMediaWriter : public IMediaWriter {
   // of the next frame instead: a file that ended in one would end in an
   // access unit without a picture, which decoders report as an error.
   std::vector<uint8_t> heldDelimiter_;
+  std::vector<char> fileBuffer_;  // stdio's buffer: glibc ignores a size without one
 };
 
 // The length of the access unit delimiter closing an H.264 frame, or 0.
