@@ -151,8 +151,10 @@ bool CRtspServer::Start(std::string* error) {
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = ::inet_addr(options_.bindAddress.c_str());
   local.sin_port = htons(options_.port);
+  // A load run opens hundreds of sessions at once; a short backlog drops
+  // their connection attempts and spreads the session starts over seconds.
   if (::bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      ::listen(listener_, 8) != 0) {
+      ::listen(listener_, SOMAXCONN) != 0) {
     *error =
         "cannot listen for RTSP on " + options_.bindAddress + ":" + std::to_string(options_.port);
     ::close(listener_);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "writeback_pacer.h"
+
 namespace ipcap {
 
 namespace {
@@ -40,6 +42,7 @@ WriteResult RawMediaWriter::Write(const MediaFrame& frame, std::string* error) {
     }
     fileBuffer_.resize(kFileBufferSize);
     std::setvbuf(file_, fileBuffer_.data(), _IOFBF, fileBuffer_.size());
+    if (file_ != stdout) writebackKey_ = WritebackPacer::Instance().Add(fileno(file_));
   }
   size_t body = frame.size;
   const size_t delimiter =
@@ -60,6 +63,8 @@ WriteResult RawMediaWriter::Write(const MediaFrame& frame, std::string* error) {
 
 bool RawMediaWriter::Close(std::string* error) {
   if (file_ == nullptr) return true;
+  if (writebackKey_ != 0) WritebackPacer::Instance().Remove(writebackKey_);
+  writebackKey_ = 0;
   const bool ok = file_ == stdout ? std::fflush(file_) == 0 : std::fclose(file_) == 0;
   file_ = nullptr;
   if (!ok) *error = "can not finish " + path_ + ": " + std::strerror(errno);

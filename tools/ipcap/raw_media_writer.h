@@ -25,6 +25,7 @@ class RawMediaWriter : public IMediaWriter {
   // access unit without a picture, which decoders report as an error.
   std::vector<uint8_t> heldDelimiter_;
   std::vector<char> fileBuffer_;  // stdio's buffer: glibc ignores a size without one
+  int writebackKey_ = 0;
 };
 
 // The length of the access unit delimiter closing an H.264 frame, or 0.
