@@ -20,6 +20,12 @@ namespace ipcap {
 
 class StreamRecorder;
 
+// Raises the calling thread to the driver's receive priority where the
+// process may (nice -5, or above normal on Windows), so that the threads
+// that write the recordings get their share beside hundreds of receive
+// threads.
+void RaiseToReceivePriority();
+
 // One frame as the driver delivered it, copied out of the host's sample.
 struct QueuedFrame {
   StreamRecorder* recorder = nullptr;
@@ -39,12 +45,20 @@ class FrameWriter {
   // What the queues may hold together before frames are dropped: at 256
   // streams of 4 Mbit/s about two seconds of a disk that stands still.
   static constexpr size_t kDefaultQueueBytes = size_t(256) << 20;
+  // With more streams, about four seconds of a 4 Mbit/s stream each: at 256
+  // streams the writers once stood still for more than two seconds. A 32-bit
+  // host has no room for more than the default.
+  static constexpr size_t kQueueBytesPerStream = size_t(2) << 20;
+  static constexpr size_t kMaxQueueBytes = sizeof(void*) > 4 ? size_t(1) << 30 : kDefaultQueueBytes;
+  static size_t QueueBytesFor(size_t streams);
   // One writer thread for this many streams. Each stream's receive thread
   // gets its share of a busy processor; a single writer for hundreds of them
   // got too little to keep up.
   static constexpr uint32_t kStreamsPerWriter = 16;
   static constexpr uint32_t kMaxWriters = 16;
   static uint32_t WritersFor(size_t streams);
+  // How often a writer takes what its streams queued.
+  static constexpr std::chrono::milliseconds kDrainPeriod{20};
 
   // stall: once a second each writer stands still this long, as writes do
   // while the page cache is written back (for tests and load runs).

@@ -42,7 +42,7 @@ WriteResult RawMediaWriter::Write(const MediaFrame& frame, std::string* error) {
     }
     fileBuffer_.resize(kFileBufferSize);
     std::setvbuf(file_, fileBuffer_.data(), _IOFBF, fileBuffer_.size());
-    if (file_ != stdout) writebackKey_ = WritebackPacer::Instance().Add(fileno(file_));
+    if (file_ != stdout) writebackKey_ = WritebackPacer::Instance().Add(file_);
   }
   size_t body = frame.size;
   const size_t delimiter =

@@ -518,7 +518,7 @@ int RecordCommand::Run() {
   }
   size_t planned = 0;
   for (const auto& camera : options.cameras) planned += camera.streams;
-  FrameWriter writer(FrameWriter::kDefaultQueueBytes,
+  FrameWriter writer(FrameWriter::QueueBytesFor(planned),
                      std::chrono::milliseconds(record.writeStallMs),
                      FrameWriter::WritersFor(planned));
   std::vector<CameraRun> runs = PlanRuns(options, record, &writer);

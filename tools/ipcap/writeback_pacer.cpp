@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "frame_writer.h"
+
 #if defined(__linux__)
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,16 +29,16 @@ WritebackPacer::~WritebackPacer() {
 #endif
 }
 
-int WritebackPacer::Add(int descriptor) {
+int WritebackPacer::Add(std::FILE* file) {
 #if defined(__linux__)
-  const int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  const int own = fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
   if (own < 0) return 0;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   files_[nextKey_] = own;
   return nextKey_++;
 #else
-  (void)descriptor;  // elsewhere the system's own pacing stands
+  (void)file;  // elsewhere the system's own pacing stands
   return 0;
 #endif
 }
@@ -55,6 +57,7 @@ void WritebackPacer::Remove(int key) {
 
 void WritebackPacer::Run() {
 #if defined(__linux__)
+  RaiseToReceivePriority();  // starved, it lets the kernel's own burst come back
   std::vector<int> own;
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, kPeriod, [this] { return stopping_; })) {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -27,7 +28,7 @@ class WritebackPacer {
   // The pacer keeps a descriptor of its own, so the file may be closed
   // whenever its writer likes. Returns a key for Remove; 0 where the system
   // offers no way to start a write-back (nothing to do then).
-  int Add(int descriptor);
+  int Add(std::FILE* file);
   void Remove(int key);
 
  private:
