@@ -56,6 +56,25 @@ def perf_tables(data, sort, rows):
     return lines[:rows]
 
 
+def under_calls(data):
+    """Share of the samples under each system call the receive and write
+    paths make (perf, children included)."""
+    text = subprocess.run(["perf", "report", "-i", str(data), "--children", "--stdio",
+                           "--sort", "sym", "-g", "none"], capture_output=True, text=True)
+    if not text.stdout.strip():
+        print("bench-profile: perf report: " + text.stderr[-300:], file=sys.stderr)
+    text = text.stdout
+    wanted = {"ksys_write": "write", "do_sys_poll": "poll", "do_recvmmsg": "recvmmsg",
+              "__x64_sys_sync_file_range": "sync_file_range", "__x64_sys_futex": "futex",
+              "__schedule": "scheduling (any)"}
+    rows = []
+    for line in text.splitlines():
+        m = re.match(r"^\s+(\d+\.\d+)%\s+\d+\.\d+%\s+\[k\]\s+(\S+)\s*$", line)
+        if m and m.group(2) in wanted:
+            rows.append(f"| {wanted[m.group(2)]} | {m.group(1)}% |")
+    return rows
+
+
 def strace_counts(pid, seconds, log):
     proc = subprocess.Popen(["strace", "-c", "-f", "-q", "-o", str(log), "-p", str(pid)],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -130,6 +149,12 @@ def main(argv):
         "```",
         *perf_tables(workdir / "perf.data", "dso,sym", 25),
         "```",
+        "",
+        "## Time spent under each system call (perf, children included)",
+        "",
+        "| under | share of samples |",
+        "|---|---:|",
+        *under_calls(workdir / "perf.data"),
         "",
         f"## System calls a datagram (strace -c -f, {args.seconds // 2} s, {traced:,} datagrams; "
         "tracing slows the receiver, so only the ratios mean anything)",
