@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "platform/byte_cursor.h"
 #include "rtp/loopback_wake.h"
 #include "thread/thread_stacks.h"
 
@@ -28,31 +29,15 @@ constexpr size_t kWordSize = 4;
 // SDES chunk: SSRC, then the CNAME item's type and length before the name.
 constexpr size_t kChunkSsrcSize = 4;
 constexpr size_t kItemHeaderSize = 2;
-// Where the sender's SSRC and the middle of its NTP time sit in a report.
-constexpr size_t kSenderSsrcOffset = 4;
-constexpr size_t kLastSrOffset = 10;
+// A sender report's NTP time begins with the high half of its seconds,
+// which the middle 32 bits (the last SR time echoed back) leave out.
+constexpr size_t kNtpHighHalfSize = 2;
 constexpr uint64_t kDelayUnitsPerSecond = 65536;
 constexpr uint64_t kMicrosecondsPerSecond = 1000000;
 constexpr uint32_t kCumulativeLostMask = 0xFFFFFF;
 constexpr int kSocketBufferSize = 65536;
 // A stuck thread gets this much longer to unwind once it was told to end.
 constexpr uint32_t kForcedEndWaitMs = 1000;
-
-inline void WriteU16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
-}
-inline void WriteU32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-
-inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-inline uint32_t ReadU32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
 
 // Errors after which the next receive may well succeed: the time-out (named
 // differently by the backends), a signal, an ICMP "port unreachable" from an
@@ -224,21 +209,24 @@ bool CRTCPSession::HandleDatagram(const uint8_t* data, size_t length,
   if (from.address != peerAddress) return false;
   // The sender report may sit anywhere in a compound packet; a length field
   // that runs past the datagram ends the walk.
-  for (size_t at = 0; length - at >= kRtcpHeaderSize;) {
-    const uint8_t* p = data + at;
-    if ((p[0] & kVersionMask) != kVersion2) return false;
-    const size_t size = (size_t(ReadU16(p + 2)) + 1) * kWordSize;
-    if (size > length - at) return false;
-    if (p[1] == kSenderReport && size >= kMinSenderReportSize) {
+  ByteReader packets(data, length);
+  while (packets.Remaining() >= kRtcpHeaderSize) {
+    const uint8_t first = packets.U8();
+    const uint8_t type = packets.U8();
+    const size_t size = (size_t(packets.U16()) + 1) * kWordSize;
+    if ((first & kVersionMask) != kVersion2) return false;
+    ByteReader body(packets.Take(size - kRtcpHeaderSize), size - kRtcpHeaderSize);
+    if (!packets.ok()) return false;
+    if (type == kSenderReport && size >= kMinSenderReportSize) {
       CLockGuard guard(&peerLock);
       if (firstReportPortNet == 0) firstReportPortNet = from.port;
       reportPending = true;
-      pendingSsrc = ReadU32(p + kSenderSsrcOffset);
-      pendingLastSr = ReadU32(p + kLastSrOffset);
+      pendingSsrc = body.U32();
+      body.Skip(kNtpHighHalfSize);
+      pendingLastSr = body.U32();
       pendingArrivalUs = nowUs;
       return true;
     }
-    at += size;
   }
   return false;
 }
@@ -266,21 +254,13 @@ size_t CRTCPSession::TakeDueReport(uint64_t nowUs, uint8_t* out, platform::Socke
 size_t CRTCPSession::BuildReceiverReport(uint32_t ownSsrc, const uint8_t* cname, size_t cnameLength,
                                          uint32_t senderSsrc, const RECEPTION_REPORT& figures,
                                          uint32_t lastSr, uint32_t delaySinceLastSr, uint8_t* out) {
+  // Zeros first: they pad the CNAME item to a whole word.
   std::memset(out, 0, kReportSize);
-  out[0] = kVersion2OneItem;
-  out[1] = kReceiverReport;
-  WriteU16(out + 2, kReportWordsMinusOne);
-  WriteU32(out + 4, ownSsrc);
-  WriteU32(out + 8, senderSsrc);
-  out[12] = figures.fractionLost;
+  ByteWriter report(out, kReportSize);
+  report.U8(kVersion2OneItem).U8(kReceiverReport).U16(kReportWordsMinusOne).U32(ownSsrc);
   const uint32_t lost = uint32_t(figures.cumulativeLost) & kCumulativeLostMask;
-  out[13] = uint8_t(lost >> 16);
-  out[14] = uint8_t(lost >> 8);
-  out[15] = uint8_t(lost);
-  WriteU32(out + 16, figures.extendedHighest);
-  WriteU32(out + 20, figures.jitter);
-  WriteU32(out + 24, lastSr);
-  WriteU32(out + 28, delaySinceLastSr);
+  report.U32(senderSsrc).U8(figures.fractionLost).U24(lost).U32(figures.extendedHighest);
+  report.U32(figures.jitter).U32(lastSr).U32(delaySinceLastSr);
 
   // The chunk ends with the CNAME item and at least one zero byte (the end
   // of the item list), padded to a whole word.
@@ -288,22 +268,13 @@ size_t CRTCPSession::BuildReceiverReport(uint32_t ownSsrc, const uint8_t* cname,
   const size_t items = kItemHeaderSize + length;
   const size_t chunk = kChunkSsrcSize + items + (kWordSize - items % kWordSize);
   const size_t sdesSize = kRtcpHeaderSize + chunk;
-  uint8_t* sdes = out + kReceiverReportSize;
-  sdes[0] = kVersion2OneItem;
-  sdes[1] = kSourceDescription;
-  WriteU16(sdes + 2, uint16_t(sdesSize / kWordSize - 1));
-  WriteU32(sdes + 4, ownSsrc);
-  sdes[8] = kCnameItem;
-  sdes[9] = uint8_t(length);
-  std::memcpy(sdes + 10, cname, length);
+  report.U8(kVersion2OneItem).U8(kSourceDescription).U16(uint16_t(sdesSize / kWordSize - 1));
+  report.U32(ownSsrc).U8(kCnameItem).U8(uint8_t(length)).Bytes(cname, length);
   return kReceiverReportSize + sdesSize;
 }
 
 size_t CRTCPSession::BuildBye(uint32_t ssrc, uint8_t* out) {
-  out[0] = kVersion2OneItem;
-  out[1] = kGoodbye;
-  WriteU16(out + 2, kByeWordsMinusOne);
-  WriteU32(out + 4, ssrc);
+  ByteWriter(out, kByeSize).U8(kVersion2OneItem).U8(kGoodbye).U16(kByeWordsMinusOne).U32(ssrc);
   return kByeSize;
 }
 

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 
+#include "platform/byte_cursor.h"
+
 namespace quenlix {
 
 namespace {
 
 constexpr size_t kRtpHeaderSize = 12;
 constexpr size_t kCsrcSize = 4;
-constexpr size_t kExtensionHeaderSize = 4;
+// The header extension: a profile-defined field, then its length in words.
+constexpr size_t kExtensionProfileSize = 2;
 constexpr size_t kExtensionWordSize = 4;
 constexpr uint8_t kRtpVersion = 2;
 constexpr uint8_t kVersionShift = 6;
@@ -17,11 +20,6 @@ constexpr uint8_t kExtensionBit = 0x10;
 constexpr uint8_t kCsrcCountMask = 0x0F;
 constexpr uint8_t kMarkerBit = 0x80;
 constexpr uint8_t kPayloadTypeMask = 0x7F;
-
-inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-inline uint32_t ReadU32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
 
 }  // namespace
 
@@ -42,29 +40,32 @@ bool CRTPReceiver::ParsePacket(const uint8_t* data, size_t length, RTPPacket* pa
   *packet = RTPPacket();
   // A header without payload carries nothing worth handing on.
   if (data == nullptr || length <= kRtpHeaderSize) return false;
-  if ((data[0] >> kVersionShift) != kRtpVersion) return false;
+  ByteReader in(data, length);
+  const uint8_t flags = in.U8();
+  if ((flags >> kVersionShift) != kRtpVersion) return false;
+  const uint8_t markerAndType = in.U8();
+  const uint16_t sequenceNumber = in.U16();
+  const uint32_t timestamp = in.U32();
+  const uint32_t ssrc = in.U32();
 
-  packet->csrcCount = data[0] & kCsrcCountMask;
-  size_t headerLength = kRtpHeaderSize + kCsrcSize * packet->csrcCount;
-  if (packet->csrcCount > 0) packet->csrcList = data + kRtpHeaderSize;
-
-  if (data[0] & kExtensionBit) {
-    headerLength += kExtensionHeaderSize;
-    if (length < headerLength) return false;
-    packet->extensionLength = ReadU16(data + headerLength - 2);
-    packet->extensionData = data + headerLength;
-    headerLength += kExtensionWordSize * packet->extensionLength;
+  packet->csrcCount = flags & kCsrcCountMask;
+  const uint8_t* csrcList = in.Take(kCsrcSize * packet->csrcCount);
+  if (packet->csrcCount > 0) packet->csrcList = csrcList;
+  if (flags & kExtensionBit) {
+    in.Skip(kExtensionProfileSize);
+    packet->extensionLength = in.U16();
+    packet->extensionData = in.Take(kExtensionWordSize * packet->extensionLength);
   }
-  if (length < headerLength) return false;
+  if (!in.ok()) return false;
 
-  packet->marker = (data[1] & kMarkerBit) != 0;
-  packet->payloadType = data[1] & kPayloadTypeMask;
-  packet->padding = (data[0] & kPaddingBit) != 0;
-  packet->sequenceNumber = ReadU16(data + 2);
-  packet->timestamp = ReadU32(data + 4);
-  packet->ssrc = ReadU32(data + 8);
-  packet->payload = data + headerLength;
-  packet->payloadLength = uint32_t(length - headerLength);
+  packet->marker = (markerAndType & kMarkerBit) != 0;
+  packet->payloadType = markerAndType & kPayloadTypeMask;
+  packet->padding = (flags & kPaddingBit) != 0;
+  packet->sequenceNumber = sequenceNumber;
+  packet->timestamp = timestamp;
+  packet->ssrc = ssrc;
+  packet->payloadLength = uint32_t(in.Remaining());
+  packet->payload = in.Take(in.Remaining());
   return true;
 }
 

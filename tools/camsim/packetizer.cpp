@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/byte_cursor.h"
+
 namespace camsim {
 namespace {
 
@@ -28,8 +30,12 @@ constexpr uint8_t kSof0 = 0xC0;
 constexpr uint8_t kDqt = 0xDB;
 constexpr uint8_t kDri = 0xDD;
 constexpr uint8_t kSos = 0xDA;
+constexpr size_t kMarkerSize = 2;
+constexpr size_t kSegmentLengthSize = 2;
 constexpr size_t kJpegHeaderSize = 8;
 constexpr uint8_t kTypeRestartFlag = 64;
+// Restart header: first and last bit set, count 0x3FFF: whole scans.
+constexpr uint16_t kWholeScans = 0xFFFF;
 constexpr uint8_t kQInBand = 255;
 constexpr size_t kTableSize = 64;
 
@@ -37,7 +43,8 @@ constexpr size_t kTableSize = 64;
 constexpr uint8_t kVisualObjectSequence = 0xB0;
 constexpr uint8_t kVop = 0xB6;
 
-inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+using quenlix::ByteReader;
+using quenlix::ByteWriter;
 
 bool ReadFile(const std::string& path, Bytes* data) {
   std::ifstream in(path, std::ios::binary);
@@ -282,44 +289,50 @@ bool PacketizeJpeg(const Bytes& picture, size_t mtu, std::vector<RtpPayload>* pa
   int type = -1;
   int lumaTable = 0, chromaTable = 1;
   size_t scanStart = 0;
-  for (size_t pos = 2; pos + 4 <= picture.size();) {
-    if (picture[pos] != 0xFF) return false;
-    const uint8_t marker = picture[pos + 1];
-    if (marker == 0xFF) {
-      ++pos;
-      continue;
-    }
-    const size_t length = ReadU16(&picture[pos + 2]);
-    const size_t end = pos + 2 + length;
-    if (length < 2 || end > picture.size()) return false;
-    const uint8_t* seg = &picture[pos + 4];
-    const size_t segLength = length - 2;
+  ByteReader in(picture.data() + kMarkerSize, picture.size() - kMarkerSize);  // after the SOI
+  while (in.Remaining() >= kMarkerSize + kSegmentLengthSize) {
+    if (in.U8() != 0xFF) return false;
+    uint8_t marker = in.U8();
+    while (marker == 0xFF) marker = in.U8();  // fill bytes
+    const size_t length = in.U16();
+    if (length < kSegmentLengthSize) return false;
+    ByteReader seg(in.Take(length - kSegmentLengthSize), length - kSegmentLengthSize);
+    if (!in.ok()) return false;
     if (marker == kDqt) {
-      for (size_t i = 0; i + 1 + kTableSize <= segLength; i += 1 + kTableSize) {
-        if (seg[i] >> 4 != 0) return false;  // 16-bit tables are not carried
-        tables[seg[i] & 3].assign(seg + i + 1, seg + i + 1 + kTableSize);
+      while (seg.Remaining() >= 1 + kTableSize) {
+        const uint8_t precisionAndId = seg.U8();
+        if (precisionAndId >> 4 != 0) return false;  // 16-bit tables are not carried
+        const uint8_t* table = seg.Take(kTableSize);
+        tables[precisionAndId & 3].assign(table, table + kTableSize);
       }
     } else if (marker == kSof0) {
-      if (segLength < 9) return false;
-      height = ReadU16(seg + 1);
-      width = ReadU16(seg + 3);
-      if (seg[5] != 3 || segLength < 15) return false;  // three components
+      seg.Skip(1);  // sample precision
+      height = seg.U16();
+      width = seg.U16();
+      const uint8_t components = seg.U8();
+      // Each component: id, sampling factors, quantization table.
+      uint8_t sampling[3] = {};
+      uint8_t table[3] = {};
+      for (int c = 0; c < 3; ++c) {
+        seg.Skip(1);
+        sampling[c] = seg.U8();
+        table[c] = seg.U8() & 3;
+      }
+      if (!seg.ok() || components != 3) return false;
       // Only the two layouts the RTP format names: Y 2x1 or 2x2, each
       // chroma component 1x1.
-      const uint8_t lumaSampling = seg[7];
-      if (seg[10] != 0x11 || seg[13] != 0x11) return false;
-      if (lumaSampling == 0x21) type = 0;
-      if (lumaSampling == 0x22) type = 1;
-      lumaTable = seg[8] & 3;
-      chromaTable = seg[11] & 3;
+      if (sampling[1] != 0x11 || sampling[2] != 0x11) return false;
+      if (sampling[0] == 0x21) type = 0;
+      if (sampling[0] == 0x22) type = 1;
+      lumaTable = table[0];
+      chromaTable = table[1];
     } else if (marker == kDri) {
-      if (segLength < 2) return false;
-      restartInterval = ReadU16(seg);
+      restartInterval = seg.U16();
+      if (!seg.ok()) return false;
     } else if (marker == kSos) {
-      scanStart = end;
+      scanStart = kMarkerSize + in.Offset();
       break;
     }
-    pos = end;
   }
   if (type < 0 || scanStart == 0 || width == 0 || height == 0 || width > 2040 || height > 2040)
     return false;
@@ -329,29 +342,14 @@ bool PacketizeJpeg(const Bytes& picture, size_t mtu, std::vector<RtpPayload>* pa
   const size_t scanEnd = picture.size() - 2;  // the picture ends with its EOI
   const uint8_t q = MatchQ(luma, chroma);
 
-  Bytes header(kJpegHeaderSize);
-  header[4] = uint8_t(type + (restartInterval ? kTypeRestartFlag : 0));
-  header[5] = q;
-  header[6] = uint8_t(width / 8);
-  header[7] = uint8_t(height / 8);
-  if (restartInterval) {
-    header.push_back(uint8_t(restartInterval >> 8));
-    header.push_back(uint8_t(restartInterval));
-    header.push_back(0xFF);  // first and last bit set, count 0x3FFF: whole scans
-    header.push_back(0xFF);
-  }
   for (size_t offset = scanStart; offset < scanEnd || packets->empty();) {
     RtpPayload p;
-    p.bytes = header;
     const size_t fragment = offset - scanStart;
-    p.bytes[1] = uint8_t(fragment >> 16);
-    p.bytes[2] = uint8_t(fragment >> 8);
-    p.bytes[3] = uint8_t(fragment);
-    if (fragment == 0 && q == kQInBand) {
-      p.bytes.insert(p.bytes.end(), {0, 0, 0, uint8_t(2 * kTableSize)});
-      p.bytes.insert(p.bytes.end(), luma.begin(), luma.end());
-      p.bytes.insert(p.bytes.end(), chroma.begin(), chroma.end());
-    }
+    ByteWriter out(&p.bytes);
+    out.U8(0).U24(uint32_t(fragment)).U8(uint8_t(type + (restartInterval ? kTypeRestartFlag : 0)));
+    out.U8(q).U8(uint8_t(width / 8)).U8(uint8_t(height / 8));
+    if (restartInterval) out.U16(restartInterval).U16(kWholeScans);
+    if (fragment == 0 && q == kQInBand) out.U16(0).U16(2 * kTableSize).Bytes(luma).Bytes(chroma);
     if (p.bytes.size() >= mtu) return false;
     const size_t take = std::min(mtu - p.bytes.size(), scanEnd - offset);
     p.bytes.insert(p.bytes.end(), picture.begin() + long(offset),
@@ -397,6 +395,7 @@ const Bytes kAud = {0x09, 0xF0};
 const Bytes kRecoverySei = {0x06, 0x06, 0x01, 0xC4, 0x80};
 constexpr size_t kJpegRestartHeaderSize = 4;
 constexpr size_t kQuantHeaderSize = 4;
+constexpr size_t kQuantLengthOffset = 2;
 constexpr size_t kQOffset = 5;
 
 void RemoveParameter(std::string* line, const std::string& key) {
@@ -425,20 +424,21 @@ void PutTablesInBand(Bytes* payload, bool oneTable) {
     luma = ScaledTable(kLumaBase, q);
     chroma = ScaledTable(kChromaBase, q);
   } else {
-    if (p.size() < at + kQuantHeaderSize) return;
-    const size_t length = ReadU16(&p[at + 2]);
-    if (length < 2 * kTableSize || p.size() < at + kQuantHeaderSize + length) return;
-    luma.assign(p.begin() + long(at + kQuantHeaderSize), p.begin() + long(at + 4 + kTableSize));
-    chroma.assign(p.begin() + long(at + 4 + kTableSize), p.begin() + long(at + 4 + 2 * kTableSize));
+    ByteReader in(p.data() + at, p.size() - at);
+    in.Skip(kQuantLengthOffset);
+    const size_t length = in.U16();
+    const uint8_t* tables = in.Take(length);
+    if (length < 2 * kTableSize || tables == nullptr) return;
+    luma.assign(tables, tables + kTableSize);
+    chroma.assign(tables + kTableSize, tables + 2 * kTableSize);
     scan = at + kQuantHeaderSize + length;
   }
   const bool one = oneTable && luma == chroma;
-  const size_t length = one ? kTableSize : 2 * kTableSize;
   Bytes out(p.begin(), p.begin() + long(at));
   out[kQOffset] = kQInBand;
-  out.insert(out.end(), {0, 0, uint8_t(length >> 8), uint8_t(length)});
-  out.insert(out.end(), luma.begin(), luma.end());
-  if (!one) out.insert(out.end(), chroma.begin(), chroma.end());
+  ByteWriter tables(&out);
+  tables.U16(0).U16(uint16_t(one ? kTableSize : 2 * kTableSize)).Bytes(luma);
+  if (!one) tables.Bytes(chroma);
   out.insert(out.end(), p.begin() + long(scan), p.end());
   p.swap(out);
 }

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/byte_cursor.h"
+
 namespace camsim {
 namespace {
 
@@ -31,14 +33,8 @@ constexpr size_t kInterleavedHeaderSize = 4;
 // than stall the stream and every reply behind it.
 constexpr int kInterleavedWriteMs = 2000;
 
-void PutU16(Bytes* b, uint16_t v) {
-  b->push_back(uint8_t(v >> 8));
-  b->push_back(uint8_t(v));
-}
-
-void PutU32(Bytes* b, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) b->push_back(uint8_t(v >> shift));
-}
+using quenlix::ByteReader;
+using quenlix::ByteWriter;
 
 int BindUdp(const std::string& address, uint16_t* port) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -75,8 +71,8 @@ bool WriteInterleaved(InterleavedLink& link, uint8_t channel, const uint8_t* dat
   if (size > 0xFFFF) return false;
   std::lock_guard<std::mutex> lock(link.writeMutex);
   if (link.broken) return false;
-  const uint8_t header[kInterleavedHeaderSize] = {kInterleavedMagic, channel, uint8_t(size >> 8),
-                                                  uint8_t(size)};
+  uint8_t header[kInterleavedHeaderSize];
+  ByteWriter(header, sizeof header).U8(kInterleavedMagic).U8(channel).U16(uint16_t(size));
   const bool ok = SendWithin(link.fd, header, sizeof header, kInterleavedWriteMs) &&
                   SendWithin(link.fd, data, size, kInterleavedWriteMs);
   if (!ok) {
@@ -230,11 +226,12 @@ void CRtpStreamer::SendFrame(const ClipFrame& frame, uint32_t timestamp) {
 void CRtpStreamer::SendPacket(const RtpPayload& payload, uint32_t timestamp) {
   Bytes packet;
   packet.reserve(kRtpHeaderSize + payload.bytes.size());
-  packet.push_back(kRtpVersion << 6);
-  packet.push_back(uint8_t((payload.marker ? 0x80 : 0) | clip_.payloadType));
-  PutU16(&packet, sequence_++);
-  PutU32(&packet, timestamp);
-  PutU32(&packet, ssrc_);
+  ByteWriter(&packet)
+      .U8(kRtpVersion << 6)
+      .U8(uint8_t((payload.marker ? 0x80 : 0) | clip_.payloadType))
+      .U16(sequence_++)
+      .U32(timestamp)
+      .U32(ssrc_);
   AppendPayload(payload.bytes, &packet);
 
   std::uniform_real_distribution<double> chance(0.0, 1.0);
@@ -318,10 +315,11 @@ void CRtpStreamer::AppendPayload(const Bytes& payload, Bytes* packet) const {
   }
   // FU-B: the FU-A indicator with type 29, the FU header, a decoding order
   // number, then the fragment.
-  packet->push_back(uint8_t((payload[0] & ~kTypeMask) | kFuB));
-  packet->push_back(payload[1]);
-  PutU16(packet, uint16_t(frameIndex_));
-  packet->insert(packet->end(), payload.begin() + 2, payload.end());
+  ByteWriter(packet)
+      .U8(uint8_t((payload[0] & ~kTypeMask) | kFuB))
+      .U8(payload[1])
+      .U16(uint16_t(frameIndex_))
+      .Bytes(payload.data() + 2, payload.size() - 2);
 }
 
 void CRtpStreamer::SendWire(const Bytes& packet) {
@@ -355,28 +353,31 @@ void CRtpStreamer::SendSenderReport() {
     rtpTime = timeBase_ + uint32_t((NowMs() - startMs_) * (kClockRate / 1000));
   }
   Bytes report;
-  report.push_back(kRtpVersion << 6);
-  report.push_back(kRtcpSenderReport);
-  PutU16(&report, 6);  // length in 32-bit words minus one
-  PutU32(&report, ssrc_);
-  PutU32(&report, ntpSeconds);
-  PutU32(&report, ntpFraction);
-  PutU32(&report, rtpTime);
-  PutU32(&report, uint32_t(packetsSent_));
-  PutU32(&report, uint32_t(octetsSent_));
+  ByteWriter(&report)
+      .U8(kRtpVersion << 6)
+      .U8(kRtcpSenderReport)
+      .U16(6)  // length in 32-bit words minus one
+      .U32(ssrc_)
+      .U32(ntpSeconds)
+      .U32(ntpFraction)
+      .U32(rtpTime)
+      .U32(uint32_t(packetsSent_))
+      .U32(uint32_t(octetsSent_));
   // SDES with the CNAME, padded to a word boundary with at least one zero.
   const std::string cname = "camsim";
   Bytes sdes;
-  PutU32(&sdes, ssrc_);
-  sdes.push_back(kSdesCname);
-  sdes.push_back(uint8_t(cname.size()));
-  sdes.insert(sdes.end(), cname.begin(), cname.end());
+  ByteWriter(&sdes)
+      .U32(ssrc_)
+      .U8(kSdesCname)
+      .U8(uint8_t(cname.size()))
+      .Bytes(reinterpret_cast<const uint8_t*>(cname.data()), cname.size());
   do sdes.push_back(0);
   while (sdes.size() % 4 != 0);
-  report.push_back((kRtpVersion << 6) | 1);
-  report.push_back(kRtcpSourceDescription);
-  PutU16(&report, uint16_t(sdes.size() / 4));
-  report.insert(report.end(), sdes.begin(), sdes.end());
+  ByteWriter(&report)
+      .U8((kRtpVersion << 6) | 1)
+      .U8(kRtcpSourceDescription)
+      .U16(uint16_t(sdes.size() / 4))
+      .Bytes(sdes);
   if (SendRtcp(report)) ++senderReports_;
 }
 
@@ -403,16 +404,17 @@ void CRtpStreamer::ReceiveLoop() {
 
 void CRtpStreamer::OnRtcp(const uint8_t* data, size_t size) {
   // Walk the compound packet.
-  for (size_t at = 0; at + 4 <= size;) {
-    if (data[at] >> 6 != kRtpVersion) break;
-    const uint8_t type = data[at + 1];
-    const size_t length = (size_t(data[at + 2]) << 8 | data[at + 3]) * 4 + 4;
+  ByteReader in(data, size);
+  while (in.Remaining() >= 4) {
+    if (in.U8() >> 6 != kRtpVersion) break;
+    const uint8_t type = in.U8();
+    const size_t words = in.U16();
     if (type == kRtcpReceiverReport) {
       ++receiverReports_;
       lastReceiverReportMs_ = NowMs();
     }
     if (type == kRtcpBye) ++byes_;
-    at += length;
+    in.Skip(words * 4);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "packetizer.h"
+#include "platform/byte_cursor.h"
 #include "platform/platform.h"
 #include "platform/socket.h"
 #include "rtsp/base_rtsp_client.h"
@@ -27,10 +28,9 @@ camsim::Bytes ReadAll(const std::string& path) {
   return camsim::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-inline uint32_t ReadU32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-}
+// The SSRC of an RTP packet, and of an RTCP report's sender.
+uint32_t RtpSsrc(const uint8_t* packet) { return ByteReader(packet + 8, 4).U32(); }
+uint32_t ReportSsrc(const uint8_t* report) { return ByteReader(report + 4, 4).U32(); }
 
 // A UDP socket on 127.0.0.1 standing in for one of the driver's ports.
 class UdpEnd {
@@ -136,9 +136,9 @@ TEST_P(CamsimSession, FullSessionDeliversRtpAndReports) {
   const std::vector<uint8_t> report = h.rtcp.Receive(2000, &reportSource);
   ASSERT_GE(report.size(), 28u);
   EXPECT_EQ(200, report[1]);
-  EXPECT_EQ(ReadU32(&packet[8]), ReadU32(&report[4]));
+  EXPECT_EQ(RtpSsrc(packet.data()), ReportSsrc(report.data()));
 
-  h.rtcp.Send(ReceiverReport(ReadU32(&report[4])), reportSource);
+  h.rtcp.Send(ReceiverReport(ReportSsrc(report.data())), reportSource);
   EXPECT_TRUE(client.SendRequest(kRtspOptions));
   EXPECT_TRUE(client.SendRequest(kRtspTeardown));
   platform::SleepMs(200);
@@ -184,7 +184,8 @@ TEST(Camsim, SessionLivesOnlyWhileKeptAlive) {
       if (keep == Keep::kOptions) {
         EXPECT_TRUE(client.SendRequest(kRtspOptions));
       }
-      if (keep == Keep::kReports) h.rtcp.Send(ReceiverReport(ReadU32(&report[4])), reportSource);
+      if (keep == Keep::kReports)
+        h.rtcp.Send(ReceiverReport(ReportSsrc(report.data())), reportSource);
     }
     EXPECT_EQ(keep == Keep::kNothing ? 1u : 0u, h.server.Stats().dropped) << int(keep);
     if (keep != Keep::kNothing) continue;
@@ -282,9 +283,9 @@ TEST(Camsim, TcpClientGetsItsStreamOnTheRtspConnection) {
   EXPECT_EQ(2, p[0] >> 6);
   EXPECT_EQ(96, p[1] & 0x7F);
   EXPECT_EQ(200, r[1]);
-  EXPECT_EQ(ReadU32(p + 8), ReadU32(r + 4));
+  EXPECT_EQ(RtpSsrc(p), ReportSsrc(r));
 
-  const std::vector<uint8_t> rr = ReceiverReport(ReadU32(r + 4));
+  const std::vector<uint8_t> rr = ReceiverReport(ReportSsrc(r));
   peer->Send(std::string("$\x05\0", 3) + char(rr.size()) + std::string(rr.begin(), rr.end()) +
              "OPTIONS " + url + " RTSP/1.0\r\nCSeq: 3\r\nSession: " + session + "\r\n\r\n");
   reply.clear();
@@ -312,9 +313,9 @@ TEST(Camsim, RestartChangesSsrcAndSequence) {
   for (int i = 0; i < 200; ++i) {
     after = h.rtp.Receive(2000);
     ASSERT_GE(after.size(), 12u);
-    if (ReadU32(&after[8]) != ReadU32(&before[8])) break;
+    if (RtpSsrc(after.data()) != RtpSsrc(before.data())) break;
   }
-  EXPECT_NE(ReadU32(&before[8]), ReadU32(&after[8]));
+  EXPECT_NE(RtpSsrc(before.data()), RtpSsrc(after.data()));
 }
 
 // The request faults, each seen through the driver's own client.
@@ -377,7 +378,7 @@ SequenceCounts CountSequences(UdpEnd& rtp, int packets) {
     const std::vector<uint8_t> packet = rtp.Receive(2000);
     if (packet.size() < 12) break;
     ++counts.packets;
-    const int sequence = ReadU16(&packet[2]);
+    const int sequence = ByteReader(&packet[2], 2).U16();
     if (previous >= 0) {
       const int16_t step = int16_t(uint16_t(sequence - previous));
       if (step == 0) ++counts.repeats;
@@ -462,9 +463,9 @@ TEST(CamsimPacketizer, JpegQualityMatchedOrTablesInBand) {
   EXPECT_EQ(30, a[7]);  // 240 / 8
   const auto& c = restart.frames[0].packets[0].bytes;
   EXPECT_EQ(65, c[4]);  // 4:2:0 with restart markers
-  EXPECT_NE(0, ReadU16(&c[8]));
-  EXPECT_EQ(255, c[5]);             // its own tables, sent in the first packet
-  EXPECT_EQ(128, ReadU16(&c[14]));  // after the main and restart headers
+  EXPECT_NE(0, ByteReader(&c[8], 2).U16());
+  EXPECT_EQ(255, c[5]);                         // its own tables, sent in the first packet
+  EXPECT_EQ(128, ByteReader(&c[14], 2).U16());  // after the main and restart headers
   EXPECT_NE(0, restart.frames[0].packets[1].bytes[3] | restart.frames[0].packets[1].bytes[2]);
   // Chroma sampled 1x2 has no RTP JPEG type.
   EXPECT_FALSE(camsim::LoadClip(kMedia + "/jpeg_inband_422.mjpeg", 1400, &unsupported, &error));

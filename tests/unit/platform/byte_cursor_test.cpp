@@ -1,0 +1,62 @@
+#include "platform/byte_cursor.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace quenlix {
+namespace {
+
+TEST(ByteCursor, EachWidthIsWrittenBigEndianAndReadBack) {
+  std::vector<uint8_t> out;
+  ByteWriter(&out).U8(0xA5).U16(0xBEEF).U24(0xC0FFEE).U32(0xDEADBEEF);
+  EXPECT_EQ(out,
+            (std::vector<uint8_t>{0xA5, 0xBE, 0xEF, 0xC0, 0xFF, 0xEE, 0xDE, 0xAD, 0xBE, 0xEF}));
+  ByteReader r(out.data(), out.size());
+  EXPECT_EQ(r.U8(), 0xA5u);
+  EXPECT_EQ(r.U16(), 0xBEEFu);
+  EXPECT_EQ(r.U24(), 0xC0FFEEu);
+  EXPECT_EQ(r.U32(), 0xDEADBEEFu);
+  EXPECT_TRUE(r.ok());
+  EXPECT_EQ(r.Remaining(), 0u);
+}
+
+TEST(ByteCursor, AReadPastTheEndFailsReturnsZeroAndTouchesNothingBeyond) {
+  // The reader sees three bytes; the fourth is there only to be left alone.
+  static const uint8_t bytes[] = {1, 2, 3, 0xFF};
+  struct Case {
+    const char* name;
+    uint32_t (*read)(ByteReader&);
+    uint32_t value;
+    bool ok;
+    size_t remaining;
+  };
+  const Case cases[] = {
+      {"U24 fits", [](ByteReader& r) { return r.U24(); }, 0x010203, true, 0},
+      {"U32 past", [](ByteReader& r) { return r.U32(); }, 0, false, 0},
+      {"U16 then U16", [](ByteReader& r) { return uint32_t(r.U16() + r.U16()); }, 0x0102, false, 0},
+      {"Take beyond", [](ByteReader& r) { return uint32_t(r.Take(4) != nullptr); }, 0, false, 0},
+      {"Take all", [](ByteReader& r) { return uint32_t(*r.Take(3)); }, 1, true, 0},
+      {"Take none", [](ByteReader& r) { return uint32_t(r.Take(0) == bytes); }, 1, true, 3},
+      {"Skip past, U8", [](ByteReader& r) { return r.Skip(4), uint32_t(r.U8()); }, 0, false, 0},
+      {"Skip, U8", [](ByteReader& r) { return r.Skip(2), uint32_t(r.U8()); }, 3, true, 0},
+  };
+  for (const Case& c : cases) {
+    ByteReader r(bytes, 3);
+    EXPECT_EQ(c.read(r), c.value) << c.name;
+    EXPECT_EQ(r.ok(), c.ok) << c.name;
+    EXPECT_EQ(r.Remaining(), c.remaining) << c.name;
+  }
+}
+
+TEST(ByteCursor, AWritePastTheBufferIsNotMadeAndFailsTheWriter) {
+  uint8_t out[4] = {0, 0, 0, 0xFF};
+  ByteWriter w(out, 3);
+  w.U16(0x0102).U16(0x0304).U8(5);
+  EXPECT_FALSE(w.ok());
+  EXPECT_EQ(w.Size(), 2u);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{1, 2, 0, 0xFF}));
+}
+
+}  // namespace
+}  // namespace quenlix
