@@ -1,6 +1,5 @@
 #include "media/h264_rtp_media_parser.h"
 
-#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -8,6 +7,7 @@
 #include "media/h264_sps_reader.h"
 #include "media/h264_sps_writer.h"
 #include "media/sample_contract.h"
+#include "platform/byte_cursor.h"
 
 namespace quenlix {
 
@@ -22,6 +22,7 @@ constexpr uint8_t kStapA = 24;
 constexpr uint8_t kFuA = 28;
 
 constexpr size_t kStapAMinSize = 4;
+constexpr size_t kStapAHeaderSize = 1;
 constexpr size_t kStapAUnitSizeField = 2;
 constexpr size_t kFuAHeaderSize = 2;
 constexpr size_t kFuAMinSize = 3;
@@ -35,8 +36,6 @@ constexpr uint8_t kStartCode[] = {0x00, 0x00, 0x01};
 // An access unit delimiter closes every frame.
 constexpr uint8_t kFrameTrailer[] = {0x00, 0x00, 0x01, 0x09, 0x30};
 constexpr size_t kMaxFrameSize = 2097152;
-
-inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
 
 bool IsKeyNalType(uint8_t type) { return type == kNalIdr || type == kNalSps || type == kNalPps; }
 
@@ -73,11 +72,10 @@ CH264RTPMediaParser::~CH264RTPMediaParser() { delete pendingSets.load(std::memor
 
 void CH264RTPMediaParser::Reset() {
   TakePendingSets();
-  discarding = true;
+  Discard();
   keyNal = false;
   width = 0;
   height = 0;
-  frame.clear();
   atFrameStart = true;
   unitIntact = true;
   fragmentOpen = false;
@@ -102,13 +100,8 @@ void CH264RTPMediaParser::TakePendingSets() {
 
 void CH264RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
   try {
-    if (afterGap) {
-      // Later pictures refer to the lost one: wait for the next IDR.
-      CountDrop(kDropSequenceGap);
-      discarding = true;
-      fragmentOpen = false;
-      frame.clear();
-    }
+    // Later pictures refer to the lost one: wait for the next IDR.
+    if (afterGap) DropPicture(kDropSequenceGap);
     if (packet.timestamp != lastTimestamp) atFrameStart = true;
     lastTimestamp = packet.timestamp;
     // After a gap the packets lost may have been this unit's first ones.
@@ -119,15 +112,9 @@ void CH264RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
     }
     const uint8_t* p = nullptr;
     size_t n = 0;
-    bool usable = PayloadOf(packet, &p, &n) ? Depacketize(p, n) : Depacketize(nullptr, 0);
-    if (usable && packet.marker && fragmentOpen) {
-      // The picture ends inside a fragmented NAL unit: it has a hole.
-      CountDrop(kDropMalformed);
-      discarding = true;
-      fragmentOpen = false;
-      frame.clear();
-      usable = false;
-    }
+    bool usable = PayloadOf(packet, &p, &n) ? Depacketize(p, n) : DropPicture(kDropMalformed);
+    // The picture ends inside a fragmented NAL unit: it has a hole.
+    if (usable && packet.marker && fragmentOpen) usable = DropPicture(kDropMalformed);
     if (usable && packet.marker) {
       EmitFrame(packet.timestamp);
       frame.clear();
@@ -135,10 +122,15 @@ void CH264RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
     atFrameStart = packet.marker;
   } catch (...) {
     // Out of memory: drop what was being assembled and wait for a key packet.
-    discarding = true;
+    Discard();
     fragmentOpen = false;
-    frame.clear();
   }
+}
+
+bool CH264RTPMediaParser::DropPicture(DropReason reason) {
+  Drop(reason);
+  fragmentOpen = false;
+  return false;
 }
 
 void CH264RTPMediaParser::AppendStartCode() {
@@ -157,24 +149,13 @@ bool CH264RTPMediaParser::Depacketize(const uint8_t* p, size_t n) {
     handled = AppendFuA(p, n);
   }
 
-  if (!handled) {
-    CountDrop(RefusalReason(type, n, fragmentWasOpen));
-    discarding = true;
-    fragmentOpen = false;
-  } else if (frame.size() > kMaxFrameSize) {
-    CountDrop(kDropOversize);
-    discarding = true;
-    fragmentOpen = false;
-  } else if (discarding && keyNal && unitIntact) {
-    discarding = false;
-  } else if (discarding) {
-    CountDrop(kDropNoKeyFrame);
-  }
-  if (discarding) {
-    frame.clear();
-    return false;
-  }
-  return true;
+  if (!handled) return DropPicture(RefusalReason(type, n, fragmentWasOpen));
+  if (frame.size() > kMaxFrameSize) return DropPicture(kDropOversize);
+  if (discarding && keyNal && unitIntact) discarding = false;
+  if (!discarding) return true;
+  CountDrop(kDropNoKeyFrame);
+  frame.clear();
+  return false;
 }
 
 bool CH264RTPMediaParser::CloseBrokenFragment() {
@@ -196,25 +177,20 @@ bool CH264RTPMediaParser::AppendStapA(const uint8_t* p, size_t n) {
   if (n < kStapAMinSize) return false;
   // Every unit must lie inside the payload before any of it is taken, so a
   // bad size field drops the packet whole.
-  size_t units = 0;
-  for (size_t at = 1; at < n;) {
-    if (n - at < kStapAUnitSizeField) return false;
-    const size_t size = ReadU16(p + at);
-    at += kStapAUnitSizeField;
-    if (size == 0 || size > n - at) return false;
-    at += size;
-    ++units;
+  for (ByteReader check(p + kStapAHeaderSize, n - kStapAHeaderSize); check.Remaining() > 0;) {
+    const size_t size = check.U16();
+    if (size == 0 || check.Take(size) == nullptr) return false;
   }
-  if (units == 0) return false;
-  for (size_t at = 1; at < n;) {
-    const size_t size = ReadU16(p + at);
-    at += kStapAUnitSizeField;
+  ByteReader units(p + kStapAHeaderSize, n - kStapAHeaderSize);
+  while (units.Remaining() > 0) {
+    const size_t size = units.U16();
+    const uint8_t* nal = units.Take(size);
     AppendStartCode();
-    frame.insert(frame.end(), p + at, p + at + size);
-    LearnParameterSet(p + at, size);
-    at += size;
+    frame.insert(frame.end(), nal, nal + size);
+    LearnParameterSet(nal, size);
   }
-  keyNal = IsKeyNalType(p[3] & kNalTypeMask);
+  // The first unit decides whether the packet starts a key picture.
+  keyNal = IsKeyNalType(p[kStapAHeaderSize + kStapAUnitSizeField] & kNalTypeMask);
   return true;
 }
 
@@ -232,10 +208,7 @@ bool CH264RTPMediaParser::AppendFuA(const uint8_t* p, size_t n) {
   // of several slices, or one that brought its own sets, must not get them
   // between its slices.
   if (header == kFuIdrStart && !HasSps(frame)) {
-    if ((sps.empty() || pps.empty()) && !SynthesizeParameterSets()) {
-      discarding = true;
-      return false;
-    }
+    if ((sps.empty() || pps.empty()) && !SynthesizeParameterSets()) return false;
     AppendStartCode();
     frame.insert(frame.end(), sps.begin(), sps.end());
     AppendStartCode();
@@ -309,37 +282,22 @@ bool CH264RTPMediaParser::SynthesizeParameterSets() {
 }
 
 void CH264RTPMediaParser::EmitFrame(uint32_t rtpTime) {
-  ISampleAllocator* allocator = GetAllocator();
-  if (allocator == nullptr || client == nullptr || frame.empty()) return;
+  if (frame.empty() || !CanDeliver()) return;
   timeConverter.Update(rtpTime);
   frame.insert(frame.end(), kFrameTrailer, kFrameTrailer + sizeof kFrameTrailer);
-  const uint32_t length = uint32_t(frame.size());
 
   uint32_t type = kTypeI264;
   if (keyNal) {
     uint32_t w = 0;
     uint32_t h = 0;
     if (!CH264SpsReader::ReadPictureSize(frame.data(), frame.size(), &w, &h)) {
-      CountDrop(kDropNoParameterSets);
-      discarding = true;
-      return;
+      return Drop(kDropNoParameterSets);
     }
     width = w;
     height = h;
     type = kTypeH264;
   }
-
-  IMediaSample* sample = allocator->Allocate(type, H264Capacity(length), sourceName.c_str());
-  if (sample == nullptr) return;
-  uint8_t* buffer = sample->GetBuffer();
-  if (buffer == nullptr) {
-    allocator->Release(sample);
-    return;
-  }
-  std::memcpy(buffer, frame.data(), length);
-  FillSample(sample, length, type);
-  if (!HandToClient(sample)) discarding = true;
-  allocator->Release(sample);
+  Deliver(type, H264Capacity(uint32_t(frame.size())));
 }
 
 }  // namespace quenlix

@@ -42,6 +42,9 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   bool AppendFuA(const uint8_t* p, size_t n);
   // Fails the packet in hand and forgets the fragmented NAL unit.
   bool CloseBrokenFragment();
+  // Drops the picture in hand with its fragmented NAL unit; false, for the
+  // packet in hand.
+  bool DropPicture(DropReason reason);
   struct ParameterSets {
     std::vector<uint8_t> sps;
     std::vector<uint8_t> pps;
@@ -60,7 +63,6 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   void EmitFrame(uint32_t rtpTime);
   void AppendStartCode();
 
-  bool discarding = true;
   bool keyNal = false;
   // The packet in hand begins an access unit: the one before it carried the
   // marker or another time stamp.

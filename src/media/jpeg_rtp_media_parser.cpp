@@ -5,30 +5,30 @@
 
 #include "media/jpeg_headers.h"
 #include "media/sample_contract.h"
+#include "platform/byte_cursor.h"
 
 namespace quenlix {
 
 namespace {
 
+// Main header: type-specific byte, fragment offset (3), type, Q, width and
+// height in units of 8 pixels.
 constexpr size_t kMainHeaderSize = 8;
-constexpr size_t kOffsetOffset = 1;
+constexpr size_t kTypeSpecificSize = 1;
 constexpr size_t kTypeOffset = 4;
-constexpr size_t kQOffset = 5;
-constexpr size_t kWidthOffset = 6;
-constexpr size_t kHeightOffset = 7;
 constexpr uint32_t kDimensionUnit = 8;
-// Types 64-127 carry a restart marker header after the main header.
+// Types 64-127 carry a restart marker header after the main header: the
+// interval, then the first and last bits and a count.
 constexpr uint8_t kRestartTypesFrom = 64;
 constexpr uint8_t kRestartTypesTo = 127;
 constexpr size_t kRestartHeaderSize = 4;
+constexpr size_t kRestartCountSize = 2;
+// Quantization table header: one byte that must be zero, the precision and
+// the tables' length.
 constexpr uint8_t kInBandTablesFrom = 128;
-constexpr size_t kQuantHeaderSize = 4;
+constexpr size_t kQuantMbzSize = 1;
 constexpr size_t kInBandTablesSize = 2 * CJpegHeaders::kTableSize;
 constexpr size_t kMaxFrameSize = 512000;
-
-inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-
-uint32_t ReadU24(const uint8_t* p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
 
 bool HasRestartHeader(uint8_t type) { return type >= kRestartTypesFrom && type <= kRestartTypesTo; }
 
@@ -45,11 +45,10 @@ CJpegRTPMediaParser::CJpegRTPMediaParser(IDriver* driver, const char* sourceName
 CJpegRTPMediaParser::~CJpegRTPMediaParser() = default;
 
 void CJpegRTPMediaParser::Reset() {
-  discarding = true;
+  Discard();
   frameStart = true;
   width = 0;
   height = 0;
-  frame.clear();
   firstPacketSize = 0;
   timeConverter.Reset();
   ResetSequence();
@@ -59,9 +58,7 @@ void CJpegRTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
   try {
     if (afterGap) {
       // Pictures stand alone: only the one with the hole is lost.
-      CountDrop(kDropSequenceGap);
-      discarding = true;
-      frame.clear();
+      Drop(kDropSequenceGap);
       if (StartsPicture(packet)) frameStart = true;
     }
     if (discarding && frameStart) discarding = false;
@@ -69,11 +66,7 @@ void CJpegRTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
     size_t n = 0;
     // Checked after the frame-start test, so that a first packet whose
     // padding cannot be right drops its frame instead of starting one.
-    if (!PayloadOf(packet, &p, &n)) {
-      CountDrop(kDropMalformed);
-      discarding = true;
-      frame.clear();
-    }
+    if (!PayloadOf(packet, &p, &n)) Drop(kDropMalformed);
     if (!discarding) Append(p, n);
     if (packet.marker) {
       frameStart = true;
@@ -83,8 +76,7 @@ void CJpegRTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
       frameStart = false;
     }
   } catch (...) {
-    discarding = true;
-    frame.clear();
+    Discard();
   }
 }
 
@@ -92,7 +84,10 @@ bool CJpegRTPMediaParser::StartsPicture(const RTPPacket& packet) {
   // After a lost end of picture the next one is known by its offset 0.
   const uint8_t* p = nullptr;
   size_t n = 0;
-  return PayloadOf(packet, &p, &n) && n >= kMainHeaderSize && ReadU24(p + kOffsetOffset) == 0;
+  if (!PayloadOf(packet, &p, &n) || n < kMainHeaderSize) return false;
+  ByteReader header(p, n);
+  header.Skip(kTypeSpecificSize);
+  return header.U24() == 0;
 }
 
 void CJpegRTPMediaParser::Append(const uint8_t* p, size_t n) {
@@ -105,30 +100,28 @@ void CJpegRTPMediaParser::Append(const uint8_t* p, size_t n) {
     const size_t skip = ContinuationHeaderSize(p[kTypeOffset]);
     if (n > skip) frame.insert(frame.end(), p + skip, p + n);
   }
-  if (frame.size() > kMaxFrameSize) {
-    CountDrop(kDropOversize);
-    frame.clear();
-    discarding = true;
-  }
+  if (frame.size() > kMaxFrameSize) Drop(kDropOversize);
 }
 
-size_t CJpegRTPMediaParser::BuildPicture(uint8_t* out) {
+size_t CJpegRTPMediaParser::WriteFrame(uint8_t* out) {
   // The first packet's headers must all be there before anything is read.
-  const size_t first = std::min(firstPacketSize, frame.size());
-  if (first < kMainHeaderSize) return 0;
-  const uint8_t type = frame[kTypeOffset];
-  const uint8_t q = frame[kQOffset];
-  width = kDimensionUnit * frame[kWidthOffset];
-  height = kDimensionUnit * frame[kHeightOffset];
+  ByteReader in(frame.data(), std::min(firstPacketSize, frame.size()));
+  in.Skip(kTypeOffset);
+  const uint8_t type = in.U8();
+  const uint8_t q = in.U8();
+  const uint8_t width8 = in.U8();
+  const uint8_t height8 = in.U8();
+  if (!in.ok()) return 0;
+  width = kDimensionUnit * width8;
+  height = kDimensionUnit * height8;
   // A picture without an extent cannot be decoded; do not pass it on as one.
   if (width == 0 || height == 0) return 0;
 
-  size_t at = kMainHeaderSize;
   uint16_t restartInterval = 0;
   if (HasRestartHeader(type)) {
-    if (first < at + kRestartHeaderSize) return 0;
-    restartInterval = ReadU16(&frame[at]);
-    at += kRestartHeaderSize;
+    restartInterval = in.U16();
+    in.Skip(kRestartCountSize);
+    if (!in.ok()) return 0;
   }
 
   uint8_t luma[CJpegHeaders::kTableSize];
@@ -136,45 +129,33 @@ size_t CJpegRTPMediaParser::BuildPicture(uint8_t* out) {
   if (q < kInBandTablesFrom) {
     CJpegHeaders::ComputeTables(q, luma, chroma);
   } else {
-    if (first < at + kQuantHeaderSize) return 0;
-    const uint8_t precision = frame[at + 1];
-    const size_t tablesLength = ReadU16(&frame[at + 2]);
-    at += kQuantHeaderSize;
+    in.Skip(kQuantMbzSize);
+    const uint8_t precision = in.U8();
+    const size_t tablesLength = in.U16();
+    if (!in.ok()) return 0;
     // Only 8-bit tables can be written as DQT segments here. A single table
     // serves all components, as many encoders make it.
     if (precision != 0 || tablesLength < CJpegHeaders::kTableSize) return 0;
-    if (first < at + tablesLength) return 0;
+    const uint8_t* tables = in.Take(tablesLength);
+    if (tables == nullptr) return 0;
     const size_t chromaAt = tablesLength >= kInBandTablesSize ? CJpegHeaders::kTableSize : 0;
-    std::memcpy(luma, &frame[at], CJpegHeaders::kTableSize);
-    std::memcpy(chroma, &frame[at + chromaAt], CJpegHeaders::kTableSize);
-    at += tablesLength;
+    std::memcpy(luma, tables, CJpegHeaders::kTableSize);
+    std::memcpy(chroma, tables + chromaAt, CJpegHeaders::kTableSize);
   }
 
   // Type 0 (and its restart variant 64) is 4:2:2, the others 4:2:0.
   const bool twoByOne = (type & ~kRestartTypesFrom) == 0;
   const size_t headers =
       CJpegHeaders::Write(out, twoByOne, width, height, luma, chroma, restartInterval);
-  const size_t scan = frame.size() - at;
-  std::memcpy(out + headers, frame.data() + at, scan);
+  const size_t scan = frame.size() - in.Offset();
+  std::memcpy(out + headers, frame.data() + in.Offset(), scan);
   return headers + scan;
 }
 
 void CJpegRTPMediaParser::EmitFrame(uint32_t rtpTime) {
-  ISampleAllocator* allocator = GetAllocator();
-  if (allocator == nullptr || client == nullptr) return;
+  if (!CanDeliver()) return;
   timeConverter.Update(rtpTime);
-  const uint32_t length = uint32_t(frame.size());
-  IMediaSample* sample = allocator->Allocate(kTypeJPEG, JpegCapacity(length), sourceName.c_str());
-  if (sample == nullptr) return;
-  uint8_t* buffer = sample->GetBuffer();
-  const size_t picture = buffer != nullptr ? BuildPicture(buffer) : 0;
-  if (picture != 0) {
-    FillSample(sample, uint32_t(picture), 0);
-    HandToClient(sample);  // a refused picture changes nothing here
-  } else if (buffer != nullptr) {
-    CountDrop(kDropMalformed);
-  }
-  allocator->Release(sample);
+  Deliver(kTypeJPEG, JpegCapacity(uint32_t(frame.size())));
 }
 
 }  // namespace quenlix

@@ -17,15 +17,14 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
 
  protected:
   void HandlePacket(const RTPPacket& packet, bool afterGap) override;
+  // Headers and scan data into out; 0 when the frame cannot make a picture.
+  size_t WriteFrame(uint8_t* out) override;
 
  private:
   static bool StartsPicture(const RTPPacket& packet);
   void Append(const uint8_t* p, size_t n);
-  // Headers and scan data into out; 0 when the frame cannot make a picture.
-  size_t BuildPicture(uint8_t* out);
   void EmitFrame(uint32_t rtpTime);
 
-  bool discarding = true;
   bool frameStart = true;
   // The headers must all lie in the frame's first packet; later packets
   // carry scan data only.

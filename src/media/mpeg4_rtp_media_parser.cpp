@@ -1,7 +1,5 @@
 #include "media/mpeg4_rtp_media_parser.h"
 
-#include <cstring>
-
 #include "media/sample_contract.h"
 
 namespace quenlix {
@@ -44,11 +42,10 @@ CMpeg4RTPMediaParser::~CMpeg4RTPMediaParser() {
 }
 
 void CMpeg4RTPMediaParser::Reset() {
-  discarding = true;
+  Discard();
   keyFrame = false;
   width = 0;
   height = 0;
-  frame.clear();
   config.clear();
   timeConverter.Reset();
   ResetSequence();
@@ -56,20 +53,11 @@ void CMpeg4RTPMediaParser::Reset() {
 
 void CMpeg4RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) {
   try {
-    if (afterGap) {
-      // Later VOPs refer to the lost one: wait for the next intra VOP.
-      CountDrop(kDropSequenceGap);
-      discarding = true;
-      frame.clear();
-    }
+    // Later VOPs refer to the lost one: wait for the next intra VOP.
+    if (afterGap) Drop(kDropSequenceGap);
     const uint8_t* p = nullptr;
     size_t n = 0;
-    if (!PayloadOf(packet, &p, &n)) {
-      CountDrop(kDropMalformed);
-      discarding = true;
-      frame.clear();
-      return;
-    }
+    if (!PayloadOf(packet, &p, &n)) return Drop(kDropMalformed);
     size_t k = 0;
     if (n > kStartCodeSize) {
       if (IsStartCode(p, kVisualObjectSequenceStart)) {
@@ -98,25 +86,18 @@ void CMpeg4RTPMediaParser::HandlePacket(const RTPPacket& packet, bool afterGap) 
       return;
     }
     frame.insert(frame.end(), p + k, p + n);
-    if (frame.size() > kMaxFrameSize) {
-      CountDrop(kDropOversize);
-      discarding = true;
-      frame.clear();
-      return;
-    }
+    if (frame.size() > kMaxFrameSize) return Drop(kDropOversize);
     if (packet.marker) {
       EmitFrame(packet.timestamp);
       frame.clear();
     }
   } catch (...) {
-    discarding = true;
-    frame.clear();
+    Discard();
   }
 }
 
 void CMpeg4RTPMediaParser::EmitFrame(uint32_t rtpTime) {
-  ISampleAllocator* allocator = GetAllocator();
-  if (allocator == nullptr || client == nullptr || frame.empty()) return;
+  if (frame.empty() || !CanDeliver()) return;
   timeConverter.Update(rtpTime);
   const uint32_t length = uint32_t(frame.size());
 
@@ -125,26 +106,13 @@ void CMpeg4RTPMediaParser::EmitFrame(uint32_t rtpTime) {
     uint32_t w = 0;
     uint32_t h = 0;
     if (parseHeader == nullptr || parseHeader(frame.data(), length, &w, &h) <= 0) {
-      CountDrop(kDropNoParameterSets);
-      discarding = true;
-      return;
+      return Drop(kDropNoParameterSets);
     }
     width = w;
     height = h;
     type = kTypeDIVX;
   }
-
-  IMediaSample* sample = allocator->Allocate(type, Mpeg4Capacity(length), sourceName.c_str());
-  if (sample == nullptr) return;
-  uint8_t* buffer = sample->GetBuffer();
-  if (buffer == nullptr) {
-    allocator->Release(sample);
-    return;
-  }
-  FillSample(sample, length, type);
-  std::memcpy(buffer, frame.data(), length);
-  if (!HandToClient(sample)) discarding = true;
-  allocator->Release(sample);
+  Deliver(type, Mpeg4Capacity(length));
 }
 
 }  // namespace quenlix

@@ -35,7 +35,6 @@ class CMpeg4RTPMediaParser : public CRTPMediaParser {
  private:
   void EmitFrame(uint32_t rtpTime);
 
-  bool discarding = true;
   bool keyFrame = false;
   std::vector<uint8_t> config;
   platform::Library libraryModule = nullptr;

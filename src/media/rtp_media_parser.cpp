@@ -1,5 +1,7 @@
 #include "media/rtp_media_parser.h"
 
+#include <cstring>
+
 #include "media/sample_contract.h"
 
 namespace quenlix {
@@ -221,24 +223,51 @@ RECEPTION_COUNTS CRTPMediaParser::GetReceptionCounts() const {
   return c;
 }
 
-bool CRTPMediaParser::HandToClient(IMediaSample* sample) {
-  if (client == nullptr || !client->OnFrame(sample)) return false;
-  Bump(framesTaken);
-  return true;
-}
-
 ISampleAllocator* CRTPMediaParser::GetAllocator() const {
   return driver != nullptr ? driver->GetSampleAllocator() : nullptr;
 }
 
-void CRTPMediaParser::FillSample(IMediaSample* sample, uint32_t length, uint32_t typeCode) {
-  sample->SetWidth(width);
-  sample->SetHeight(height);
-  sample->SetSizeClass(SizeClass(width, height));
-  sample->SetLength(length);
-  if (typeCode != 0) sample->SetType(typeCode);
-  timeConverter.GetTime(&sampleTime);
-  sample->SetTime(&sampleTime);
+bool CRTPMediaParser::CanDeliver() const { return GetAllocator() != nullptr && client != nullptr; }
+
+void CRTPMediaParser::Deliver(uint32_t type, uint32_t capacity) {
+  ISampleAllocator* allocator = GetAllocator();
+  if (allocator == nullptr || client == nullptr) return;
+  IMediaSample* sample = allocator->Allocate(type, capacity, sourceName.c_str());
+  if (sample == nullptr) return;
+  uint8_t* buffer = sample->GetBuffer();
+  const size_t length = buffer != nullptr ? WriteFrame(buffer) : 0;
+  if (buffer != nullptr && length == 0) CountDrop(kDropMalformed);
+  if (length != 0) {
+    sample->SetWidth(width);
+    sample->SetHeight(height);
+    sample->SetSizeClass(SizeClass(width, height));
+    sample->SetLength(uint32_t(length));
+    // A JPEG sample's type is the one given to Allocate, and only that.
+    if (type != kTypeJPEG) sample->SetType(type);
+    timeConverter.GetTime(&sampleTime);
+    sample->SetTime(&sampleTime);
+    if (client->OnFrame(sample)) {
+      Bump(framesTaken);
+    } else {
+      discarding = true;
+    }
+  }
+  allocator->Release(sample);
+}
+
+size_t CRTPMediaParser::WriteFrame(uint8_t* buffer) {
+  std::memcpy(buffer, frame.data(), frame.size());
+  return frame.size();
+}
+
+void CRTPMediaParser::Drop(DropReason reason) {
+  CountDrop(reason);
+  Discard();
+}
+
+void CRTPMediaParser::Discard() {
+  discarding = true;
+  frame.clear();
 }
 
 bool CRTPMediaParser::PayloadOf(const RTPPacket& packet, const uint8_t** payload, size_t* length) {

@@ -81,14 +81,25 @@ class CRTPMediaParser {
   virtual void HandlePacket(const RTPPacket& packet, bool afterGap) = 0;
   // Forgets the sequence and the packets held; for Reset.
   void ResetSequence();
-  // Hands the sample to the client and counts what it took.
-  bool HandToClient(IMediaSample* sample);
 
-  // Null when the driver or its allocator is missing.
-  ISampleAllocator* GetAllocator() const;
-  // Width, height, size class, length, type (0: leave it) and the
-  // converter's time.
-  void FillSample(IMediaSample* sample, uint32_t length, uint32_t typeCode);
+  // Whether a finished frame has somewhere to go: the host's allocator and
+  // a client.
+  bool CanDeliver() const;
+  // Hands the finished frame to the client in one of the host's samples,
+  // allocated as type with room for capacity bytes, and releases it. A frame
+  // that WriteFrame cannot make is a malformed drop; one the client refuses
+  // starts discarding, so that delivery resumes at the codec's next start.
+  void Deliver(uint32_t type, uint32_t capacity);
+  // Puts the frame into a sample's buffer (of the capacity given to Deliver)
+  // and returns its length, 0 when it makes no picture. By default a copy of
+  // frame.
+  virtual size_t WriteFrame(uint8_t* buffer);
+  // Counts the drop and throws the frame in hand away; the codec discards
+  // until its next start.
+  void Drop(DropReason reason);
+  // The same without counting: for Reset, and for a frame lost to an
+  // exception (out of memory).
+  void Discard();
   // The payload without RTP padding; false when the padding count is
   // impossible.
   static bool PayloadOf(const RTPPacket& packet, const uint8_t** payload, size_t* length);
@@ -99,6 +110,8 @@ class CRTPMediaParser {
   IMediaParserClient* client = nullptr;
   CTimeStampConverter timeConverter;
   std::vector<uint8_t> frame;
+  // Waiting for a packet the codec can start a frame from.
+  bool discarding = true;
   uint32_t width = 0;
   uint32_t height = 0;
 
@@ -125,6 +138,8 @@ class CRTPMediaParser {
   // Gives up every gap whose packets waited too long.
   void Expire(uint32_t newestTimestamp);
   void FlushAndRestart(const RTPPacket& packet);
+  // Null when the driver or its allocator is missing.
+  ISampleAllocator* GetAllocator() const;
   static void Bump(std::atomic<uint64_t>& counter, uint64_t by = 1);
 
   // Handed to the sample by pointer, so it must outlive the delivery.
