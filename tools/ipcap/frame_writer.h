@@ -42,8 +42,8 @@ struct QueuedFrame {
 
 class FrameWriter {
  public:
-  // What the queues may hold together before frames are dropped: at 256
-  // streams of 4 Mbit/s about two seconds of a disk that stands still.
+  // What the queues may hold together before frames are dropped, at least
+  // (QueueBytesFor gives the figure for a number of streams).
   static constexpr size_t kDefaultQueueBytes = size_t(256) << 20;
   // With more streams, about four seconds of a 4 Mbit/s stream each: at 256
   // streams the writers once stood still for more than two seconds. A 32-bit
