@@ -1,42 +1,108 @@
-// A host results object that writes down every call it receives, in order,
-// as text ("SetCapability 7 1"), so tests can compare whole hand-overs.
+// A host's results object that keeps what it is told, as a host would, and
+// the simulated camera these tests ask.
 #pragma once
 
+#include <atomic>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "quenlix/capability.h"
+#if QUENLIX_TEST_WITH_CAMSIM
+#include "sim_camera.h"
+#endif
 
 namespace camtest {
 
-class RecordingResults : public quenlix::ICapabilityResults {
- public:
-  RecordingResults();
-  ~RecordingResults();
-
-  void Reserved0() override;
-  void SetCapability(uint32_t id, uint32_t value) override;
-  void SetModelName(const char* name) override;
-  quenlix::ICapabilityTextField* GetConnectionField(uint32_t index) override;
-  void Reserved4() override;
-  quenlix::ICapabilityProperty* AddProperty(uint32_t id) override;
-  quenlix::ICapabilityResolutionList* GetResolutionList() override;
-  void Reserved7() override;
-  quenlix::ICapabilityFrameRateList* GetFrameRateList(uint32_t which) override;
-
-  void Record(const std::string& call);
-  std::vector<std::string> Calls() const;
-  // Calls that begin with prefix.
-  std::vector<std::string> CallsStartingWith(const std::string& prefix) const;
-
- private:
-  struct Objects;
-  std::unique_ptr<Objects> objects_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> calls_;
+struct HostField : quenlix::ICapabilityTextField {
+  void Reserved0() override {}
+  void SetText(const char* t) override { text = t; }
+  std::string text;
 };
+
+struct HostProperty : quenlix::ICapabilityProperty {
+  void Reserved0() override {}
+  void SetValue(const char* v) override { value = v; }
+  void Reserved2() override {}
+  void Reserved3() override {}
+  void SetFlag(uint32_t f) override { flag = f; }
+  void SetName(const char* n) override { name = n; }
+  void SetReserved(uint32_t r) override { reserved = r; }
+  std::string name, value;
+  uint32_t flag = 99, reserved = 99;
+};
+
+class HostResults : public quenlix::ICapabilityResults,
+                    quenlix::ICapabilityResolutionList,
+                    quenlix::ICapabilityFrameRateList {
+ public:
+  void Reserved0() override {}
+  void SetCapability(uint32_t id, uint32_t value) override {
+    ++calls;
+    caps.emplace(id, value);
+  }
+  void SetModelName(const char* name) override {
+    ++calls;
+    model = name;
+  }
+  quenlix::ICapabilityTextField* GetConnectionField(uint32_t index) override {
+    ++calls;
+    return &fields[index];
+  }
+  void Reserved4() override {}
+  quenlix::ICapabilityProperty* AddProperty(uint32_t id) override {
+    ++calls;
+    return &properties[id];
+  }
+  quenlix::ICapabilityResolutionList* GetResolutionList() override {
+    ++calls;
+    return this;
+  }
+  void Reserved7() override {}
+  quenlix::ICapabilityFrameRateList* GetFrameRateList(uint32_t which) override {
+    ++calls;
+    rateList = which;
+    return this;
+  }
+  void AddResolution(const char* name, uint32_t w, uint32_t h, uint32_t ms) override {
+    sizes += " " + std::string(name) + "=" + std::to_string(w) + "x" + std::to_string(h) + "/" +
+             std::to_string(ms);
+  }
+  void SetDefaultInterval(uint32_t ms) override { defaultInterval = ms; }
+  void AddInterval(uint32_t ms) override { intervals += " " + std::to_string(ms); }
+
+  // Everything the host was told, one kind a line; capabilities by id, each
+  // value as often as it was given.
+  std::string Summary() {
+    std::string s = "model " + model + "\ncaps";
+    for (auto& c : caps) s += " " + std::to_string(c.first) + "=" + std::to_string(c.second);
+    s += "\nsizes" + sizes + "\nrates" + intervals + " default " + std::to_string(defaultInterval) +
+         " list " + std::to_string(rateList) + "\nfields";
+    for (auto& f : fields) s += " " + std::to_string(f.first) + ":" + f.second.text;
+    for (auto& p : properties) {
+      s += "\n" + std::to_string(p.first) + " " + p.second.name + "=" + p.second.value + " [" +
+           std::to_string(p.second.flag) + " " + std::to_string(p.second.reserved) + "]";
+    }
+    return s;
+  }
+
+  std::atomic<int> calls{0};
+  std::multimap<uint32_t, uint32_t> caps;
+  std::string model, sizes, intervals;
+  uint32_t defaultInterval = 0, rateList = 0;
+  std::map<uint32_t, HostField> fields;
+  std::map<uint32_t, HostProperty> properties;
+};
+
+#if QUENLIX_TEST_WITH_CAMSIM
+inline camsim::CamsimOptions SimOptions(const std::string& fixture = "siqura_pal_h264",
+                                        camsim::AuthMode auth = camsim::AuthMode::kNone) {
+  camsim::CamsimOptions options;
+  options.fixture = fixture;
+  options.auth = auth;
+  options.user = "admin";
+  options.password = "secret";
+  return options;
+}
+#endif
 
 }  // namespace camtest

@@ -6,22 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "camsim_helpers.h"
 #include "capability_helpers.h"
+#if QUENLIX_TEST_WITH_CAMSIM
+#include "sim_camera.h"
+#endif
 
 namespace {
 
 using quenlix::CTavrikCameraProperties;
-using quenlix::DEVICE_INFO;
 
-std::string Lines(std::initializer_list<const char*> lines) {
-  std::string text;
-  for (const char* l : lines) text += std::string(l) + "\r\n";
-  return text;
-}
-
-DEVICE_INFO Device() {
-  DEVICE_INFO info;
+quenlix::DEVICE_INFO Device() {
+  quenlix::DEVICE_INFO info;
   info.address = "127.0.0.1";
   info.port = 1;  // never contacted by these tests
   info.userName = "admin";
@@ -29,24 +24,22 @@ DEVICE_INFO Device() {
   return info;
 }
 
-std::string Base(const char* format, const char* resolution, const char* standard = "pal") {
-  return Lines({"root.Brand.Brand=Siqura", "root.Brand.ProdShortName=HSD 621"}) +
-         "root.ImageSource.I0.Video.DetectedType=" + standard + "\r\n" +
-         "root.Properties.Image.Format=" + format + "\r\n" +
-         "root.Properties.Image.Resolution=" + resolution + "\r\n";
+std::string Base(const std::string& format, const std::string& resolution,
+                 const std::string& standard = "pal") {
+  return "root.Brand.Brand=Siqura\r\nroot.Brand.ProdShortName=HSD 621\r\n"
+         "root.ImageSource.I0.Video.DetectedType=" +
+         standard + "\r\nroot.Properties.Image.Format=" + format +
+         "\r\nroot.Properties.Image.Resolution=" + resolution + "\r\n";
 }
 
-struct Size {
-  uint32_t w, h, ms;
-  bool operator==(const Size& o) const { return w == o.w && h == o.h && ms == o.ms; }
-};
-
-std::vector<Size> Sizes(const CTavrikCameraProperties& p) {
-  std::vector<Size> out;
+// Each resolution as "WxH/first frame interval".
+std::string Sizes(const CTavrikCameraProperties& p) {
+  std::string s;
   for (const auto& r : p.resolutions) {
-    out.push_back({r.width, r.height, r.frameIntervals.empty() ? 0u : r.frameIntervals[0]});
+    s += " " + std::to_string(r.width) + "x" + std::to_string(r.height) + "/" +
+         std::to_string(r.frameIntervals.empty() ? 0u : r.frameIntervals[0]);
   }
-  return out;
+  return s;
 }
 
 TEST(TavrikCameraPropertiesTest, CodecsGroupsAndFrameRates) {
@@ -61,24 +54,19 @@ TEST(TavrikCameraPropertiesTest, CodecsGroupsAndFrameRates) {
   } cases[] = {
       {"mjpeg+h264 PAL", "mjpeg,h264", "pal", {1, 16}, 1, {2, 3, 5, 25}, 0},
       {"mjpeg+h264 NTSC", "h264,mjpeg", "ntsc", {1, 16}, 1, {2, 3, 6, 30}, 0},
-      {"all three PAL, any order",
-       "h264,mpeg4,mjpeg",
-       "pal",
-       {1, 4, 16},
-       2,
-       {1, 2, 5, 6, 12, 25},
-       12},
+      {"all three PAL", "h264,mpeg4,mjpeg", "pal", {1, 4, 16}, 2, {1, 2, 5, 6, 12, 25}, 12},
       {"all three NTSC", "mpeg4 mjpeg h264", "ntsc", {1, 4, 16}, 2, {1, 3, 6, 7, 15, 30}, 15},
       {"mpeg4 only keeps group 1", "mpeg4", "pal", {4}, 1, {2, 3, 5, 25}, 0},
       {"capital NTSC is PAL", "mjpeg,h264", "NTSC", {1, 16}, 1, {2, 3, 5, 25}, 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     CTavrikCameraProperties p(Device());
-    ASSERT_TRUE(p.ParseParameterList(Base(c.format, "cif", c.standard))) << c.name;
-    EXPECT_EQ(p.codecs, c.codecs) << c.name;
-    EXPECT_EQ(p.cameraGroup, c.group) << c.name;
-    EXPECT_EQ(p.frameRates, c.rates) << c.name;
-    EXPECT_EQ(p.reducedRate, c.reduced) << c.name;
+    ASSERT_TRUE(p.ParseParameterList(Base(c.format, "cif", c.standard)));
+    EXPECT_EQ(p.codecs, c.codecs);
+    EXPECT_EQ(p.cameraGroup, c.group);
+    EXPECT_EQ(p.frameRates, c.rates);
+    EXPECT_EQ(p.reducedRate, c.reduced);
   }
 }
 
@@ -87,30 +75,19 @@ TEST(TavrikCameraPropertiesTest, ResolutionsMatchWholeNamesOnly) {
     const char* name;
     const char* value;
     const char* standard;
-    std::vector<Size> sizes;
+    const char* sizes;
   } cases[] = {
       // "vga" is part of "qvga", but a camera offering qvga does not offer vga.
-      {"qvga and 720p PAL", "qvga,720p", "pal", {{320, 240, 40}, {1280, 720, 40}}},
-      {"qcif is not cif", "qcif", "pal", {{176, 144, 40}}},
-      {"quadvga NTSC", "quadvga", "ntsc", {{1280, 960, 66}}},
-      {"quadvga PAL", "quadvga", "pal", {{1280, 960, 83}}},
-      {"all, in table order",
-       "1080p,d1,vga,cif,qcif,qvga,720p,quadvga",
-       "ntsc",
-       {{176, 120, 33},
-        {320, 240, 33},
-        {352, 240, 33},
-        {640, 480, 33},
-        {720, 480, 33},
-        {1280, 720, 33},
-        {1280, 960, 66},
-        {1920, 1080, 33}}},
-      {"separators of any kind",
-       "cif;d1 | vga",
-       "pal",
-       {{352, 288, 40}, {640, 480, 40}, {720, 576, 40}}},
-      {"duplicates vanish", "cif,cif", "pal", {{352, 288, 40}}},
-      {"unknown names", "4k,svga", "pal", {}},
+      {"qvga and 720p PAL", "qvga,720p", "pal", " 320x240/40 1280x720/40"},
+      {"qcif is not cif", "qcif", "pal", " 176x144/40"},
+      {"quadvga NTSC", "quadvga", "ntsc", " 1280x960/66"},
+      {"quadvga PAL", "quadvga", "pal", " 1280x960/83"},
+      {"all, in table order", "1080p,d1,vga,cif,qcif,qvga,720p,quadvga", "ntsc",
+       " 176x120/33 320x240/33 352x240/33 640x480/33 720x480/33 1280x720/33 1280x960/66 "
+       "1920x1080/33"},
+      {"separators of any kind", "cif;d1 | vga", "pal", " 352x288/40 640x480/40 720x576/40"},
+      {"duplicates vanish", "cif,cif", "pal", " 352x288/40"},
+      {"unknown names", "4k,svga", "pal", ""},
   };
   for (const Case& c : cases) {
     CTavrikCameraProperties p(Device());
@@ -122,34 +99,31 @@ TEST(TavrikCameraPropertiesTest, ResolutionsMatchWholeNamesOnly) {
 TEST(TavrikCameraPropertiesTest, ReadFailures) {
   struct Case {
     const char* name;
-    std::string text;
+    const char* from;  // replaced in a list that reads well
+    const char* to;
   } cases[] = {
-      {"other brand",
-       Lines({"root.Brand.Brand=Norrvik", "root.Brand.ProdShortName=X",
-              "root.Properties.Image.Format=h264", "root.Properties.Image.Resolution=cif"})},
-      {"brand in lower case",
-       Lines({"root.Brand.Brand=siqura", "root.Brand.ProdShortName=X",
-              "root.Properties.Image.Format=h264", "root.Properties.Image.Resolution=cif"})},
-      {"no short name", Lines({"root.Brand.Brand=Siqura", "root.Properties.Image.Format=h264",
-                               "root.Properties.Image.Resolution=cif"})},
-      {"no format", Lines({"root.Brand.Brand=Siqura", "root.Brand.ProdShortName=X",
-                           "root.Properties.Image.Resolution=cif"})},
-      {"no resolution", Lines({"root.Brand.Brand=Siqura", "root.Brand.ProdShortName=X",
-                               "root.Properties.Image.Format=h264"})},
-      {"empty text", ""},
+      {"other brand", "Siqura", "Norrvik"},
+      {"brand in lower case", "Siqura", "siqura"},
+      {"no short name", "root.Brand.ProdShortName=HSD 621\r\n", ""},
+      {"no format", "root.Properties.Image.Format=h264\r\n", ""},
+      {"no resolution", "root.Properties.Image.Resolution=cif\r\n", ""},
+      {"empty text", nullptr, ""},
   };
   for (const Case& c : cases) {
+    std::string text = Base("h264", "cif");
+    if (c.from == nullptr) {
+      text.clear();
+    } else {
+      text.replace(text.find(c.from), std::string(c.from).size(), c.to);
+    }
     CTavrikCameraProperties p(Device());
-    EXPECT_FALSE(p.ParseParameterList(c.text)) << c.name;
+    EXPECT_FALSE(p.ParseParameterList(text)) << c.name;
     EXPECT_EQ(p.propertiesRead, 1u) << c.name;
   }
-}
-
-TEST(TavrikCameraPropertiesTest, BrandAmongOtherWordsPasses) {
   CTavrikCameraProperties p(Device());
   std::string text = Base("h264", "cif");
   text.replace(text.find("Siqura"), 6, "Siqura Video Systems B.V.");
-  ASSERT_TRUE(p.ParseParameterList(text));
+  ASSERT_TRUE(p.ParseParameterList(text)) << "brand among other words";
   EXPECT_EQ(p.brand, "Siqura Video Systems B.V.");
   EXPECT_EQ(p.modelName, "Siqura Video Systems B.V. HSD 621");
 }
@@ -183,227 +157,124 @@ TEST(TavrikCameraPropertiesTest, NumericValues) {
 }
 
 TEST(TavrikCameraPropertiesTest, OptionalValues) {
-  CTavrikCameraProperties p(Device());
-  ASSERT_TRUE(p.ParseParameterList(Base("h264", "cif")));
-  EXPECT_EQ(p.firmwareVersion, "none");
-  EXPECT_FALSE(p.hasAudio);
-  EXPECT_EQ(p.outputCount, 0u);
-
-  CTavrikCameraProperties q(Device());
-  ASSERT_TRUE(
-      q.ParseParameterList(Base("h264", "cif") + Lines({"root.Properties.Audio.Audio=yes",
-                                                        "root.Properties.Firmware.Version=1.2.3",
-                                                        "root.Output.NbrOfOutputs=2"})));
-  EXPECT_EQ(q.firmwareVersion, "1.2.3");
-  EXPECT_TRUE(q.hasAudio);
-  EXPECT_EQ(q.outputCount, 2u);
-
+  const std::string extra =
+      "root.Properties.Audio.Audio=yes\r\nroot.Properties.Firmware.Version=1.2.3\r\n"
+      "root.Output.NbrOfOutputs=2\r\n";
   // A zero byte ends the list: a version that starts with one is empty.
-  CTavrikCameraProperties z(Device());
-  std::string list = Base("h264", "cif") + "root.Properties.Firmware.Version=";
-  list += std::string(3, '\0') + "5.0.1\r\nroot.Output.NbrOfOutputs=2\r\n";
-  ASSERT_TRUE(z.ParseParameterList(list));
-  EXPECT_EQ(z.firmwareVersion, "none");
-  EXPECT_EQ(z.outputCount, 0u);
+  std::string cut = extra;
+  cut.insert(cut.find("1.2.3"), 3, '\0');
+  struct Case {
+    const char* name;
+    std::string list;
+    const char* firmware;
+    bool audio;
+    uint32_t outputs;
+  } cases[] = {{"absent", Base("h264", "cif"), "none", false, 0},
+               {"present", Base("h264", "cif") + extra, "1.2.3", true, 2},
+               {"after a zero byte", Base("h264", "cif") + cut, "none", true, 0}};
+  for (const Case& c : cases) {
+    CTavrikCameraProperties p(Device());
+    ASSERT_TRUE(p.ParseParameterList(c.list)) << c.name;
+    EXPECT_EQ(p.firmwareVersion, c.firmware) << c.name;
+    EXPECT_EQ(p.hasAudio, c.audio) << c.name;
+    EXPECT_EQ(p.outputCount, c.outputs) << c.name;
+  }
 }
 
-TEST(TavrikCameraPropertiesTest, AbortBeforeParsingSkipsEveryStepButSucceeds) {
-  CTavrikCameraProperties p(Device());
-  p.Abort();
-  ASSERT_TRUE(p.ParseParameterList(Base("mjpeg,h264", "cif,d1", "ntsc")));
-  EXPECT_EQ(p.videoStandard, 0u);
-  EXPECT_TRUE(p.codecs.empty());
-  EXPECT_TRUE(p.resolutions.empty());
-  EXPECT_TRUE(p.frameRates.empty());
-
-  camtest::RecordingResults results;
-  ASSERT_TRUE(p.SaveResults(&results));
-  const std::vector<std::string> expected = {
-      "GetFrameRateList 1",
-      "SetCapability 11 0",
-      "SetCapability 12 0",
-      "SetModelName Siqura HSD 621",
-      "SetCapability 0 1",
-      "SetCapability 11 0",
-      "SetCapability 12 0",
-      "Field 1 127.0.0.1",
-      "Field 2 1",
-      "Field 3 admin",
-      "Field 4 pw",
-      "Property 1 SetName Video standard",
-      "Property 1 SetReserved 0",
-      "Property 1 SetFlag 0",
-      "Property 1 SetValue 0",
-      "Property 2 SetName RTSP port",
-      "Property 2 SetReserved 0",
-      "Property 2 SetFlag 0",
-      "Property 2 SetValue 554",
-      "Property 3 SetName Firmware version",
-      "Property 3 SetReserved 0",
-      "Property 3 SetFlag 1",
-      "Property 3 SetValue (none)",
-      "Property 4 SetName Camera group",
-      "Property 4 SetReserved 0",
-      "Property 4 SetFlag 0",
-      "Property 4 SetValue 1",
+// What the host holds after the hand-over; an abort before parsing skips
+// every step after the brand check but still succeeds.
+TEST(TavrikCameraPropertiesTest, HandOverToTheHost) {
+  const std::string fields = "\nfields 1:127.0.0.1 2:1 3:admin 4:pw\n";
+  struct Case {
+    const char* name;
+    std::string list;
+    bool abort;
+    std::string summary;
+  } cases[] = {
+      {"aborted", Base("mjpeg,h264", "cif,d1", "ntsc"), true,
+       "model Siqura HSD 621\ncaps 0=1 11=0 11=0 12=0 12=0\nsizes\nrates default 0 list 1" +
+           fields +
+           "1 Video standard=0 [0 0]\n2 RTSP port=554 [0 0]\n3 Firmware version=(none) [1 0]\n"
+           "4 Camera group=1 [0 0]"},
+      {"PAL, group 1",
+       Base("jpeg,mjpeg,h264", "qcif,d1") +
+           "root.Properties.Audio.Audio=yes\r\nroot.Properties.Firmware.Version=4.1\r\n"
+           "root.Input.NbrOfInputs=1\r\nroot.Output.NbrOfOutputs=2\r\n"
+           "root.Network.RTSP.Port=8554\r\n",
+       false,
+       "model Siqura HSD 621\ncaps 0=1 2=1 3=2 4=1 7=1 8=1 11=0 11=0 12=0 12=0\n"
+       "sizes 176x144=176x144/40 720x576=720x576/40\nrates 500 333 200 40 default 40 list 1" +
+           fields +
+           "1 Video standard=0 [0 0]\n2 RTSP port=8554 [0 0]\n3 Firmware version=4.1 [1 0]\n"
+           "4 Camera group=1 [0 0]"},
+      {"NTSC, group 2: the default interval is the reduced rate's",
+       Base("mjpeg,mpeg4,h264", "cif", "ntsc"), false,
+       "model Siqura HSD 621\ncaps 0=1 6=1 7=1 8=1 11=0 11=0 12=0 12=0\n"
+       "sizes 352x240=352x240/33\nrates 1000 333 166 142 66 33 default 66 list 1" +
+           fields +
+           "1 Video standard=1 [0 0]\n2 RTSP port=554 [0 0]\n3 Firmware version=none [1 0]\n"
+           "4 Camera group=2 [0 0]"},
   };
-  EXPECT_EQ(results.Calls(), expected);
-}
-
-TEST(TavrikCameraPropertiesTest, HandOverOfAPalCamera) {
-  CTavrikCameraProperties p(Device());
-  ASSERT_TRUE(p.ParseParameterList(
-      Base("jpeg,mjpeg,h264", "qcif,d1") +
-      Lines({"root.Properties.Audio.Audio=yes", "root.Properties.Firmware.Version=4.1",
-             "root.Input.NbrOfInputs=1", "root.Output.NbrOfOutputs=2",
-             "root.Network.RTSP.Port=8554"})));
-  camtest::RecordingResults results;
-  ASSERT_TRUE(p.SaveResults(&results));
-  const std::vector<std::string> expected = {
-      "GetFrameRateList 1",
-      "AddInterval 500",
-      "AddInterval 333",
-      "AddInterval 200",
-      "AddInterval 40",
-      "SetDefaultInterval 40",
-      "SetCapability 11 0",
-      "SetCapability 12 0",
-      "SetModelName Siqura HSD 621",
-      "SetCapability 0 1",
-      "SetCapability 2 1",
-      "SetCapability 3 2",
-      "SetCapability 4 1",
-      "SetCapability 11 0",
-      "SetCapability 12 0",
-      "SetCapability 7 1",
-      "SetCapability 8 1",
-      "AddResolution 176x144 176 144 40",
-      "AddResolution 720x576 720 576 40",
-      "Field 1 127.0.0.1",
-      "Field 2 1",
-      "Field 3 admin",
-      "Field 4 pw",
-      "Property 1 SetName Video standard",
-      "Property 1 SetReserved 0",
-      "Property 1 SetFlag 0",
-      "Property 1 SetValue 0",
-      "Property 2 SetName RTSP port",
-      "Property 2 SetReserved 0",
-      "Property 2 SetFlag 0",
-      "Property 2 SetValue 8554",
-      "Property 3 SetName Firmware version",
-      "Property 3 SetReserved 0",
-      "Property 3 SetFlag 1",
-      "Property 3 SetValue 4.1",
-      "Property 4 SetName Camera group",
-      "Property 4 SetReserved 0",
-      "Property 4 SetFlag 0",
-      "Property 4 SetValue 1",
-  };
-  EXPECT_EQ(results.Calls(), expected);
-}
-
-TEST(TavrikCameraPropertiesTest, GroupTwoDefaultIntervalIsTheReducedRate) {
-  CTavrikCameraProperties p(Device());
-  ASSERT_TRUE(p.ParseParameterList(Base("mjpeg,mpeg4,h264", "cif", "ntsc")));
-  camtest::RecordingResults results;
-  ASSERT_TRUE(p.SaveResults(&results));
-  const std::vector<std::string> rates = {"AddInterval 1000", "AddInterval 333", "AddInterval 166",
-                                          "AddInterval 142",  "AddInterval 66",  "AddInterval 33"};
-  EXPECT_EQ(results.CallsStartingWith("AddInterval"), rates);
-  EXPECT_EQ(results.CallsStartingWith("SetDefaultInterval"),
-            std::vector<std::string>{"SetDefaultInterval 66"});
-  EXPECT_EQ(results.CallsStartingWith("SetCapability 6"),
-            std::vector<std::string>{"SetCapability 6 1"});
-}
-
-TEST(TavrikCameraPropertiesTest, NullResultsIsRefused) {
-  CTavrikCameraProperties p(Device());
-  EXPECT_FALSE(p.SaveResults(nullptr));
+  for (const Case& c : cases) {
+    CTavrikCameraProperties p(Device());
+    if (c.abort) p.Abort();
+    ASSERT_TRUE(p.ParseParameterList(c.list)) << c.name;
+    camtest::HostResults results;
+    ASSERT_TRUE(p.SaveResults(&results)) << c.name;
+    EXPECT_EQ(results.Summary(), c.summary) << c.name;
+  }
+  EXPECT_FALSE(CTavrikCameraProperties(Device()).SaveResults(nullptr));
 }
 
 #if QUENLIX_TEST_WITH_CAMSIM
 
-TEST(TavrikCameraPropertiesTest, EachFixtureReadOverHttp) {
-  struct Case {
-    const char* fixture;
-    bool ok;
-    std::string model;
-    uint32_t standard, port, group, inputs, outputs;
-    std::vector<uint32_t> codecs;
-    std::vector<Size> sizes;
-    std::string firmware;
-    bool audio;
-  } cases[] = {
-      {"siqura_pal_h264",
-       true,
-       "Siqura HSD 621",
-       0,
-       554,
-       1,
-       1,
-       1,
-       {1, 16},
-       {{176, 144, 40}, {352, 288, 40}, {720, 576, 40}, {1280, 720, 40}, {1920, 1080, 40}},
-       "4.12.3",
-       true},
-      {"siqura_ntsc_h264",
-       true,
-       "Siqura BC 820 HD",
-       1,
-       8554,
-       2,
-       2,
-       2,
-       {1, 4, 16},
-       {{320, 240, 33}, {640, 480, 33}, {1280, 960, 66}},
-       "5.0.1",
-       false},
-      {"siqura_mjpeg_mpeg4",
-       true,
-       "Siqura Video Systems MSK 5010",
-       0,
-       554,
-       1,
-       0,
-       0,
-       {1, 4},
-       {{176, 144, 40}, {352, 288, 40}, {720, 576, 40}},
-       "none",
-       false},
-      {"other_brand", false, "", 0, 554, 1, 0, 0, {}, {}, "", false},
-  };
-  for (const Case& c : cases) {
-    camtest::TestCamera camera(c.fixture, camsim::AuthMode::kDigest, "admin", "secret");
-    CTavrikCameraProperties p(camera.Device("admin", "secret"));
-    uint32_t level = 0;
-    EXPECT_EQ(p.ReadProperties(level), c.ok) << c.fixture;
-    EXPECT_EQ(p.propertiesRead, 1u);
-    if (!c.ok) {
-      EXPECT_EQ(level, 3u);
-      EXPECT_TRUE(p.codecs.empty());
-      continue;
-    }
-    EXPECT_EQ(p.modelName, c.model) << c.fixture;
-    EXPECT_EQ(p.videoStandard, c.standard) << c.fixture;
-    EXPECT_EQ(p.rtspPort, c.port) << c.fixture;
-    EXPECT_EQ(p.cameraGroup, c.group) << c.fixture;
-    EXPECT_EQ(p.inputCount, c.inputs) << c.fixture;
-    EXPECT_EQ(p.outputCount, c.outputs) << c.fixture;
-    EXPECT_EQ(p.codecs, c.codecs) << c.fixture;
-    EXPECT_EQ(Sizes(p), c.sizes) << c.fixture;
-    EXPECT_EQ(p.firmwareVersion, c.firmware) << c.fixture;
-    EXPECT_EQ(p.hasAudio, c.audio) << c.fixture;
-  }
+std::string Describe(const CTavrikCameraProperties& p) {
+  std::string s = p.modelName + " std " + std::to_string(p.videoStandard) + " port " +
+                  std::to_string(p.rtspPort) + " group " + std::to_string(p.cameraGroup) + " io " +
+                  std::to_string(p.inputCount) + "/" + std::to_string(p.outputCount) + " fw " +
+                  p.firmwareVersion + (p.hasAudio ? " audio" : "") + " codecs";
+  for (uint32_t c : p.codecs) s += " " + std::to_string(c);
+  return s + " sizes" + Sizes(p);
 }
 
-TEST(TavrikCameraPropertiesTest, HttpFailureFailsTheRead) {
-  camtest::TestCamera camera;
-  camera.SetFault("status:500");
-  CTavrikCameraProperties p(camera.Device("", ""));
-  uint32_t level = 0;
-  EXPECT_FALSE(p.ReadProperties(level));
-  EXPECT_EQ(level, 3u);
+TEST(TavrikCameraPropertiesTest, ReadOverHttp) {
+  struct Case {
+    const char* fixture;
+    const char* fault;
+    const char* described;  // null: the read fails
+  } cases[] = {
+      {"siqura_pal_h264", "none",
+       "Siqura HSD 621 std 0 port 554 group 1 io 1/1 fw 4.12.3 audio codecs 1 16 sizes "
+       "176x144/40 352x288/40 720x576/40 1280x720/40 1920x1080/40"},
+      {"siqura_ntsc_h264", "none",
+       "Siqura BC 820 HD std 1 port 8554 group 2 io 2/2 fw 5.0.1 codecs 1 4 16 sizes "
+       "320x240/33 640x480/33 1280x960/66"},
+      {"siqura_mjpeg_mpeg4", "none",
+       "Siqura Video Systems MSK 5010 std 0 port 554 group 1 io 0/0 fw none codecs 1 4 sizes "
+       "176x144/40 352x288/40 720x576/40"},
+      {"other_brand", "none", nullptr},
+      {"siqura_pal_h264", "status:500", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.fixture) + " " + c.fault);
+    camsim::CamsimOptions options;
+    options.fixture = c.fixture;
+    options.auth = camsim::AuthMode::kDigest;
+    options.user = "admin";
+    options.password = "secret";
+    testhost::SimCamera camera(options);
+    camera.SetFault(c.fault);
+    CTavrikCameraProperties p(camera.Device("admin", "secret"));
+    uint32_t level = 0;
+    EXPECT_EQ(p.ReadProperties(level), c.described != nullptr);
+    EXPECT_EQ(p.propertiesRead, 1u);
+    if (c.described != nullptr) {
+      EXPECT_EQ(Describe(p), c.described);
+    } else {
+      EXPECT_EQ(level, 3u);
+      EXPECT_TRUE(p.codecs.empty());
+    }
+  }
 }
 
 #endif

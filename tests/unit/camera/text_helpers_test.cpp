@@ -4,20 +4,17 @@
 
 #include <string>
 
+#include "camera/tavrik_camera_properties.h"
+
 namespace {
 
 using quenlix::FormatString;
-using quenlix::GetKeyValue;
-using quenlix::TrimBlanks;
 
-TEST(FormatStringTest, ResultLongerThanAnyFixedBufferIsWhole) {
+TEST(FormatStringTest, FormatsWholeResultsOfAnyLength) {
   const std::string long1(70000, 'a');
   const std::string long2(5000, 'b');
-  const std::string out = FormatString("<%s|%d|%s>", long1.c_str(), -42, long2.c_str());
-  EXPECT_EQ(out, "<" + long1 + "|-42|" + long2 + ">");
-}
-
-TEST(FormatStringTest, FormatsNumbersAndEmpty) {
+  EXPECT_EQ(FormatString("<%s|%d|%s>", long1.c_str(), -42, long2.c_str()),
+            "<" + long1 + "|-42|" + long2 + ">");
   EXPECT_EQ(FormatString("%s:%u", "10.0.0.1", 8080u), "10.0.0.1:8080");
   EXPECT_EQ(FormatString("%s", ""), "");
   EXPECT_EQ(FormatString("%dx%d", 1920, 1080), "1920x1080");
@@ -38,7 +35,27 @@ TEST(TrimBlanksTest, Table) {
       {"\tx\t", "x"},
       {"\r\nx\r\n", "\r\nx\r\n"},  // only blanks and tabs are trimmed
   };
-  for (const Case& c : cases) EXPECT_EQ(TrimBlanks(c.in), c.out) << "input \"" << c.in << "\"";
+  for (const Case& c : cases) {
+    EXPECT_EQ(quenlix::TrimBlanks(c.in), c.out) << "input \"" << c.in << "\"";
+  }
+}
+
+TEST(ReadDecimalValueTest, Table) {
+  struct Case {
+    const char* in;
+    uint32_t out;
+  } cases[] = {
+      {"", 0},
+      {"  42", 42},
+      {"\t7", 7},
+      {"+5", 5},
+      {"-5", 0},
+      {"+", 0},
+      {"4294967295", 4294967295u},
+      {"4294967296", 0},
+      {" 1 2", 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(quenlix::ReadDecimalValue(c.in), c.out) << c.in;
 }
 
 TEST(GetKeyValueTest, Table) {
@@ -46,7 +63,7 @@ TEST(GetKeyValueTest, Table) {
     const char* name;
     const char* key;
     const char* separator;
-    const char* text;
+    std::string text;
     const char* delimiters;
     const char* expected;
   } cases[] = {
@@ -73,6 +90,7 @@ TEST(GetKeyValueTest, Table) {
       {"separator on the next line does not count", "k", "=", "k\r\n=1\r\n", "\r\n", ""},
       {"key after other text on its line", "timeout", "=", "session: 12ab;timeout=60", "\r\n", ""},
       {"lines of the key without separator", "k", "=", "k\r\nk\r\nk x=1\r\nk=2", "\r\n", "2"},
+      {"long lines of the key before it", "k", "=", std::string(200000, 'k') + "\nk=1", "\n", "1"},
       {"multi-character key and blank separator", "session:", " ", "session: 12ab;timeout=60", ";",
        "12ab"},
       {"several delimiters", "realm", "=", "Digest realm=cam, nonce=xyz", ", \r\n", "cam"},
@@ -82,7 +100,7 @@ TEST(GetKeyValueTest, Table) {
       {"empty delimiters", "a", "=", "a=1", "", ""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(GetKeyValue(c.key, c.separator, c.text, c.delimiters), c.expected) << c.name;
+    EXPECT_EQ(quenlix::GetKeyValue(c.key, c.separator, c.text, c.delimiters), c.expected) << c.name;
   }
 }
 
