@@ -2,7 +2,6 @@
 // the simulated camera these tests ask.
 #pragma once
 
-#include <atomic>
 #include <map>
 #include <string>
 
@@ -36,30 +35,14 @@ class HostResults : public quenlix::ICapabilityResults,
                     quenlix::ICapabilityFrameRateList {
  public:
   void Reserved0() override {}
-  void SetCapability(uint32_t id, uint32_t value) override {
-    ++calls;
-    caps.emplace(id, value);
-  }
-  void SetModelName(const char* name) override {
-    ++calls;
-    model = name;
-  }
-  quenlix::ICapabilityTextField* GetConnectionField(uint32_t index) override {
-    ++calls;
-    return &fields[index];
-  }
+  void SetCapability(uint32_t id, uint32_t value) override { caps.emplace(id, value); }
+  void SetModelName(const char* name) override { model = name; }
+  quenlix::ICapabilityTextField* GetConnectionField(uint32_t i) override { return &fields[i]; }
   void Reserved4() override {}
-  quenlix::ICapabilityProperty* AddProperty(uint32_t id) override {
-    ++calls;
-    return &properties[id];
-  }
-  quenlix::ICapabilityResolutionList* GetResolutionList() override {
-    ++calls;
-    return this;
-  }
+  quenlix::ICapabilityProperty* AddProperty(uint32_t id) override { return &properties[id]; }
+  quenlix::ICapabilityResolutionList* GetResolutionList() override { return this; }
   void Reserved7() override {}
   quenlix::ICapabilityFrameRateList* GetFrameRateList(uint32_t which) override {
-    ++calls;
     rateList = which;
     return this;
   }
@@ -72,7 +55,7 @@ class HostResults : public quenlix::ICapabilityResults,
 
   // Everything the host was told, one kind a line; capabilities by id, each
   // value as often as it was given.
-  std::string Summary() {
+  std::string Summary() const {
     std::string s = "model " + model + "\ncaps";
     for (auto& c : caps) s += " " + std::to_string(c.first) + "=" + std::to_string(c.second);
     s += "\nsizes" + sizes + "\nrates" + intervals + " default " + std::to_string(defaultInterval) +
@@ -85,13 +68,15 @@ class HostResults : public quenlix::ICapabilityResults,
     return s;
   }
 
-  std::atomic<int> calls{0};
   std::multimap<uint32_t, uint32_t> caps;
   std::string model, sizes, intervals;
   uint32_t defaultInterval = 0, rateList = 0;
   std::map<uint32_t, HostField> fields;
   std::map<uint32_t, HostProperty> properties;
 };
+
+// What a host that was told nothing holds.
+inline std::string Untouched() { return HostResults().Summary(); }
 
 #if QUENLIX_TEST_WITH_CAMSIM
 inline camsim::CamsimOptions SimOptions(const std::string& fixture = "siqura_pal_h264",

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -12,7 +13,6 @@
 
 #include "capability_helpers.h"
 #include "platform/platform.h"
-#include "quenlix/capability.h"
 #include "wait_for.h"
 
 #if QUENLIX_TEST_WITH_CAMSIM
@@ -20,15 +20,16 @@
 namespace {
 
 using camtest::HostResults;
+using camtest::Untouched;
 using Calls = std::vector<std::string>;
 
 class QueryCallback : public quenlix::ICapabilityQueryCallback {
  public:
-  explicit QueryCallback(HostResults* results = nullptr) : results_(results) {}
+  explicit QueryCallback(const HostResults* results = nullptr) : results_(results) {}
   void Reserved0() override {}
   void Reserved1() override {}
   void OnQueryDone() override {
-    if (results_ != nullptr) callsAtDone = results_->calls.load();
+    if (results_ != nullptr) heldAtDone = results_->Summary();
     Note("done");
   }
   void OnQueryError(uint32_t level, const char* message) override {
@@ -36,12 +37,15 @@ class QueryCallback : public quenlix::ICapabilityQueryCallback {
     // A host that blocks in its callback holds the query thread here.
     while (blockInError) quenlix::platform::SleepMs(20);
   }
-  std::vector<std::string> Calls() {
+  Calls Get() {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_;
   }
+  bool WaitForAnswer() {
+    return testhost::WaitFor([&] { return !Get().empty(); }, 20000);
+  }
 
-  std::atomic<int> callsAtDone{-1};
+  std::string heldAtDone;
   std::atomic<bool> blockInError{false};
 
  private:
@@ -49,9 +53,9 @@ class QueryCallback : public quenlix::ICapabilityQueryCallback {
     std::lock_guard<std::mutex> lock(mutex_);
     calls_.push_back(call);
   }
-  HostResults* results_;
+  const HostResults* results_;
   std::mutex mutex_;
-  std::vector<std::string> calls_;
+  Calls calls_;
 };
 
 class CapabilityQueryTest : public ::testing::Test {
@@ -66,14 +70,20 @@ class CapabilityQueryTest : public ::testing::Test {
   int32_t Start(HostResults* to, const char* user = "", const char* password = "") {
     return StartCapabilityQuery("127.0.0.1", camera->Port(), user, password, to);
   }
-  bool WaitForAnswer() {
-    return testhost::WaitFor([&] { return !callback.Calls().empty(); }, 20000);
-  }
   // Waits for the thread to end and returns its exit code.
   uint32_t ExitCode() {
     uint32_t code = 99;
     testhost::WaitFor([&] { return quenlix::CapabilityQueryExitCode(&code); }, 5000);
     return code;
+  }
+  bool RequestArrived() {
+    return testhost::WaitFor([&] { return !camera->Core().Requests().empty(); }, 2500);
+  }
+  std::chrono::milliseconds TimedUninit() {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(UninitCapabilityQuery(), 1);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
   }
 
   std::unique_ptr<testhost::SimCamera> camera;
@@ -83,15 +93,15 @@ class CapabilityQueryTest : public ::testing::Test {
 
 TEST_F(CapabilityQueryTest, SuccessfulQueryHandsEverythingOverBeforeDone) {
   Sim("siqura_pal_h264", camsim::AuthMode::kDigest);
-  QueryCallback second(&results);
+  QueryCallback second;
   ASSERT_EQ(InitCapabilityQuery(&callback, true), 1);
   EXPECT_EQ(InitCapabilityQuery(&second, false), 0);  // the first registration stays
   ASSERT_EQ(Start(&results, "admin", "secret"), 1);
-  ASSERT_TRUE(WaitForAnswer());
+  ASSERT_TRUE(callback.WaitForAnswer());
   EXPECT_EQ(ExitCode(), 1u);
-  EXPECT_EQ(callback.Calls(), Calls{"done"});
-  EXPECT_TRUE(second.Calls().empty());
-  EXPECT_EQ(callback.callsAtDone, results.calls);
+  EXPECT_EQ(callback.Get(), Calls{"done"});
+  EXPECT_TRUE(second.Get().empty());
+  EXPECT_EQ(callback.heldAtDone, results.Summary());
   EXPECT_EQ(results.model, "Siqura HSD 621");
   EXPECT_EQ(results.sizes,
             " 176x144=176x144/40 352x288=352x288/40 720x576=720x576/40 1280x720=1280x720/40 "
@@ -115,16 +125,15 @@ TEST_F(CapabilityQueryTest, FailedQueriesReportOneError) {
     SCOPED_TRACE(throwing);
     Sim(throwing ? "siqura_pal_h264" : "other_brand");
     ThrowingResults thrower;
-    HostResults plain;
-    HostResults* to = throwing ? &thrower : &plain;
-    QueryCallback answer(to);
+    HostResults* to = throwing ? &thrower : &results;
+    QueryCallback answer;
     ASSERT_EQ(InitCapabilityQuery(&answer, false), 1);
     ASSERT_EQ(Start(to), 1);
-    ASSERT_TRUE(testhost::WaitFor([&] { return !answer.Calls().empty(); }, 20000));
+    ASSERT_TRUE(answer.WaitForAnswer());
     EXPECT_EQ(ExitCode(), 0u);
-    EXPECT_EQ(answer.Calls(), Calls{"error 3 Failed to get camera properties"});
+    EXPECT_EQ(answer.Get(), Calls{"error 3 Failed to get camera properties"});
     if (!throwing) {
-      EXPECT_EQ(plain.calls, 0);
+      EXPECT_EQ(results.Summary(), Untouched());
     }
     UninitCapabilityQuery();
   }
@@ -138,8 +147,8 @@ TEST_F(CapabilityQueryTest, StartWithoutCallbackEndsAtOnce) {
   EXPECT_EQ(UninitCapabilityQuery(), 1);
   ASSERT_EQ(Start(&results), 1);
   EXPECT_EQ(ExitCode(), 0u);
-  EXPECT_EQ(results.calls, 0);
-  EXPECT_TRUE(callback.Calls().empty());
+  EXPECT_EQ(results.Summary(), Untouched());
+  EXPECT_TRUE(callback.Get().empty());
   EXPECT_TRUE(camera->Core().Requests().empty());
   QueryCallback second;
   EXPECT_EQ(InitCapabilityQuery(&second, false), 1);
@@ -152,15 +161,15 @@ TEST_F(CapabilityQueryTest, SecondStartWhileRunningIsRefused) {
   ASSERT_EQ(InitCapabilityQuery(&callback, false), 1);
   ASSERT_EQ(Start(&results), 1);
   EXPECT_EQ(Start(&other), 0);
-  ASSERT_TRUE(WaitForAnswer());
+  ASSERT_TRUE(callback.WaitForAnswer());
   EXPECT_EQ(ExitCode(), 1u);
-  EXPECT_EQ(other.calls, 0);
-  EXPECT_GT(results.calls, 0);
+  EXPECT_EQ(other.Summary(), Untouched());
+  EXPECT_EQ(results.model, "Siqura HSD 621");
   // Once the first has ended, a new query may start.
   camera->SetFault("none");
   EXPECT_EQ(Start(&other), 1);
   EXPECT_EQ(ExitCode(), 1u);
-  EXPECT_GT(other.calls, 0);
+  EXPECT_EQ(other.Summary(), results.Summary());
 }
 
 TEST_F(CapabilityQueryTest, TerminateDuringTheRequestSkipsParsingButSucceeds) {
@@ -168,10 +177,10 @@ TEST_F(CapabilityQueryTest, TerminateDuringTheRequestSkipsParsingButSucceeds) {
   camera->SetFault("slow:1000");
   ASSERT_EQ(InitCapabilityQuery(&callback, false), 1);
   ASSERT_EQ(Start(&results, "u", "p"), 1);
-  ASSERT_TRUE(testhost::WaitFor([&] { return !camera->Core().Requests().empty(); }, 2500));
+  ASSERT_TRUE(RequestArrived());
   EXPECT_EQ(TerminateCapabilityQuery(), 1);
-  ASSERT_TRUE(WaitForAnswer());
-  EXPECT_EQ(callback.Calls(), Calls{"done"});
+  ASSERT_TRUE(callback.WaitForAnswer());
+  EXPECT_EQ(callback.Get(), Calls{"done"});
   EXPECT_EQ(results.model, "Siqura BC 820 HD");
   EXPECT_EQ(results.intervals, "");
   EXPECT_EQ(results.sizes, "");
@@ -185,17 +194,15 @@ TEST_F(CapabilityQueryTest, UninitWhileTheRequestHangsEndsTheThreadAndCallsNothi
   camera->SetFault("noanswer");
   ASSERT_EQ(InitCapabilityQuery(&callback, false), 1);
   ASSERT_EQ(Start(&results), 1);
-  testhost::WaitFor([&] { return !camera->Core().Requests().empty(); }, 2500);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(UninitCapabilityQuery(), 1);
+  RequestArrived();
   // Well inside the 40 s HTTP time-out.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
-  const size_t callsAtUninit = callback.Calls().size();
-  const int resultsAtUninit = results.calls;
+  EXPECT_LT(TimedUninit(), std::chrono::seconds(12));
+  const Calls calls = callback.Get();
+  const std::string held = results.Summary();
   camera->SetFault("none");
   quenlix::platform::SleepMs(200);
-  EXPECT_EQ(callback.Calls().size(), callsAtUninit);
-  EXPECT_EQ(results.calls, resultsAtUninit);
+  EXPECT_EQ(callback.Get(), calls);
+  EXPECT_EQ(results.Summary(), held);
 }
 
 TEST_F(CapabilityQueryTest, UninitEndsAThreadStuckInTheHostAfterItsWait) {
@@ -203,11 +210,9 @@ TEST_F(CapabilityQueryTest, UninitEndsAThreadStuckInTheHostAfterItsWait) {
   callback.blockInError = true;
   ASSERT_EQ(InitCapabilityQuery(&callback, false), 1);
   ASSERT_EQ(Start(&results), 1);
-  ASSERT_TRUE(WaitForAnswer());
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(UninitCapabilityQuery(), 1);
-  const auto elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(callback.WaitForAnswer());
   // It waited its 5 s, then ended the thread instead of waiting for ever.
+  const auto elapsed = TimedUninit();
   EXPECT_GE(elapsed, std::chrono::milliseconds(quenlix::kUninitWaitMs - 100));
   EXPECT_LT(elapsed, std::chrono::milliseconds(3 * quenlix::kUninitWaitMs));
   callback.blockInError = false;

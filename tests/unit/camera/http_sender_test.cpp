@@ -30,6 +30,12 @@ std::string Text(const std::vector<uint8_t>& body) {
   return std::string(reinterpret_cast<const char*>(body.data()));
 }
 
+const std::string kRefused =
+    "quenlix::HUtils::RequestGetRD: @ sent does not process request \"#\", status code = ";
+const char kIncorrect[] =
+    "quenlix::HUtils::RequestGetRD: incorrect response for request \"#\" from @";
+const char kNotSent[] = "quenlix::HUtils::RequestGetRD: can not send request \"#\" to @";
+
 // The texts name the camera as "@" and the request as "#".
 std::string Expand(std::string text, const std::string& address, const std::string& path = kList) {
   for (size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, address);
@@ -37,15 +43,23 @@ std::string Expand(std::string text, const std::string& address, const std::stri
   return text;
 }
 
-std::string Address(const SimCamera& camera) {
-  return "127.0.0.1:" + std::to_string(camera.Port());
-}
+// A simulated camera with a fault, and a sender bound to it.
+struct Rig {
+  explicit Rig(const char* fault, uint32_t timeoutMs = 5000, AuthMode auth = AuthMode::kNone,
+               const char* user = "", const char* password = "")
+      : camera(camtest::SimOptions("siqura_pal_h264", auth)),
+        sender(camera.Device(user, password, timeoutMs)) {
+    camera.SetFault(fault);
+  }
+  CResultDef Get(bool readBody = true) { return RequestGetRD(kList, body, sender, readBody); }
+  std::string Expand(const std::string& text, const std::string& path = kList) {
+    return ::Expand(text, "127.0.0.1:" + std::to_string(camera.Port()), path);
+  }
 
-const std::string kRefused =
-    "quenlix::HUtils::RequestGetRD: @ sent does not process request \"#\", status code = ";
-const char kIncorrect[] =
-    "quenlix::HUtils::RequestGetRD: incorrect response for request \"#\" from @";
-const char kNotSent[] = "quenlix::HUtils::RequestGetRD: can not send request \"#\" to @";
+  SimCamera camera;
+  Web::CHttpSender sender;
+  std::vector<uint8_t> body;
+};
 
 // A reply read whole comes back as the list, zero-terminated; anything else
 // is an outcome code, a log level and a text.
@@ -68,22 +82,27 @@ TEST(HttpSenderTest, OutcomeCodesAndTexts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.fault) + (c.readBody ? " read" : " unread"));
-    SimCamera camera;
-    camera.SetFault(c.fault);
-    Web::CHttpSender sender(camera.Device("", ""));
-    std::vector<uint8_t> body;
-    const CResultDef outcome = RequestGetRD(kList, body, sender, c.readBody);
+    Rig rig(c.fault);
+    const CResultDef outcome = rig.Get(c.readBody);
     EXPECT_EQ(outcome.code, c.code);
     EXPECT_EQ(outcome.level, c.level);
-    EXPECT_EQ(outcome.text, Expand(c.text, Address(camera)));
+    EXPECT_EQ(outcome.text, rig.Expand(c.text));
     if (c.code == 0 && c.readBody) {
-      EXPECT_EQ(sender.StatusCode(), 200u);
-      const std::string list = camera.Core().ParameterList();
-      ASSERT_EQ(body.size(), list.size() + 1);
-      EXPECT_EQ(body.back(), 0);
-      EXPECT_EQ(Text(body), list);
+      EXPECT_EQ(rig.sender.StatusCode(), 200u);
+      const std::string list = rig.camera.Core().ParameterList();
+      ASSERT_EQ(rig.body.size(), list.size() + 1);
+      EXPECT_EQ(rig.body.back(), 0);
+      EXPECT_EQ(Text(rig.body), list);
     }
   }
+}
+
+quenlix::DEVICE_INFO At(const char* address, uint16_t port, uint32_t timeoutMs) {
+  quenlix::DEVICE_INFO info;
+  info.address = address;
+  info.port = port;
+  info.timeoutMs = timeoutMs;
+  return info;
 }
 
 TEST(HttpSenderTest, UnreachableCameraIsNotSent) {
@@ -95,35 +114,29 @@ TEST(HttpSenderTest, UnreachableCameraIsNotSent) {
                // RFC 6761: never resolves
                {"camera.invalid", 80, quenlix::platform::kHttpErrorNameNotResolved}};
   for (const Case& c : cases) {
-    quenlix::DEVICE_INFO info;
-    info.address = c.address;
-    info.port = c.port;
-    info.timeoutMs = 2000;
-    Web::CHttpSender sender(info);
+    SCOPED_TRACE(c.address);
+    Web::CHttpSender sender(At(c.address, c.port, 2000));
     std::vector<uint8_t> body;
     const CResultDef outcome = RequestGetRD(kList, body, sender, true);
-    EXPECT_EQ(outcome.code, 9u) << c.address;
-    EXPECT_EQ(outcome.level, 4u) << c.address;
+    EXPECT_EQ(outcome.code, 9u);
+    EXPECT_EQ(outcome.level, 4u);
     EXPECT_EQ(outcome.text,
               Expand(kNotSent, std::string(c.address) + ":" + std::to_string(c.port)));
-    EXPECT_EQ(sender.LastError(), c.error) << c.address;
+    EXPECT_EQ(sender.LastError(), c.error);
   }
 }
 
 TEST(HttpSenderTest, NoAnswerEndsAfterTheTimeOutNotLater) {
-  SimCamera camera;
-  camera.SetFault("noanswer");
-  Web::CHttpSender sender(camera.Device("", "", 800));
-  std::vector<uint8_t> body;
+  Rig rig("noanswer", 800);
   const auto start = Clock::now();
-  EXPECT_EQ(RequestGetRD(kList, body, sender, true).code, 9u);
+  EXPECT_EQ(rig.Get().code, 9u);
   const auto elapsed = Clock::now() - start;
-  EXPECT_EQ(sender.LastError(), quenlix::platform::kHttpErrorTimeout);
+  EXPECT_EQ(rig.sender.LastError(), quenlix::platform::kHttpErrorTimeout);
   // It must give up because of the time-out (not earlier), and must not
   // hang for the simulator's own hold time.
   EXPECT_GE(elapsed, std::chrono::milliseconds(700));
   EXPECT_LT(elapsed, std::chrono::seconds(20));
-  camera.SetFault("none");
+  rig.camera.SetFault("none");
 }
 
 TEST(HttpSenderTest, CredentialsAndTheLearnedScheme) {
@@ -143,19 +156,15 @@ TEST(HttpSenderTest, CredentialsAndTheLearnedScheme) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimCamera camera(camtest::SimOptions("siqura_pal_h264", c.auth));
-    Web::CHttpSender sender(camera.Device(c.user, c.password));
-    std::vector<uint8_t> body;
-    const CResultDef outcome = RequestGetRD(kList, body, sender, true);
+    Rig rig("none", 5000, c.auth, c.user, c.password);
+    const CResultDef outcome = rig.Get();
     EXPECT_EQ(outcome.code, c.code);
     EXPECT_EQ(outcome.level, c.level);
-    EXPECT_EQ(sender.LearnedScheme(), c.scheme);
-    if (c.code == 6) {
-      EXPECT_EQ(outcome.text, Expand(kRefused + "401", Address(camera)));
-    }
-    if (c.code != 0) {
-      EXPECT_TRUE(camera.Core().Requests().empty());
-    }
+    EXPECT_EQ(rig.sender.LearnedScheme(), c.scheme);
+    EXPECT_EQ(outcome.text, c.code == 6   ? rig.Expand(kRefused + "401")
+                            : c.code == 9 ? rig.Expand(kNotSent)
+                                          : "");
+    EXPECT_EQ(rig.camera.Core().Requests().size(), c.code == 0 ? 1u : 0u);
   }
 }
 
@@ -163,13 +172,11 @@ TEST(HttpSenderTest, CredentialsAndTheLearnedScheme) {
 // the camera at once, each exactly as given and in order. A request without
 // a path is not sent at all.
 TEST(HttpSenderTest, DigestIsLearnedOnceAndRequestsGoOutAsGiven) {
-  SimCamera camera(camtest::SimOptions("siqura_pal_h264", AuthMode::kDigest));
-  Web::CHttpSender sender(camera.Device("admin", "secret"));
-  EXPECT_FALSE(sender.Send(Web::CHttpRequest()));
-  std::vector<uint8_t> body;
-  EXPECT_EQ(RequestGetRD(kList, body, sender, true).code, 0u);
-  EXPECT_EQ(sender.LearnedScheme(), 8u);
-  EXPECT_EQ(Text(body), camera.Core().ParameterList());
+  Rig rig("none", 5000, AuthMode::kDigest, "admin", "secret");
+  EXPECT_FALSE(rig.sender.Send(Web::CHttpRequest()));
+  EXPECT_EQ(rig.Get().code, 0u);
+  EXPECT_EQ(rig.sender.LearnedScheme(), 8u);
+  EXPECT_EQ(Text(rig.body), rig.camera.Core().ParameterList());
   const std::vector<std::string> paths = {
       kList,
       std::string(kUpdate) + "&Image.I0.Appearance.Resolution=1280x720&Text=a%20b",
@@ -177,55 +184,50 @@ TEST(HttpSenderTest, DigestIsLearnedOnceAndRequestsGoOutAsGiven) {
       std::string(kUpdate) + "&Image.I0.RateControl.TargetBitrate=2048",
   };
   for (size_t i = 1; i < paths.size(); ++i) {
-    EXPECT_TRUE(quenlix::HUtils::HttpGetLogged(paths[i], sender, nullptr));
+    EXPECT_TRUE(quenlix::HUtils::HttpGetLogged(paths[i], rig.sender, nullptr));
   }
-  EXPECT_EQ(sender.LearnedScheme(), 8u);
-  EXPECT_EQ(camera.Core().Requests(), paths);
+  EXPECT_EQ(rig.sender.LearnedScheme(), 8u);
+  EXPECT_EQ(rig.camera.Core().Requests(), paths);
 }
 
 // HttpGetLogged logs a failure's text (a '%' in it is no format) through the
 // repeat throttle; HttpGet leaves the request open and succeeds on any status.
 TEST(HttpSenderTest, FailureTextsGoThroughTheThrottle) {
-  SimCamera camera;
-  camera.SetFault("status:503");
-  Web::CHttpSender sender(camera.Device("", ""));
+  Rig rig("status:503");
   testhost::FakeDriver log;
   const std::string path = std::string(kUpdate) + "&Text=100%25";
-  EXPECT_FALSE(quenlix::HUtils::HttpGetLogged(path, sender, &log));
-  EXPECT_EQ(log.Texts(),
-            std::vector<std::string>{"1 " + Expand(kRefused + "503", Address(camera), path)});
+  EXPECT_FALSE(quenlix::HUtils::HttpGetLogged(path, rig.sender, &log));
+  EXPECT_EQ(log.Texts(), std::vector<std::string>{"1 " + rig.Expand(kRefused + "503", path)});
   EXPECT_EQ(log.repeatCount, 1u);
   log.repeatCount = 14;  // the 15th failure is held back
-  EXPECT_FALSE(quenlix::HUtils::HttpGetLogged(path, sender, &log));
+  EXPECT_FALSE(quenlix::HUtils::HttpGetLogged(path, rig.sender, &log));
   EXPECT_EQ(log.Texts().size(), 1u);
-  EXPECT_TRUE(quenlix::HUtils::HttpGet(sender, std::string(kUpdate) + "&Output.O0.Active=open"));
-  EXPECT_EQ(sender.StatusCode(), 503u);
+  EXPECT_TRUE(
+      quenlix::HUtils::HttpGet(rig.sender, std::string(kUpdate) + "&Output.O0.Active=open"));
+  EXPECT_EQ(rig.sender.StatusCode(), 503u);
 }
 
 // A body longer than any reply needs is read no further than the cap and
 // fails the request; one cut off by a broken connection fails it too.
 TEST(HttpSenderTest, OverlongOrCutBodiesFailTheRequest) {
-  SimCamera camera;
-  camera.SetFault("endless");
-  Web::CHttpSender sender(camera.Device("", "", 10000));
-  std::vector<uint8_t> body;
-  CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  Rig rig("endless", 10000);
+  CResultDef outcome = rig.Get();
   EXPECT_EQ(outcome.code, uint32_t(quenlix::ResultTooLarge));
   EXPECT_EQ(outcome.level, 1u);
-  EXPECT_NE(outcome.text.find("is longer than 1048576 bytes"), std::string::npos) << outcome.text;
-  EXPECT_EQ(body, std::vector<uint8_t>{0});
-  EXPECT_LE(camera.Core().EndlessBytes(), 16u * Web::kMaxBodySize);
+  EXPECT_EQ(outcome.text,
+            rig.Expand("quenlix::HUtils::RequestGetRD: response for request \"#\" from @ is "
+                       "longer than 1048576 bytes"));
+  EXPECT_EQ(rig.body, std::vector<uint8_t>{0});
+  EXPECT_LE(rig.camera.Core().EndlessBytes(), 16u * Web::kMaxBodySize);
 
   hostile::PeerOptions cut;
   cut.behaviour = hostile::Behaviour::kTrickleBody;
   cut.intervalMs = 50;
   hostile::HostilePeer peer(cut);
-  quenlix::DEVICE_INFO info = camera.Device("", "", 600);
-  info.port = peer.Port();
-  Web::CHttpSender trickled(info);
-  outcome = RequestGetRD(kList, body, trickled, true);
+  Web::CHttpSender trickled(At("127.0.0.1", peer.Port(), 600));
+  outcome = RequestGetRD(kList, rig.body, trickled, true);
   EXPECT_EQ(outcome.code, uint32_t(quenlix::ResultEmptyResponse)) << outcome.text;
-  EXPECT_EQ(body, std::vector<uint8_t>{0});
+  EXPECT_EQ(rig.body, std::vector<uint8_t>{0});
 }
 
 // Headers or a body trickled a line at a time renew every per-step time-out;
@@ -237,11 +239,7 @@ TEST(HttpSenderTest, TrickledRepliesEndAtTheOverallDeadline) {
     options.behaviour = behaviour;
     options.intervalMs = 100;
     hostile::HostilePeer peer(options);
-    quenlix::DEVICE_INFO info;
-    info.address = "127.0.0.1";
-    info.port = peer.Port();
-    info.timeoutMs = 800;
-    Web::CHttpSender sender(info);
+    Web::CHttpSender sender(At("127.0.0.1", peer.Port(), 800));
     std::vector<uint8_t> body;
     const auto start = Clock::now();
     EXPECT_NE(RequestGetRD(kList, body, sender, true).code, 0u);
@@ -250,39 +248,34 @@ TEST(HttpSenderTest, TrickledRepliesEndAtTheOverallDeadline) {
 }
 
 TEST(HttpSenderTest, ReceptionPausesWhileTheCallerDoesNotRead) {
-  SimCamera camera;
-  camera.SetFault("endless");
-  Web::CHttpSender sender(camera.Device("", "", 10000));
+  Rig rig("endless", 10000);
   Web::CHttpRequest request;
   request.path = kList;
-  ASSERT_TRUE(sender.Send(request));
+  ASSERT_TRUE(rig.sender.Send(request));
   // Without reads the transfer must stall at what the sockets and a small
   // backend buffer hold, far below the body cap.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_LT(camera.Core().EndlessBytes(), 64u * 1024 * 1024);
-  sender.CloseRequest();
+  EXPECT_LT(rig.camera.Core().EndlessBytes(), 64u * 1024 * 1024);
+  rig.sender.CloseRequest();
 }
 
 TEST(HttpSenderTest, CancelEndsABlockedRequestSoonAndResumeUndoesIt) {
-  SimCamera camera;
-  camera.SetFault("noanswer");
-  Web::CHttpSender sender(camera.Device("", "", 30000));
+  Rig rig("noanswer", 30000);
   std::thread canceller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    sender.Cancel();
+    rig.sender.Cancel();
   });
   const auto start = Clock::now();
-  std::vector<uint8_t> body;
-  CResultDef outcome = RequestGetRD(kList, body, sender, true);
+  CResultDef outcome = rig.Get();
   const auto elapsed = Clock::now() - start;
   canceller.join();
   EXPECT_EQ(outcome.code, 9u);
-  EXPECT_EQ(sender.LastError(), quenlix::platform::kHttpErrorCancelled);
+  EXPECT_EQ(rig.sender.LastError(), quenlix::platform::kHttpErrorCancelled);
   EXPECT_LT(elapsed, std::chrono::seconds(15));  // far below the 30 s time-out
-  camera.SetFault("none");
-  EXPECT_EQ(RequestGetRD(kList, body, sender, true).code, 9u);  // still cancelled
-  sender.Resume();
-  outcome = RequestGetRD(kList, body, sender, true);
+  rig.camera.SetFault("none");
+  EXPECT_EQ(rig.Get().code, 9u);  // still cancelled
+  rig.sender.Resume();
+  outcome = rig.Get();
   EXPECT_EQ(outcome.code, 0u) << outcome.text;
 }
 
