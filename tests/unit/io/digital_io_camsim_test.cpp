@@ -1,6 +1,7 @@
 // The I/O object against the camera simulator's HTTP CGI on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -197,6 +198,12 @@ TEST(DigitalIORefused, WrongPasswordIsReportedAsFailure) {
     ASSERT_TRUE(sink.WaitForCount(3));
     EXPECT_EQ(sink.Get().back(), kFailure);
     EXPECT_TRUE(io.Stop());
+    // The 401 that comes back as a status is logged as the camera's refusal.
+    const Events log = driver.Texts();
+    const std::string refused =
+        "1 quenlix::CDigitalIO::Request: Camera 127.0.0.1 refused I/O request "
+        "\"/siqura-cgi/io/input.cgi?checkactive=1\" (status 401)";
+    EXPECT_GT(std::count(log.begin(), log.end(), refused), 0);
   }
 }
 
