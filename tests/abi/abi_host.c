@@ -128,12 +128,7 @@ typedef struct {
 typedef struct {
   const Slot* vtbl;
   uint8_t* buffer;
-  uint32_t capacity;
-  uint32_t length;
-  uint32_t type;
-  uint32_t width;
-  uint32_t height;
-  uint32_t sizeClass;
+  uint32_t capacity, length, type, width, height, sizeClass;
   HostSystemTime time;
 } Sample;
 

@@ -19,22 +19,19 @@ const std::string kOnline =
     "\\[info 3\\] quenlix::CBaseCameraChannel::SetCameraState: Camera 127\\.0\\.0\\.1 is online";
 
 struct Frame {
-  int64_t timeMs = 0;
-  std::string type;
-  uint64_t bytes = 0;
+  int64_t timeMs = 0, receivedMs = 0;
   uint32_t width = 0, height = 0;
-  int64_t receivedMs = 0;
 };
 
 std::vector<Frame> ReadIndex(const std::string& path) {
   std::vector<Frame> frames;
   std::istringstream in(ReadFile(path));
-  std::string line, time, received;
+  std::string line, time, type, bytes, received;
   while (std::getline(in, line)) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream fields(line);
     Frame f;
-    fields >> time >> f.type >> f.bytes >> f.width >> f.height >> received;
+    fields >> time >> type >> bytes >> f.width >> f.height >> received;
     f.timeMs = ParseUtc(time);
     f.receivedMs = ParseUtc(received);
     frames.push_back(f);
@@ -42,18 +39,15 @@ std::vector<Frame> ReadIndex(const std::string& path) {
   return frames;
 }
 
-std::vector<std::string> Lines(const std::string& command) {
+// The lines ffprobe prints of a file's first video stream; at least one.
+std::vector<std::string> Probe(const std::string& path, const std::string& entries) {
   std::vector<std::string> out;
+  const std::string command =
+      "ffprobe -v error -select_streams v:0 " + entries + " -of csv=p=0 " + path + " 2>/dev/null";
   for (const TimedLine& l : Exec(command).lines) {
     if (!l.text.empty()) out.push_back(l.text);
   }
-  return out;
-}
-
-std::string Probe(const std::string& path, const std::string& entries) {
-  const std::vector<std::string> lines = Lines("ffprobe -v error -select_streams v:0 " + entries +
-                                               " -of csv=p=0 " + path + " 2>/dev/null");
-  return lines.empty() ? "" : lines[0];
+  return out.empty() ? std::vector<std::string>{""} : out;
 }
 
 // A stream's recording: more than atLeast frames, decodable, their times
@@ -97,27 +91,24 @@ Row Codec(const std::string& name, const std::string& ext, const std::string& ar
     const std::vector<Frame> frames = ExpectStream(base, ext, 10);
     ASSERT_FALSE(frames.empty());
     ExpectAllSent(frames.size(), camera);
-    EXPECT_EQ(Probe(base + ext, "-count_frames -show_entries stream=nb_read_frames"),
+    EXPECT_EQ(Probe(base + ext, "-count_frames -show_entries stream=nb_read_frames")[0],
               std::to_string(frames.size()));
     for (const Frame& f : frames) {
       EXPECT_EQ(f.width, width);
       EXPECT_EQ(f.height, height);
     }
     if (ext == ".mjpeg") return;
-    const std::vector<std::string> packets = Lines(
-        "ffprobe -v error -select_streams v:0 "
-        "-show_entries packet=pts_time -of csv=p=0 " +
-        base + ext + " 2>/dev/null");
+    const std::vector<std::string> packets = Probe(base + ext, "-show_entries packet=pts_time");
     ASSERT_EQ(packets.size(), frames.size());
     for (size_t i = 0; i < frames.size(); ++i) {
       EXPECT_EQ(std::llround(std::atof(packets[i].c_str()) * 1000),
                 frames[i].timeMs - frames[0].timeMs)
           << "frame " << i;
     }
-    const std::string created = Probe(base + ext, "-show_entries format_tags=creation_time");
+    const std::string created = Probe(base + ext, "-show_entries format_tags=creation_time")[0];
     const int64_t unit = ext == ".mp4" ? 1000 : 1;
     EXPECT_EQ(ParseUtc(created.substr(0, 23) + "Z") / unit, frames[0].timeMs / unit) << created;
-    const std::string rate = Probe(base + ext, "-show_entries stream=r_frame_rate");
+    const std::string rate = Probe(base + ext, "-show_entries stream=r_frame_rate")[0];
     ASSERT_NE(rate.find('/'), std::string::npos) << rate;
     EXPECT_NEAR(std::atof(rate.c_str()) / std::atof(rate.c_str() + rate.find('/') + 1), kCameraFps,
                 0.5)
@@ -204,16 +195,16 @@ Row Habit(const std::string& name, const std::string& clip, const std::string& c
   const auto facts = [=](Camera&, const Outcome&) {
     const auto hashes = [](const std::string& media) {
       std::vector<std::string> out;
-      for (const std::string& l :
-           Lines("ffmpeg -nostdin -v error -i " + media + " -f framemd5 -")) {
-        if (l[0] != '#') out.push_back(l.substr(l.rfind(',') + 1));
+      for (const TimedLine& l :
+           Exec("ffmpeg -nostdin -v error -i " + media + " -f framemd5 -").lines) {
+        if (!l.text.empty() && l.text[0] != '#')
+          out.push_back(l.text.substr(l.text.rfind(',') + 1));
       }
       return out;
     };
     const std::vector<std::string> source = hashes(path);
     const std::vector<std::string> recorded = hashes(OutDir(name) + "/stream0" + ext);
-    const std::vector<std::string> keys = Lines(
-        "ffprobe -v error -select_streams v:0 -show_entries frame=key_frame -of csv=p=0 " + path);
+    const std::vector<std::string> keys = Probe(path, "-show_entries frame=key_frame");
     ASSERT_FALSE(source.empty());
     // The camera plays its clip over and over: a run of it from a key frame.
     ASSERT_GE(recorded.size(), 25u);
