@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <cstdlib>
+#include <map>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include <cstdlib>
 
 #include "driver/tavrik_ip_capture_driver.h"
 #include "quenlix/ipcapture.h"
@@ -21,48 +19,47 @@ using testhost::FakeCameraConfig;
 using testhost::FakeDebugSink;
 
 TEST(ParseCustomInt, AcceptsOnlyDecimalNumbersThatFit) {
-  struct Case {
+  const struct {
     const char* text;
     int32_t value;
-  };
-  const Case cases[] = {
-      {"", kNoValue},
-      {"+", kNoValue},
-      {"-", kNoValue},
-      {"-5", -5},
-      {"+7", 7},
-      {"-7", -7},
-      {"12a", kNoValue},
-      {"a12", kNoValue},
-      {" 12", kNoValue},
-      {"12 ", kNoValue},
-      {"+-1", kNoValue},
-      {"0", 0},
-      {"007", 7},
-      {"2147483647", INT32_MAX},
-      {"2147483648", kNoValue},
-      {"-2147483648", INT32_MIN},
-      {"-2147483649", kNoValue},
-      {"99999999999999999999", kNoValue},
-  };
+  } cases[] = {{"", kNoValue},
+               {"+", kNoValue},
+               {"-", kNoValue},
+               {"-5", -5},
+               {"+7", 7},
+               {"-7", -7},
+               {"12a", kNoValue},
+               {"a12", kNoValue},
+               {" 12", kNoValue},
+               {"12 ", kNoValue},
+               {"+-1", kNoValue},
+               {"0", 0},
+               {"007", 7},
+               {"2147483647", INT32_MAX},
+               {"2147483648", kNoValue},
+               {"-2147483648", INT32_MIN},
+               {"-2147483649", kNoValue},
+               {"99999999999999999999", kNoValue}};
   for (const auto& c : cases) EXPECT_EQ(ParseCustomInt(c.text), c.value) << '"' << c.text << '"';
 }
 
 class DriverTest : public ::testing::Test {
  protected:
-  void SetUp() override { driver = CreateIPCaptureEx(); }
   void TearDown() override { DeleteIPCaptureEx(driver); }
+  CTavrikIPCaptureDriver* Driver() { return static_cast<CTavrikIPCaptureDriver*>(driver); }
 
-  CTavrikIPCaptureDriver* Tavrik() { return static_cast<CTavrikIPCaptureDriver*>(driver); }
-  IDriver* Services() { return Tavrik(); }
-
-  ipcapture::IIPCaptureDriverEx* driver = nullptr;
+  ipcapture::IIPCaptureDriverEx* driver = CreateIPCaptureEx();
   FakeDebugSink sink;
   testhost::FakeAllocator allocator;
   FakeCameraConfig config;
 };
 
-TEST_F(DriverTest, OpenWithoutAConfigurationIsRefusedAndLeavesTheDriverUsable) {
+TEST_F(DriverTest, OpenNeedsAConfigurationTakesTheHostSettingsAndMayBeRepeatedAfterClose) {
+  DEVICE_INFO before = Driver()->GetDeviceInfo();
+  EXPECT_EQ(before.timeoutMs, 5000u);
+  EXPECT_EQ(before.signalTimeoutMs, 5000u);
+  EXPECT_EQ(before.port, 80);
+  EXPECT_EQ(before.address + before.userName + before.password, "");
   EXPECT_FALSE(driver->Open(&sink, &allocator, nullptr));
   config.withoutNetwork = true;
   EXPECT_FALSE(driver->Open(&sink, &allocator, &config));
@@ -70,19 +67,6 @@ TEST_F(DriverTest, OpenWithoutAConfigurationIsRefusedAndLeavesTheDriverUsable) {
   config.withoutDevice = true;
   EXPECT_FALSE(driver->Open(&sink, &allocator, &config));
   config.withoutDevice = false;
-  config.network.address = "10.1.2.3";
-  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  EXPECT_EQ(Services()->GetDeviceInfo().address, "10.1.2.3");
-}
-
-TEST_F(DriverTest, DeviceInfoDefaultsBeforeOpenAndFamilyTimeoutsAfter) {
-  DEVICE_INFO before = Services()->GetDeviceInfo();
-  EXPECT_EQ(before.timeoutMs, 5000u);
-  EXPECT_EQ(before.signalTimeoutMs, 5000u);
-  EXPECT_EQ(before.port, 80);
-  EXPECT_EQ(before.address, "");
-  EXPECT_EQ(before.userName, "");
-  EXPECT_EQ(before.password, "");
 
   config.network.address = "10.1.2.3";
   config.network.port = 8081;
@@ -91,125 +75,82 @@ TEST_F(DriverTest, DeviceInfoDefaultsBeforeOpenAndFamilyTimeoutsAfter) {
   config.device.channelCount = 3;
   config.network.codecType = 1;
   ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  DEVICE_INFO after = Services()->GetDeviceInfo();
+  DEVICE_INFO after = Driver()->GetDeviceInfo();
   EXPECT_EQ(after.timeoutMs, 40000u);
   EXPECT_EQ(after.signalTimeoutMs, 10000u);
   EXPECT_EQ(after.address, "10.1.2.3");
   EXPECT_EQ(after.port, 8081);
   EXPECT_EQ(after.userName, "admin");
   EXPECT_EQ(after.password, "secret");
-  EXPECT_EQ(Services()->GetIOCounts(), std::make_pair(4u, 2u));
-  EXPECT_EQ(Services()->GetChannelCount(), 3u);
-  EXPECT_EQ(Services()->GetCodecType(), 1u);
-  EXPECT_EQ(Services()->GetSampleAllocator(), &allocator);
+  EXPECT_EQ(Driver()->GetIOCounts(), std::make_pair(4u, 2u));
+  EXPECT_EQ(Driver()->GetChannelCount(), 3u);
+  EXPECT_EQ(Driver()->GetCodecType(), 1u);
+  EXPECT_EQ(Driver()->GetSampleAllocator(), &allocator);
   EXPECT_EQ(driver->GetExtension(), nullptr);
   EXPECT_EQ(driver->GetAuxObject(), nullptr);
-}
 
-TEST_F(DriverTest, WithoutHostLibraryTheOpenLineArrivesAtInformationLevel) {
-  config.custom = {{1, "1"}, {2, "8554"}, {3, "V2.4.1"}, {4, "2"}};
-  config.device.modelName = "Siqura BC620";
-  config.network.address = "192.0.2.7";
-  config.network.port = 80;
-  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-
-  const HostVersion v = Tavrik()->GetHostVersion();
-  EXPECT_EQ(v.major, 5);
-  EXPECT_EQ(v.minor, 12);
-  const auto lines = sink.Lines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].level, 3);
-  EXPECT_EQ(lines[0].text,
-            "DRIVER IS OPENED (name: TavrikIPCapture, device model: Siqura BC620, FW: V2.4.1, "
-            "address: 192.0.2.7:80)");
-  EXPECT_EQ(Services()->GetVariantFlag(), 1u);
-  EXPECT_EQ(Services()->GetCustomInt(2), 8554);
-  EXPECT_EQ(Services()->GetCustomInt(4), 2);
-}
-
-TEST_F(DriverTest, NoCustomParametersShowNoneAndKeepPal) {
-  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  EXPECT_EQ(Services()->GetCustomInt(1), kNoValue);
-  EXPECT_EQ(Services()->GetVariantFlag(), 0u);
-  ASSERT_EQ(sink.Count(), 1u);
-  EXPECT_NE(sink.Lines()[0].text.find("FW: (none),"), std::string::npos);
-}
-
-TEST_F(DriverTest, NoneTextReadsAsEmptyAndEnumerationStopsAtTheFirstGap) {
-  config.custom = {{1, "0"}, {2, "554"}, {3, "(none)"}};
-  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  EXPECT_EQ(Services()->GetCustomString(3), "");
-  EXPECT_NE(sink.Lines()[0].text.find("FW: (none),"), std::string::npos);
-
-  FakeCameraConfig gap;
-  gap.custom = {{1, "1"}, {2, "554"}, {4, "2"}};
-  auto* other = CreateIPCapture();
-  ASSERT_TRUE(other->Open(nullptr, nullptr, &gap));
-  auto* services = static_cast<CTavrikIPCaptureDriver*>(other);
-  EXPECT_EQ(services->GetCustomInt(2), 554);
-  EXPECT_EQ(services->GetCustomInt(4), kNoValue);
-  EXPECT_EQ(services->GetCustomString(4), "");
-  DeleteIPCapture(other);
-}
-
-TEST_F(DriverTest, NonNumericVideoStandardLeavesPal) {
-  config.custom = {{1, "ntsc"}};
-  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  EXPECT_EQ(Services()->GetVariantFlag(), 0u);
-}
-
-TEST_F(DriverTest, LevelFourNeverReachesTheSinkAndLongMessagesArriveWhole) {
-  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  const size_t afterOpen = sink.Count();
-  Services()->DebugMessage(4, "%s: dropped", "x");
-  EXPECT_EQ(sink.Count(), afterOpen);
-
-  const std::string big(5000, 'm');
-  Services()->DebugMessage(1, "%s: %s", "quenlix::Test", big.c_str());
-  Services()->DebugMessage(1, "%s", "");
-  const auto lines = sink.Lines();
-  ASSERT_EQ(lines.size(), afterOpen + 2);
-  EXPECT_EQ(lines[afterOpen].text, "quenlix::Test: " + big);
-  EXPECT_EQ(lines[afterOpen].level, 1);
-  EXPECT_FALSE(lines[afterOpen + 1].hadText);
-}
-
-TEST_F(DriverTest, MessagesBeforeOpenAreDropped) {
-  Services()->DebugMessage(1, "early %d", 1);
-  EXPECT_EQ(sink.Count(), 0u);
-}
-
-TEST_F(DriverTest, ManyThreadsLogAtOnce) {
-  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  constexpr int kThreads = 8;
-  constexpr int kEach = 200;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([this, t] {
-      for (int i = 0; i < kEach; ++i) Services()->DebugMessage(1, "thread %d line %d", t, i);
-    });
-  }
-  for (auto& th : threads) th.join();
-  const auto lines = sink.Lines();
-  ASSERT_EQ(lines.size(), 1u + kThreads * kEach);
-  std::vector<int> perThread(kThreads, 0);
-  for (size_t i = 1; i < lines.size(); ++i) {
-    int t = -1, n = -1;
-    ASSERT_EQ(std::sscanf(lines[i].text.c_str(), "thread %d line %d", &t, &n), 2) << lines[i].text;
-    ASSERT_GE(t, 0);
-    ASSERT_LT(t, kThreads);
-    EXPECT_EQ(n, perThread[t]++) << "lines of one thread arrive in order";
-  }
-}
-
-TEST_F(DriverTest, CloseLeavesSettingsAndTheDriverOpensAgain) {
-  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
   driver->Close();
-  EXPECT_EQ(Services()->GetDeviceInfo().address, "127.0.0.1");
+  EXPECT_EQ(Driver()->GetDeviceInfo().address, "10.1.2.3");
   config.network.address = "127.0.0.2";
   ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  EXPECT_EQ(Services()->GetDeviceInfo().address, "127.0.0.2");
+  EXPECT_EQ(Driver()->GetDeviceInfo().address, "127.0.0.2");
   EXPECT_EQ(sink.Count(), 2u);
+}
+
+TEST(Driver, CustomParametersAndTheOpenLine) {
+  const struct {
+    std::map<uint32_t, std::string> custom;
+    const char* firmware;  // as the open line shows it
+    uint32_t variant;      // 1 for NTSC
+    uint32_t index;        // a parameter read back
+    int32_t asInt;
+    const char* asText;
+  } cases[] = {
+      {{{1, "1"}, {2, "8554"}, {3, "V2.4.1"}, {4, "2"}}, "V2.4.1", 1, 2, 8554, "8554"},
+      {{{1, "1"}, {2, "8554"}, {3, "V2.4.1"}, {4, "2"}}, "V2.4.1", 1, 4, 2, "2"},
+      {{}, "(none)", 0, 1, kNoValue, ""},
+      {{{1, "0"}, {2, "554"}, {3, "(none)"}}, "(none)", 0, 3, kNoValue, ""},
+      // Enumeration stops at the first gap.
+      {{{1, "1"}, {2, "554"}, {4, "2"}}, "(none)", 1, 4, kNoValue, ""},
+      {{{1, "ntsc"}}, "(none)", 0, 1, kNoValue, "ntsc"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.firmware + std::to_string(c.index));
+    FakeDebugSink sink;
+    FakeCameraConfig config;
+    config.custom = c.custom;
+    auto* driver = static_cast<CTavrikIPCaptureDriver*>(CreateIPCapture());
+    ASSERT_TRUE(driver->Open(&sink, nullptr, &config));
+    ASSERT_EQ(sink.Count(), 1u);
+    EXPECT_EQ(sink.Lines()[0].text,
+              std::string("DRIVER IS OPENED (name: TavrikIPCapture, device model: Siqura TestCam, "
+                          "FW: ") +
+                  c.firmware + ", address: 127.0.0.1:8080)");
+    EXPECT_EQ(driver->GetVariantFlag(), c.variant);
+    EXPECT_EQ(driver->GetCustomInt(c.index), c.asInt);
+    EXPECT_EQ(driver->GetCustomString(c.index), c.asText);
+    DeleteIPCapture(driver);
+  }
+}
+
+TEST_F(DriverTest, MessagesArriveWholeOnlyOnceOpenAndNeverAtLevelFour) {
+  Driver()->DebugMessage(1, "early %d", 1);
+  EXPECT_EQ(sink.Count(), 0u);
+  ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
+  // No host library here: the fallback host version puts the open line at
+  // information level.
+  EXPECT_EQ(Driver()->GetHostVersion().major, 5);
+  EXPECT_EQ(Driver()->GetHostVersion().minor, 12);
+  Driver()->DebugMessage(4, "%s: dropped", "x");
+  const std::string big(5000, 'm');
+  Driver()->DebugMessage(1, "%s: %s", "quenlix::Test", big.c_str());
+  Driver()->DebugMessage(1, "%s", "");
+  const auto lines = sink.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].level, 3);
+  EXPECT_EQ(lines[1].text, "quenlix::Test: " + big);
+  EXPECT_EQ(lines[1].level, 1);
+  EXPECT_FALSE(lines[2].hadText);
 }
 
 // Points the library search at one directory and puts the old path back.
@@ -240,35 +181,31 @@ class ScopedLibraryPath {
   std::string old_;
 };
 
-TEST(DriverHostVersion, OpenLineLevelFollowsTheInstalledHost) {
-  struct Case {
+TEST(DriverHostVersion, MessageLevelsFollowTheInstalledHost) {
+  const struct {
     const char* dir;
     uint16_t major, minor, build, revision;
     uint8_t openLevel, infoLevel;
-  };
-  const Case cases[] = {
-      {"host-5.11", 5, 11, 0, 0, 2, 2},
-      {"host-6.2.9.9", 6, 2, 9, 9, 3, 3},
-      {"host-6.3", 6, 3, 0, 0, 100, 3},
-  };
-  for (const Case& c : cases) {
+  } cases[] = {{"host-5.11", 5, 11, 0, 0, 2, 2},
+               {"host-6.2.9.9", 6, 2, 9, 9, 3, 3},
+               {"host-6.3", 6, 3, 0, 0, 100, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dir);
     ScopedLibraryPath path(std::string(QUENLIX_DRIVER_FIXTURES) + "/" + c.dir);
     FakeDebugSink sink;
     FakeCameraConfig config;
     auto* driver = static_cast<CTavrikIPCaptureDriver*>(CreateIPCapture());
     ASSERT_TRUE(driver->Open(&sink, nullptr, &config));
     const HostVersion v = driver->GetHostVersion();
-    EXPECT_EQ(v.major, c.major) << c.dir;
-    EXPECT_EQ(v.minor, c.minor) << c.dir;
-    EXPECT_EQ(v.build, c.build) << c.dir;
-    EXPECT_EQ(v.revision, c.revision) << c.dir;
+    EXPECT_EQ(std::vector<uint16_t>({v.major, v.minor, v.build, v.revision}),
+              std::vector<uint16_t>({c.major, c.minor, c.build, c.revision}));
     driver->DebugMessage(3, "%s", "information");
     driver->DebugMessage(1, "%s", "error");
     const auto lines = sink.Lines();
-    ASSERT_EQ(lines.size(), 3u) << c.dir;
-    EXPECT_EQ(lines[0].level, c.openLevel) << c.dir;
-    EXPECT_EQ(lines[1].level, c.infoLevel) << c.dir;
-    EXPECT_EQ(lines[2].level, 1) << c.dir;
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].level, c.openLevel);
+    EXPECT_EQ(lines[1].level, c.infoLevel);
+    EXPECT_EQ(lines[2].level, 1);
     DeleteIPCapture(driver);
   }
 }
@@ -287,16 +224,15 @@ TEST(DriverExports, UnknownCodecGivesNoChannel) {
 // bit 0 the driver lives in storage that is not the heap's: a free of it, or
 // of an address before it, aborts.
 TEST(DriverExports, DeletingDestructorFreesOnlyOnBitZeroAndIgnoresTheArrayBit) {
+  FakeCameraConfig config;
   for (const unsigned flags : {0u, 2u}) {
     alignas(CTavrikIPCaptureDriver) unsigned char storage[sizeof(CTavrikIPCaptureDriver)];
     auto* driver = new (storage) CTavrikIPCaptureDriver();
-    FakeCameraConfig config;
     ASSERT_TRUE(driver->Open(nullptr, nullptr, &config));
     EXPECT_EQ(driver->DeletingDestructor(flags), driver) << flags;
   }
   for (const unsigned flags : {1u, 3u}) {
     auto* driver = CreateIPCaptureEx();
-    FakeCameraConfig config;
     ASSERT_TRUE(driver->Open(nullptr, nullptr, &config));
     EXPECT_EQ(driver->DeletingDestructor(flags), static_cast<void*>(driver)) << flags;
   }

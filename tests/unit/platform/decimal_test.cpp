@@ -8,13 +8,12 @@ namespace quenlix {
 namespace {
 
 TEST(ReadDecimal, StopsAtTheFirstNonDigitTheDigitCapOrThePassedLimit) {
-  struct Case {
+  const struct {
     const char* in;
     uint64_t limit;
     size_t maxDigits;
     DecimalRun out;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"", 999, SIZE_MAX, {0, 0, false}},
       {"abc", 999, SIZE_MAX, {0, 0, false}},
       {" 1", 999, SIZE_MAX, {0, 0, false}},
@@ -29,15 +28,13 @@ TEST(ReadDecimal, StopsAtTheFirstNonDigitTheDigitCapOrThePassedLimit) {
       {"99999999999999999999999", UINT32_MAX, SIZE_MAX, {9999999999u, 10, true}},
       {"12345678901", UINT32_MAX, 10, {1234567890u, 10, false}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const DecimalRun run = ReadDecimal(c.in, c.in + std::strlen(c.in), c.limit, c.maxDigits);
     EXPECT_EQ(run.value, c.out.value) << c.in;
     EXPECT_EQ(run.digits, c.out.digits) << c.in;
     EXPECT_EQ(run.overflow, c.out.overflow) << c.in;
   }
-}
-
-TEST(ReadDecimal, ReadsNothingPastTheEndItIsGiven) {
+  // Nothing is read past the end given.
   const char text[] = "12345";
   EXPECT_EQ(ReadDecimal(text, text + 2, 999).value, 12u);
   EXPECT_EQ(ReadDecimal(std::string("12"), 5, 999).digits, 0u);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -9,75 +10,56 @@ namespace quenlix {
 namespace platform {
 namespace {
 
-using Answer = int (*)();
-
-TEST(Library, LoadsByWindowsNameAndFindsTheExport) {
+TEST(Library, LoadsByWindowsNameBesideTheExecutableAndFindsTheExport) {
+  const std::string dir = ExecutableDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_NE(dir.back(), '/');
+  EXPECT_NE(dir.back(), '\\');
   // POSIX finds libquenlixfixture.so beside the executable.
   Library library = LoadLibraryByName("quenlixfixture.dll");
   ASSERT_NE(library, nullptr);
-  auto answer = reinterpret_cast<Answer>(GetLibrarySymbol(library, "QuenlixFixtureAnswer"));
+  auto answer = reinterpret_cast<int (*)()>(GetLibrarySymbol(library, "QuenlixFixtureAnswer"));
   ASSERT_NE(answer, nullptr);
   EXPECT_EQ(answer(), 42);
   EXPECT_EQ(GetLibrarySymbol(library, "NoSuchExport"), nullptr);
   FreeLibrary(library);
-}
-
-TEST(Library, MissingLibraryIsNull) {
   EXPECT_EQ(LoadLibraryByName("quenlix_no_such_library.dll"), nullptr);
   EXPECT_EQ(LoadLibraryByName(""), nullptr);
   EXPECT_EQ(LoadLibraryByName(nullptr), nullptr);
 }
 
-struct VersionCase {
-  const char* name;
-  const char* module;
-  bool found;
-  uint16_t version[4];
-};
-
-class ModuleVersions : public ::testing::TestWithParam<VersionCase> {};
-
-TEST_P(ModuleVersions, AreReadFromTheVersionResource) {
-  const VersionCase& test = GetParam();
-  uint16_t version[4] = {0xAAAA, 0xAAAA, 0xAAAA, 0xAAAA};
-  ASSERT_EQ(GetModuleFileVersion(test.module, version), test.found);
-  if (!test.found) return;
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(version[i], test.version[i]) << i;
+std::vector<uint16_t> ModuleVersion(const char* module) {
+  uint16_t v[4] = {0xAAAA, 0xAAAA, 0xAAAA, 0xAAAA};
+  if (!GetModuleFileVersion(module, v)) return {};
+  return {v[0], v[1], v[2], v[3]};
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Library, ModuleVersions,
-    ::testing::Values(VersionCase{"Pe32", "brannic.dll", true, {6, 3, 1, 2}},
-                      VersionCase{"NameInOtherCase", "BRANNIC.DLL", true, {6, 3, 1, 2}},
-                      VersionCase{"Pe32Plus", "brannic64.dll", true, {1, 65535, 256, 7}},
-                      VersionCase{"NoVersionResource", "noversion.dll", false, {}},
-                      VersionCase{"NotThere", "quenlix_absent.dll", false, {}}),
-    [](const ::testing::TestParamInfo<VersionCase>& info) { return info.param.name; });
-
+TEST(Library, ModuleVersionsAreReadFromTheVersionResource) {
+  const struct {
+    const char* module;
+    std::vector<uint16_t> version;  // empty: not found
+  } cases[] = {
+      {"brannic.dll", {6, 3, 1, 2}},
+      {"BRANNIC.DLL", {6, 3, 1, 2}},
+      {"brannic64.dll", {1, 65535, 256, 7}},
+      {"noversion.dll", {}},
+      {"quenlix_absent.dll", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ModuleVersion(c.module), c.version) << c.module;
 #if !defined(_WIN32)
-TEST(Library, VersionSearchTriesTheLibraryPathBeforeTheExecutableDirectory) {
+  // The library path is searched before the executable's directory.
   const char* old = std::getenv("LD_LIBRARY_PATH");
   const std::string saved = old != nullptr ? old : "";
-  const std::string path = "/nonexistent-quenlix::" + ExecutableDirectory() + "/ldpath";
-  setenv("LD_LIBRARY_PATH", path.c_str(), 1);
-  uint16_t version[4] = {};
-  const bool found = GetModuleFileVersion("brannic.dll", version);
+  setenv("LD_LIBRARY_PATH", ("/nonexistent-quenlix::" + ExecutableDirectory() + "/ldpath").c_str(),
+         1);
+  const std::vector<uint16_t> found = ModuleVersion("brannic.dll");
   if (old != nullptr) {
     setenv("LD_LIBRARY_PATH", saved.c_str(), 1);
   } else {
     unsetenv("LD_LIBRARY_PATH");
   }
-  ASSERT_TRUE(found);
-  EXPECT_EQ(version[0], 7);
-  EXPECT_EQ(version[3], 1);
-}
+  EXPECT_EQ(found, (std::vector<uint16_t>{7, 0, 0, 1}));
 #endif
-
-TEST(Library, ExecutableDirectoryHasNoTrailingSeparator) {
-  const std::string dir = ExecutableDirectory();
-  ASSERT_FALSE(dir.empty());
-  EXPECT_NE(dir.back(), '/');
-  EXPECT_NE(dir.back(), '\\');
 }
 
 }  // namespace

@@ -1,30 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "platform/platform.h"
 
 namespace quenlix {
 namespace platform {
 namespace {
 
-struct TryFromOtherThread {
-  CriticalSection* section;
-  volatile int32_t entered = -1;
-};
-
-uint32_t TryEnterOnce(void* arg) {
-  auto* attempt = static_cast<TryFromOtherThread*>(arg);
-  bool entered = attempt->section->TryEnter();
-  if (entered) attempt->section->Leave();
-  InterlockedWrite(&attempt->entered, entered ? 1 : 0);
-  return 0;
-}
-
 bool OtherThreadCanEnter(CriticalSection& section) {
-  TryFromOtherThread attempt{&section};
-  Thread thread = StartThread(TryEnterOnce, &attempt, nullptr);
-  EXPECT_EQ(WaitForThread(thread, 10000), WaitResult::kSignalled);
-  CloseThread(thread);
-  return InterlockedRead(&attempt.entered) == 1;
+  bool entered = false;
+  std::thread([&] {
+    entered = section.TryEnter();
+    if (entered) section.Leave();
+  }).join();
+  return entered;
 }
 
 TEST(CriticalSection, OwnerMayEnterAgainAndMustLeaveAsOften) {
@@ -38,47 +29,31 @@ TEST(CriticalSection, OwnerMayEnterAgainAndMustLeaveAsOften) {
   EXPECT_TRUE(OtherThreadCanEnter(section));
 }
 
-constexpr int kWorkers = 4;
-constexpr int kRounds = 20000;
-
-struct Shared {
+TEST(Interlocked, UpdatesUnderContentionAreNotLost) {
+  constexpr int kWorkers = 4, kRounds = 20000;
   CriticalSection section;
   int plain = 0;  // guarded by section
-  volatile int32_t counter = 0;
-  volatile int32_t casCounter = 0;
-};
-
-uint32_t Hammer(void* arg) {
-  auto* shared = static_cast<Shared*>(arg);
-  for (int i = 0; i < kRounds; ++i) {
-    shared->section.Enter();
-    ++shared->plain;
-    shared->section.Leave();
-    InterlockedIncrement(&shared->counter);
-    InterlockedIncrement(&shared->counter);
-    InterlockedDecrement(&shared->counter);
-    for (;;) {
-      int32_t seen = InterlockedRead(&shared->casCounter);
-      if (InterlockedCompareExchange(&shared->casCounter, seen + 1, seen) == seen) break;
-    }
+  volatile int32_t counter = 0, casCounter = 0;
+  std::vector<std::thread> workers;
+  for (int w = 0; w < kWorkers; ++w) {
+    workers.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        section.Enter();
+        ++plain;
+        section.Leave();
+        InterlockedIncrement(&counter);
+        InterlockedIncrement(&counter);
+        InterlockedDecrement(&counter);
+        int32_t seen = InterlockedRead(&casCounter);
+        while (InterlockedCompareExchange(&casCounter, seen + 1, seen) != seen)
+          seen = InterlockedRead(&casCounter);
+      }
+    });
   }
-  return 0;
-}
-
-TEST(Interlocked, UpdatesUnderContentionAreNotLost) {
-  Shared shared;
-  Thread threads[kWorkers];
-  for (Thread& thread : threads) {
-    thread = StartThread(Hammer, &shared, nullptr);
-    ASSERT_NE(thread, nullptr);
-  }
-  for (Thread thread : threads) {
-    EXPECT_EQ(WaitForThread(thread, 60000), WaitResult::kSignalled);
-    CloseThread(thread);
-  }
-  EXPECT_EQ(shared.plain, kWorkers * kRounds);
-  EXPECT_EQ(InterlockedRead(&shared.counter), kWorkers * kRounds);
-  EXPECT_EQ(InterlockedRead(&shared.casCounter), kWorkers * kRounds);
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(plain, kWorkers * kRounds);
+  EXPECT_EQ(InterlockedRead(&counter), kWorkers * kRounds);
+  EXPECT_EQ(InterlockedRead(&casCounter), kWorkers * kRounds);
 }
 
 TEST(Interlocked, ResultsFollowTheWindowsConventions) {
