@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -19,28 +20,21 @@ using testhost::FakeCameraConfig;
 using testhost::FakeDebugSink;
 
 TEST(ParseCustomInt, AcceptsOnlyDecimalNumbersThatFit) {
-  const struct {
-    const char* text;
-    int32_t value;
-  } cases[] = {{"", kNoValue},
-               {"+", kNoValue},
-               {"-", kNoValue},
-               {"-5", -5},
-               {"+7", 7},
-               {"-7", -7},
-               {"12a", kNoValue},
-               {"a12", kNoValue},
-               {" 12", kNoValue},
-               {"12 ", kNoValue},
-               {"+-1", kNoValue},
-               {"0", 0},
-               {"007", 7},
-               {"2147483647", INT32_MAX},
-               {"2147483648", kNoValue},
-               {"-2147483648", INT32_MIN},
-               {"-2147483649", kNoValue},
-               {"99999999999999999999", kNoValue}};
-  for (const auto& c : cases) EXPECT_EQ(ParseCustomInt(c.text), c.value) << '"' << c.text << '"';
+  const std::pair<const char*, int32_t> numbers[] = {
+      {"-5", -5}, {"+7", 7}, {"-7", -7}, {"0", 0}, {"007", 7}};
+  for (const auto& n : numbers) EXPECT_EQ(ParseCustomInt(n.first), n.second) << n.first;
+  EXPECT_EQ(ParseCustomInt("2147483647"), INT32_MAX);
+  EXPECT_EQ(ParseCustomInt("-2147483648"), INT32_MIN);
+  for (const char* text : {"", "+", "-", "12a", "a12", " 12", "12 ", "+-1", "2147483648",
+                           "-2147483649", "99999999999999999999"}) {
+    EXPECT_EQ(ParseCustomInt(text), kNoValue) << '"' << text << '"';
+  }
+}
+
+// Time-outs, address, port and credentials.
+std::string Info(const DEVICE_INFO& i) {
+  return std::to_string(i.timeoutMs) + "/" + std::to_string(i.signalTimeoutMs) + " ms " +
+         i.address + ":" + std::to_string(i.port) + " " + i.userName + "/" + i.password;
 }
 
 class DriverTest : public ::testing::Test {
@@ -55,11 +49,7 @@ class DriverTest : public ::testing::Test {
 };
 
 TEST_F(DriverTest, OpenNeedsAConfigurationTakesTheHostSettingsAndMayBeRepeatedAfterClose) {
-  DEVICE_INFO before = Driver()->GetDeviceInfo();
-  EXPECT_EQ(before.timeoutMs, 5000u);
-  EXPECT_EQ(before.signalTimeoutMs, 5000u);
-  EXPECT_EQ(before.port, 80);
-  EXPECT_EQ(before.address + before.userName + before.password, "");
+  EXPECT_EQ(Info(Driver()->GetDeviceInfo()), "5000/5000 ms :80 /");
   EXPECT_FALSE(driver->Open(&sink, &allocator, nullptr));
   config.withoutNetwork = true;
   EXPECT_FALSE(driver->Open(&sink, &allocator, &config));
@@ -75,19 +65,11 @@ TEST_F(DriverTest, OpenNeedsAConfigurationTakesTheHostSettingsAndMayBeRepeatedAf
   config.device.channelCount = 3;
   config.network.codecType = 1;
   ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  DEVICE_INFO after = Driver()->GetDeviceInfo();
-  EXPECT_EQ(after.timeoutMs, 40000u);
-  EXPECT_EQ(after.signalTimeoutMs, 10000u);
-  EXPECT_EQ(after.address, "10.1.2.3");
-  EXPECT_EQ(after.port, 8081);
-  EXPECT_EQ(after.userName, "admin");
-  EXPECT_EQ(after.password, "secret");
+  EXPECT_EQ(Info(Driver()->GetDeviceInfo()), "40000/10000 ms 10.1.2.3:8081 admin/secret");
   EXPECT_EQ(Driver()->GetIOCounts(), std::make_pair(4u, 2u));
   EXPECT_EQ(Driver()->GetChannelCount(), 3u);
   EXPECT_EQ(Driver()->GetCodecType(), 1u);
   EXPECT_EQ(Driver()->GetSampleAllocator(), &allocator);
-  EXPECT_EQ(driver->GetExtension(), nullptr);
-  EXPECT_EQ(driver->GetAuxObject(), nullptr);
 
   driver->Close();
   EXPECT_EQ(Driver()->GetDeviceInfo().address, "10.1.2.3");
@@ -137,17 +119,12 @@ TEST_F(DriverTest, MessagesArriveWholeOnlyOnceOpenAndNeverAtLevelFour) {
   Driver()->DebugMessage(1, "early %d", 1);
   EXPECT_EQ(sink.Count(), 0u);
   ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
-  // No host library here: the fallback host version puts the open line at
-  // information level.
-  EXPECT_EQ(Driver()->GetHostVersion().major, 5);
-  EXPECT_EQ(Driver()->GetHostVersion().minor, 12);
   Driver()->DebugMessage(4, "%s: dropped", "x");
   const std::string big(5000, 'm');
   Driver()->DebugMessage(1, "%s: %s", "quenlix::Test", big.c_str());
   Driver()->DebugMessage(1, "%s", "");
   const auto lines = sink.Lines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].level, 3);
   EXPECT_EQ(lines[1].text, "quenlix::Test: " + big);
   EXPECT_EQ(lines[1].level, 1);
   EXPECT_FALSE(lines[2].hadText);
@@ -157,12 +134,10 @@ TEST_F(DriverTest, MessagesArriveWholeOnlyOnceOpenAndNeverAtLevelFour) {
 class ScopedLibraryPath {
  public:
   explicit ScopedLibraryPath(const std::string& dir) {
-    const char* old = std::getenv(kVariable);
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
+    if (const char* old = std::getenv(kVariable)) old_.reset(new std::string(old));
     Set(dir.c_str());
   }
-  ~ScopedLibraryPath() { Set(hadOld_ ? old_.c_str() : nullptr); }
+  ~ScopedLibraryPath() { Set(old_ ? old_->c_str() : nullptr); }
 
  private:
 #if defined(_WIN32)
@@ -170,15 +145,9 @@ class ScopedLibraryPath {
   static void Set(const char* value) { _putenv_s(kVariable, value ? value : ""); }
 #else
   static constexpr const char* kVariable = "LD_LIBRARY_PATH";
-  static void Set(const char* value) {
-    if (value)
-      setenv(kVariable, value, 1);
-    else
-      unsetenv(kVariable);
-  }
+  static void Set(const char* value) { value ? setenv(kVariable, value, 1) : unsetenv(kVariable); }
 #endif
-  bool hadOld_ = false;
-  std::string old_;
+  std::unique_ptr<std::string> old_;
 };
 
 TEST(DriverHostVersion, MessageLevelsFollowTheInstalledHost) {
@@ -186,7 +155,8 @@ TEST(DriverHostVersion, MessageLevelsFollowTheInstalledHost) {
     const char* dir;
     uint16_t major, minor, build, revision;
     uint8_t openLevel, infoLevel;
-  } cases[] = {{"host-5.11", 5, 11, 0, 0, 2, 2},
+  } cases[] = {{"no-host-library", 5, 12, 0, 0, 3, 3},  // the fallback version
+               {"host-5.11", 5, 11, 0, 0, 2, 2},
                {"host-6.2.9.9", 6, 2, 9, 9, 3, 3},
                {"host-6.3", 6, 3, 0, 0, 100, 3}};
   for (const auto& c : cases) {

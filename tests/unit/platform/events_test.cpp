@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "platform/platform.h"
 
 namespace quenlix {
@@ -32,47 +36,35 @@ TEST(Events, AutoResetReleasesOneWaitManualResetStaysSignalledUntilReset) {
   CloseEvent(manual);
 }
 
-struct Waiters {
-  Event event = nullptr;
-  volatile int32_t woken = 0;
-};
-
-uint32_t WaitOnce(void* arg) {
-  auto* waiters = static_cast<Waiters*>(arg);
-  if (WaitForEvent(waiters->event, 20000) == kSignalled) InterlockedIncrement(&waiters->woken);
-  return 0;
-}
-
-// Polls until more than `than` have woken, then gives a wrong extra wake-up
-// time to show.
-int32_t WokenAfterSettling(Waiters& waiters, int32_t than) {
-  for (int i = 0; i < 500 && InterlockedRead(&waiters.woken) <= than; ++i) SleepMs(10);
-  SleepMs(100);
-  return InterlockedRead(&waiters.woken);
-}
-
 TEST(Events, OneSetWakesOneWaiterOfAnAutoResetEventAndAllOfAManualOne) {
-  constexpr int32_t kWaiters = 3;
+  constexpr int kWaiters = 3;
   for (const bool manualReset : {false, true}) {
     SCOPED_TRACE(manualReset ? "manual reset" : "auto reset");
-    Waiters waiters;
-    waiters.event = CreateEvent(manualReset, false);
-    Thread threads[kWaiters];
-    for (Thread& thread : threads)
-      ASSERT_NE(thread = StartThread(WaitOnce, &waiters, nullptr), nullptr);
+    Event event = CreateEvent(manualReset, false);
+    std::atomic<int> woken{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < kWaiters; ++i) {
+      waiters.emplace_back([&] {
+        if (WaitForEvent(event, 20000) == kSignalled) ++woken;
+      });
+    }
+    // Polls until more than `than` have woken, then gives a wrong extra
+    // wake-up time to show.
+    auto settled = [&](int than) {
+      for (int i = 0; i < 500 && woken <= than; ++i) SleepMs(10);
+      SleepMs(100);
+      return woken.load();
+    };
     SleepMs(50);  // let them block
-    SetEvent(waiters.event);
-    EXPECT_EQ(WokenAfterSettling(waiters, 0), manualReset ? kWaiters : 1);
+    SetEvent(event);
+    EXPECT_EQ(settled(0), manualReset ? kWaiters : 1);
     // Setting a still-signalled event adds nothing, so one set per wake-up.
-    for (int32_t woken = InterlockedRead(&waiters.woken); woken < kWaiters; ++woken) {
-      SetEvent(waiters.event);
-      EXPECT_EQ(WokenAfterSettling(waiters, woken), woken + 1);
+    for (int n = woken; n < kWaiters; ++n) {
+      SetEvent(event);
+      EXPECT_EQ(settled(n), n + 1);
     }
-    for (Thread thread : threads) {
-      EXPECT_EQ(WaitForThread(thread, 20000), kSignalled);
-      CloseThread(thread);
-    }
-    CloseEvent(waiters.event);
+    for (std::thread& waiter : waiters) waiter.join();
+    CloseEvent(event);
   }
 }
 

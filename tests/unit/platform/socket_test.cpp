@@ -18,10 +18,8 @@ namespace {
 
 class Sockets : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(SocketsStartup()); }
-  void TearDown() override {
+  ~Sockets() override {
     for (SocketHandle s : open_) CloseSocket(s);
-    SocketsCleanup();
   }
   SocketHandle Keep(SocketHandle s) {
     EXPECT_NE(s, kInvalidSocket);
@@ -152,34 +150,6 @@ TEST_F(Sockets, DottedAddressesAndNames) {
   EXPECT_EQ(NetToHost32(address) >> 24, 127u);
   EXPECT_FALSE(ResolveHostName("", &address));
   EXPECT_FALSE(HostName().empty());
-}
-
-struct BlockedReader {
-  SocketHandle socket;
-  Event started;
-};
-
-TEST_F(Sockets, ThreadBlockedInSocketWaitCanBeEndedByForce) {
-  BlockedReader reader{BoundUdp(), CreateEvent(true, false)};
-  auto readForever = [](void* arg) -> uint32_t {
-    auto* r = static_cast<BlockedReader*>(arg);
-    SetEvent(r->started);
-    char buffer[16];
-    WaitReadable(r->socket, kInfinite);
-    ReceiveFrom(r->socket, buffer, sizeof(buffer), nullptr);
-    return 1;
-  };
-  Thread thread = StartThread(readForever, &reader, nullptr);
-  ASSERT_NE(thread, nullptr);
-  ASSERT_EQ(WaitForEvent(reader.started, 5000), WaitResult::kSignalled);
-  SleepMs(20);
-  EXPECT_TRUE(TerminateThread(thread, 3));
-  ASSERT_EQ(WaitForThread(thread, 10000), WaitResult::kSignalled);
-  uint32_t code = 0;
-  EXPECT_TRUE(GetThreadExitCode(thread, &code));
-  EXPECT_EQ(code, 3u);
-  CloseThread(thread);
-  CloseEvent(reader.started);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/platform.h"
+#include "platform/socket.h"
 
 namespace quenlix {
 namespace platform {
@@ -19,11 +20,13 @@ struct UnwindProbe {
 struct BlockedThread {
   Event release = CreateEvent(true, false);
   Event started = CreateEvent(true, false);
+  SocketHandle socket = CreateUdpSocket();
   Thread self = nullptr;
   volatile int32_t unwound = 0, id = 0, sawItself = -1;
   ~BlockedThread() {
     CloseEvent(release);
     CloseEvent(started);
+    CloseSocket(socket);
   }
 };
 
@@ -42,6 +45,14 @@ uint32_t SleepForever(void* arg) {
   UnwindProbe probe{&state->unwound};
   SetEvent(state->started);
   for (;;) SleepMs(1000);
+}
+
+uint32_t WaitOnSocket(void* arg) {
+  auto* state = static_cast<BlockedThread*>(arg);
+  UnwindProbe probe{&state->unwound};
+  SetEvent(state->started);
+  WaitReadable(state->socket, kInfinite);
+  return 4;
 }
 
 // A forced end must pass through the swallower instead of being eaten.
@@ -107,13 +118,18 @@ TEST(Threads, RunningThreadTimesOutThenEndsWithItsExitCode) {
 }
 
 TEST(Threads, BlockedThreadIsEndedByForceWithTheGivenCode) {
-  for (ThreadProc proc : {WaitForRelease, SleepForever, WaitThroughSwallower}) {
-    SCOPED_TRACE(proc == WaitForRelease ? "event wait"
-                 : proc == SleepForever ? "sleep"
-                                        : "swallower");
+  const struct {
+    const char* name;
+    ThreadProc proc;
+  } cases[] = {{"event wait", WaitForRelease},
+               {"sleep", SleepForever},
+               {"socket wait", WaitOnSocket},
+               {"swallower", WaitThroughSwallower}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     BlockedThread state;
     uint32_t code = 0;
-    Thread thread = StartThread(proc, &state, nullptr);
+    Thread thread = StartThread(c.proc, &state, nullptr);
     ASSERT_NE(thread, nullptr);
     ASSERT_EQ(WaitForEvent(state.started, 10000), kSignalled);
     SleepMs(20);  // let it reach its wait

@@ -13,16 +13,9 @@ namespace {
 
 // "YYYY-MM-DD hh:mm:ss.mmm" <-> SYSTEMTIME, so that tables read as dates.
 SYSTEMTIME Parse(const char* text) {
-  unsigned f[7] = {};
-  sscanf(text, "%u-%u-%u %u:%u:%u.%u", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6]);
   SYSTEMTIME t{};
-  t.wYear = uint16_t(f[0]);
-  t.wMonth = uint16_t(f[1]);
-  t.wDay = uint16_t(f[2]);
-  t.wHour = uint16_t(f[3]);
-  t.wMinute = uint16_t(f[4]);
-  t.wSecond = uint16_t(f[5]);
-  t.wMilliseconds = uint16_t(f[6]);
+  sscanf(text, "%hu-%hu-%hu %hu:%hu:%hu.%hu", &t.wYear, &t.wMonth, &t.wDay, &t.wHour, &t.wMinute,
+         &t.wSecond, &t.wMilliseconds);
   return t;
 }
 
