@@ -133,7 +133,9 @@ TEST(IPVideoCapture, ChannelWhoseStartFailsStaysInItsSlot) {
   f.creator.startOk = false;
   EXPECT_FALSE(f.capture.StartChannel(0, nullptr, &f.host));
   uint32_t state = 0, code = 0;
-  EXPECT_TRUE(f.capture.GetChannelStatus(0, &state, &code, nullptr, 0));
+  char text[2] = "x";
+  EXPECT_TRUE(f.capture.GetChannelStatus(0, &state, &code, text, 0));
+  EXPECT_EQ(text[0], 'x') << "no room, so not written";
   EXPECT_TRUE(f.capture.StopChannel(0));
 }
 

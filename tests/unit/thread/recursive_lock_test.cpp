@@ -49,7 +49,7 @@ TEST(CRecursiveLock, EveryContenderGetsInAloneWithOrWithoutItsEvent) {
   for (const bool withEvent : {true, false}) {
     SCOPED_TRACE(withEvent ? "with event" : "without event");
     CRecursiveLock lock(withEvent ? platform::CreateEvent(false, false) : nullptr);
-    constexpr int kThreads = 4, kRounds = 2000;
+    constexpr int kThreads = 4, kRounds = 10000;
     std::atomic<int> inside{0}, crowded{0};
     long counter = 0;
     std::vector<std::thread> threads;
@@ -64,7 +64,7 @@ TEST(CRecursiveLock, EveryContenderGetsInAloneWithOrWithoutItsEvent) {
           } else {
             ++counter;
           }
-          if (i % 200 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+          if (i % 500 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
           inside.fetch_sub(1);
         }
       });
