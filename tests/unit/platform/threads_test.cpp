@@ -18,6 +18,7 @@ struct UnwindProbe {
 };
 
 struct BlockedThread {
+  enum Wait { kEvent, kSleep, kSocket } wait = kEvent;
   Event release = CreateEvent(true, false);
   Event started = CreateEvent(true, false);
   SocketHandle socket = CreateUdpSocket();
@@ -30,34 +31,23 @@ struct BlockedThread {
   }
 };
 
-uint32_t WaitForRelease(void* arg) {
+// Blocks in one of the waits of this layer until released or ended by force.
+uint32_t Blocked(void* arg) {
   auto* state = static_cast<BlockedThread*>(arg);
   UnwindProbe probe{&state->unwound};
   InterlockedWrite(&state->id, int32_t(CurrentThreadId()));
   SetEvent(state->started);
+  if (state->wait == BlockedThread::kSleep) SleepMs(kInfinite);
+  if (state->wait == BlockedThread::kSocket)
+    return uint32_t(WaitReadable(state->socket, kInfinite));
   WaitForEvent(state->release, kInfinite);
   InterlockedWrite(&state->sawItself, IsCurrentThread(state->self) ? 1 : 0);
   return 11;
 }
 
-uint32_t SleepForever(void* arg) {
-  auto* state = static_cast<BlockedThread*>(arg);
-  UnwindProbe probe{&state->unwound};
-  SetEvent(state->started);
-  for (;;) SleepMs(1000);
-}
-
-uint32_t WaitOnSocket(void* arg) {
-  auto* state = static_cast<BlockedThread*>(arg);
-  UnwindProbe probe{&state->unwound};
-  SetEvent(state->started);
-  WaitReadable(state->socket, kInfinite);
-  return 4;
-}
-
 // A forced end must pass through the swallower instead of being eaten.
 uint32_t WaitThroughSwallower(void* arg) {
-  CallSwallowingExceptions([](void* state) { WaitForRelease(state); }, arg);
+  CallSwallowingExceptions([](void* state) { Blocked(state); }, arg);
   return 5;
 }
 
@@ -88,7 +78,7 @@ TEST(Threads, SmallStackStartsAndHoldsADeepPath) {
 TEST(Threads, RunningThreadTimesOutThenEndsWithItsExitCode) {
   BlockedThread state;
   uint32_t id = 0, code = 0;
-  Thread thread = StartThread(WaitForRelease, &state, &id);
+  Thread thread = StartThread(Blocked, &state, &id);
   ASSERT_NE(thread, nullptr);
   state.self = thread;
   ASSERT_EQ(WaitForEvent(state.started, 10000), kSignalled);
@@ -120,14 +110,16 @@ TEST(Threads, RunningThreadTimesOutThenEndsWithItsExitCode) {
 TEST(Threads, BlockedThreadIsEndedByForceWithTheGivenCode) {
   const struct {
     const char* name;
+    BlockedThread::Wait wait;
     ThreadProc proc;
-  } cases[] = {{"event wait", WaitForRelease},
-               {"sleep", SleepForever},
-               {"socket wait", WaitOnSocket},
-               {"swallower", WaitThroughSwallower}};
+  } cases[] = {{"event wait", BlockedThread::kEvent, Blocked},
+               {"sleep", BlockedThread::kSleep, Blocked},
+               {"socket wait", BlockedThread::kSocket, Blocked},
+               {"swallower", BlockedThread::kEvent, WaitThroughSwallower}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     BlockedThread state;
+    state.wait = c.wait;
     uint32_t code = 0;
     Thread thread = StartThread(c.proc, &state, nullptr);
     ASSERT_NE(thread, nullptr);
@@ -147,7 +139,7 @@ TEST(Threads, BlockedThreadIsEndedByForceWithTheGivenCode) {
 
 TEST(Threads, ClosedHandleLeavesTheThreadRunning) {
   BlockedThread state;
-  Thread thread = StartThread(WaitForRelease, &state, nullptr);
+  Thread thread = StartThread(Blocked, &state, nullptr);
   ASSERT_NE(thread, nullptr);
   ASSERT_EQ(WaitForEvent(state.started, 10000), kSignalled);
   CloseThread(thread);
