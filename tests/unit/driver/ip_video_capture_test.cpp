@@ -13,35 +13,30 @@ namespace {
 
 using Journal = std::vector<std::string>;
 
-std::string Text(const STREAM_SETTINGS& s) {
-  return std::to_string(s.frameIntervalMs) + " ms, quality " + std::to_string(s.quality) + ", " +
-         std::to_string(s.width) + "x" + std::to_string(s.height);
-}
-
+// Journals each call with its channel index, and the settings it was given.
 class FakeChannel : public ICameraChannel {
  public:
   QUENLIX_IMPLEMENTS_DESTRUCTOR()
   FakeChannel(Journal* j, uint32_t i, bool ok) : journal(j), index(i), startOk(ok) {}
   virtual ~FakeChannel() { Note("destroy"); }
-  bool Start(const STREAM_SETTINGS& s) override {
-    started = s;
-    Note("start");
-    return startOk;
-  }
+  bool Start(const STREAM_SETTINGS& s) override { return Note("start", &s) && startOk; }
   void Stop() override { Note("stop"); }
-  bool Restart(const STREAM_SETTINGS& s) override {
-    restarted = s;
-    Note("restart");
-    return true;
-  }
+  bool Restart(const STREAM_SETTINGS& s) override { return Note("restart", &s); }
   uint32_t GetState() override { return CameraSignalLost; }
   void SetState(uint32_t) override {}
-  void Note(const char* what) { journal->push_back(what + std::to_string(index)); }
+  bool Note(const char* what, const STREAM_SETTINGS* s = nullptr) {
+    std::string entry = what + std::to_string(index);
+    if (s != nullptr) {
+      entry += " " + std::to_string(s->frameIntervalMs) + "ms q" + std::to_string(s->quality) +
+               " " + std::to_string(s->width) + "x" + std::to_string(s->height);
+    }
+    journal->push_back(entry);
+    return true;
+  }
 
   Journal* journal;
   uint32_t index;
   bool startOk;
-  STREAM_SETTINGS started, restarted;
 };
 
 class FakeCreator : public ICustomCreator {
@@ -51,11 +46,10 @@ class FakeCreator : public ICustomCreator {
   virtual ~FakeCreator() = default;
   ICameraChannel* CreateChannel(uint32_t index, IFrameSink*) override {
     journal->push_back("create" + std::to_string(index));
-    return known ? last = new FakeChannel(journal, index, startOk) : nullptr;
+    return known ? new FakeChannel(journal, index, startOk) : nullptr;
   }
   Journal* journal;
   bool known = true, startOk = true;
-  FakeChannel* last = nullptr;
 };
 
 // The host's stream settings; records the order in which they are read.
@@ -110,19 +104,16 @@ TEST(IPVideoCapture, SlotTable) {
 
   ASSERT_TRUE(f.capture.StartChannel(1, nullptr, &f.host));
   EXPECT_EQ(f.host.reads, "iqwh");
-  EXPECT_EQ(Text(f.creator.last->started), "40 ms, quality 75, 704x288");
   EXPECT_TRUE(f.capture.GetChannelStatus(1, &state, &code, text, sizeof text));
   EXPECT_EQ(state, uint32_t(CameraSignalLost));
-
   // Occupied: the old channel is stopped and destroyed before the new one.
   ASSERT_TRUE(f.capture.StartChannel(1, nullptr, &f.host));
-  EXPECT_EQ(f.journal, (Journal{"create1", "start1", "stop1", "destroy1", "create1", "start1"}));
-
   HostSettings other(100, 5, 1280, 720);
   ASSERT_TRUE(f.capture.ReconfigureChannel(1, other.Resolution(), 250));
-  // The channel keeps its own quality.
-  EXPECT_EQ(Text(f.creator.last->restarted), "250 ms, quality 0, 1280x720");
-
+  // A reconfigured channel keeps its own quality.
+  EXPECT_EQ(f.journal,
+            (Journal{"create1", "start1 40ms q75 704x288", "stop1", "destroy1", "create1",
+                     "start1 40ms q75 704x288", "restart1 250ms q0 1280x720"}));
   EXPECT_TRUE(f.capture.StopChannel(1));
   EXPECT_FALSE(f.capture.StopChannel(1));
   EXPECT_TRUE(f.log.Lines().empty());
@@ -147,7 +138,7 @@ TEST(IPVideoCapture, RefusalsLeaveTheRunningChannelAloneAndLogOneErrorLineEach) 
   EXPECT_FALSE(f.capture.StartChannel(0, nullptr, nullptr));
   EXPECT_FALSE(f.capture.ReconfigureChannel(0, f.host.Resolution(), 0));
   EXPECT_FALSE(f.capture.ReconfigureChannel(0, nullptr, 40));
-  EXPECT_EQ(f.journal, (Journal{"create0", "start0"}));
+  EXPECT_EQ(f.journal, (Journal{"create0", "start0 40ms q75 704x288"}));
   f.creator.known = false;
   EXPECT_FALSE(f.capture.StartChannel(1, nullptr, &f.host));
   EXPECT_FALSE(f.capture.StopChannel(1));
