@@ -1,4 +1,4 @@
-# Clips for the round trips, made once into the build tree. The header
+# Clips for the clip-stream tests, made once into the build tree. The header
 # library stand-in is copied beside the test executable, where the platform
 # layer looks for it.
 set(QUENLIX_MEDIA_DIR ${CMAKE_BINARY_DIR}/media)
@@ -21,7 +21,7 @@ if(NOT CMAKE_CROSSCOMPILING)
 else()
   target_compile_definitions(${test_target} PRIVATE QUENLIX_TEST_DECODER=0)
 endif()
-# The round trips cut their clips with the camera simulator's packetizer,
+# The clip-stream tests cut their clips with the camera simulator's packetizer,
 # which is built where the simulator is.
 if(TARGET camsim_core)
   target_link_libraries(${test_target} PRIVATE camsim_core)
