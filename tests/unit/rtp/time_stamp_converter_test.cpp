@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "platform/platform.h"
 
 namespace quenlix {
@@ -13,6 +16,17 @@ constexpr uint64_t kStart = 133485408000000000ull;
 
 class ClockedConverter : public CTimeStampConverter {
  public:
+  // Frames ticks and wall time apart; check runs after each update.
+  void Feed(
+      uint32_t& rtp, int frames, uint32_t ticks, uint64_t wall,
+      const std::function<void()>& check = [] {}) {
+    for (int i = 0; i < frames; ++i) {
+      Update(rtp);
+      check();
+      rtp += ticks;
+      now += wall;
+    }
+  }
   uint64_t now = kStart;
 
  protected:
@@ -22,9 +36,7 @@ class ClockedConverter : public CTimeStampConverter {
 TEST(StatisticsHelper, KeepsARunningMeanOverItsWindow) {
   TStatisticsHelper<unsigned int> stats(3);
   EXPECT_EQ(stats.Mean(), 0.0);
-  stats.Add(1);
-  stats.Add(2);
-  stats.Add(3);
+  for (unsigned int x : {1u, 2u, 3u}) stats.Add(x);
   EXPECT_EQ(stats.Mean(), 2.0);
   stats.Add(10);  // 1 leaves
   EXPECT_EQ(stats.Count(), 3u);
@@ -41,105 +53,110 @@ TEST(StatisticsHelper, KeepsARunningMeanOverItsWindow) {
   EXPECT_DOUBLE_EQ(big.Mean(), 500.5);  // 0 has left
 }
 
-TEST(TimeStampConverter, FirstUpdateGivesTheSystemTimeOfThatUpdate) {
+// While the rate is learned, RTP time counts at 90 kHz (111 units a tick,
+// so a second is 90,091 ticks) and never behind the clock.
+TEST(TimeStampConverter, FrameTimesWhileLearning) {
+  struct Step {
+    uint64_t now;
+    uint32_t rtp;
+    uint64_t want;
+  };
+  const uint64_t later = kStart + 400 * kMs;
+  const struct {
+    const char* name;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"39.96 ms of RTP time in 400 ms, then in none",
+       {{kStart, 3600, kStart}, {later, 7200, later}, {later, 10800, later + 399600}}},
+      {"equal stamps step a millisecond",
+       {{kStart, 5000, kStart},
+        {kStart, 5000, kStart + kMs},
+        {kStart, 8600, kStart + kMs + 399600}}},
+      {"a wrap steps a millisecond",
+       {{kStart, 4294967000u, kStart},
+        {kStart, 200, kStart + kMs},
+        {kStart, 3800, kStart + kMs + 399600}}},
+      {"a jump just short of a second is taken",
+       {{kStart, 1, kStart}, {kStart + 5 * kMs, 90091, kStart + 90090ull * 111}}},
+      {"a jump of a second resets to now",
+       {{kStart, 1, kStart}, {kStart + 5 * kMs, 90092, kStart + 5 * kMs}}},
+      {"an unreadable clock unsets the time",
+       {{kStart, 100, kStart}, {0, 3700, 0}, {kStart, 7300, kStart}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClockedConverter converter;
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      converter.now = c.steps[i].now;
+      converter.Update(c.steps[i].rtp);
+      EXPECT_EQ(converter.CurrentFileTime(), c.steps[i].want) << "step " << i;
+    }
+  }
+}
+
+TEST(TimeStampConverter, GetTimeGivesTheFrameTimeOrWhenUnsetTheSystemClock) {
   ClockedConverter c;
   c.Update(1000);
-  EXPECT_EQ(c.CurrentFileTime(), kStart);
   SYSTEMTIME st{};
   c.GetTime(&st);
   uint64_t back = 0;
   ASSERT_TRUE(platform::SystemTimeToFileTime(st, &back));
   EXPECT_EQ(back, kStart);
+  c.Reset();
+  EXPECT_EQ(c.CurrentFileTime(), 0u);
+  c.GetTime(&st);
+  EXPECT_GE(st.wYear, 2020);
 }
 
-TEST(TimeStampConverter, LearningStepsAreNinetyKilohertzAndNeverBehindNow) {
-  ClockedConverter c;
-  c.Update(3600);
-  c.now += 400 * kMs;
-  c.Update(7200);  // 39.96 ms of RTP time against 400 ms of wall time
-  EXPECT_EQ(c.CurrentFileTime(), c.now);
-  c.Update(10800);  // no wall time passed: the RTP step is taken
-  EXPECT_EQ(c.CurrentFileTime(), c.now + 399600);
-}
-
-TEST(TimeStampConverter, EqualAndWrappedStampsStepOneMillisecond) {
-  struct Case {
-    const char* name;
-    uint32_t first, second;
-  };
-  const Case cases[] = {{"equal", 5000, 5000}, {"wrap", 4294967000u, 200}};
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    ClockedConverter c;
-    c.Update(k.first);
-    c.Update(k.second);
-    EXPECT_EQ(c.CurrentFileTime(), kStart + kMs);
-    // Measured from the new stamp on.
-    c.Update(k.second + 3600);
-    EXPECT_EQ(c.CurrentFileTime(), kStart + kMs + 399600);
-  }
-}
-
-// 111 units a tick: a second is 90,091 ticks.
-TEST(TimeStampConverter, LearningJumpOfASecondOrMoreResetsToNow) {
-  for (uint32_t jump : {90090u, 90091u}) {
-    SCOPED_TRACE(jump);
-    ClockedConverter c;
-    c.Update(1);
-    c.now += 5 * kMs;
-    c.Update(1 + jump);
-    EXPECT_EQ(c.CurrentFileTime(), jump < 90091 ? kStart + uint64_t(jump) * 111 : c.now);
-  }
-}
-
-// Frames every 40 ms of wall time and 3600 ticks: after learning, the rate
-// comes from the measurements, and a camera clock 1 % fast never puts the
-// times ahead by more than it can work off.
+// Frames every 40 ms of wall time: after learning, the rate comes from the
+// measurements, and a camera clock 1 % fast never puts the times behind now.
 TEST(TimeStampConverter, EstimatingFollowsTheMeasuredRate) {
   ClockedConverter c;
   uint32_t rtp = 1000;
-  for (int i = 0; i < 400; ++i) {
-    c.Update(rtp);
-    EXPECT_GE(c.CurrentFileTime(), c.now);
-    rtp += 3636;  // 1 % more ticks than 40 ms at 90 kHz
-    c.now += 40 * kMs;
-  }
-  // At the learned rate 3636 ticks are 40 ms.
+  c.Feed(rtp, 400, 3636, 40 * kMs, [&] { EXPECT_GE(c.CurrentFileTime(), c.now); });
   const uint64_t before = c.CurrentFileTime();
   c.Update(rtp);
   EXPECT_NEAR(double(c.CurrentFileTime() - before), double(40 * kMs), double(kMs));
 }
 
-TEST(TimeStampConverter, BurstAheadOfTheClockIsWorkedOffByATenth) {
-  ClockedConverter c;
-  uint32_t rtp = 1000;
-  for (int i = 0; i < 150; ++i) {  // learn 40 ms per 3600 ticks
-    c.Update(rtp);
-    rtp += 3600;
+TEST(TimeStampConverter, BurstAheadOfTheClockIsWorkedOffAndARestartNeverGoesBack) {
+  ClockedConverter learned;
+  uint32_t learnedRtp = 1000;
+  learned.Feed(learnedRtp, 150, 3600, 40 * kMs);
+  learned.Feed(learnedRtp, 10, 3600, 0);  // ten frames at once: 400 ms ahead
+  ASSERT_GT(learned.CurrentFileTime(), learned.now + 250 * kMs);
+  {
+    // Real-time frames again: the lead shrinks every frame by at least a
+    // millisecond, gently, and the clock never drops behind now.
+    ClockedConverter c = learned;
+    uint32_t rtp = learnedRtp;
+    uint64_t ahead = c.CurrentFileTime() - c.now;
+    int frames = 0;
     c.now += 40 * kMs;
+    c.Feed(rtp, 300, 3600, 40 * kMs, [&] {
+      EXPECT_GE(c.CurrentFileTime(), c.now);
+      const uint64_t next = c.CurrentFileTime() - c.now;
+      if (ahead > 0) {
+        EXPECT_LE(next + kMs, ahead) << "frame " << frames;
+        ++frames;
+      }
+      ahead = next;
+    });
+    EXPECT_EQ(ahead, 0u);
+    EXPECT_GT(frames, 5);
   }
-  for (int i = 0; i < 10; ++i) {  // ten frames at once: 400 ms ahead
-    c.Update(rtp);
-    rtp += 3600;
-  }
-  const uint64_t lead = c.CurrentFileTime() - c.now;
-  ASSERT_GT(lead, 250 * kMs);
-  // Real-time frames again: the lead shrinks every frame, by at least a
-  // millisecond, and the clock never drops behind now.
-  uint64_t ahead = lead;
-  int frames = 0;
-  while (ahead > 0 && frames < 1000) {
-    c.now += 40 * kMs;
-    c.Update(rtp);
-    rtp += 3600;
-    ASSERT_GE(c.CurrentFileTime(), c.now);
-    const uint64_t next = c.CurrentFileTime() - c.now;
-    EXPECT_LE(next + kMs, ahead) << "frame " << frames;
-    ahead = next;
-    ++frames;
-  }
-  EXPECT_EQ(ahead, 0u);
-  EXPECT_GT(frames, 5);  // worked off gently, not in one step
+  // A new time base while ahead: a restart at now would step the frame
+  // times back. The first step is about one mean frame interval.
+  ClockedConverter c = learned;
+  uint32_t rtp = learnedRtp + 0x80000000u;
+  uint64_t last = c.CurrentFileTime();
+  int frame = 0;
+  c.now += 40 * kMs;
+  c.Feed(rtp, 30, 3600, 40 * kMs, [&] {
+    EXPECT_GE(c.CurrentFileTime(), last + (frame++ == 0 ? 30 * kMs : kMs)) << "frame " << frame;
+    EXPECT_GE(c.CurrentFileTime(), c.now);
+    last = c.CurrentFileTime();
+  });
 }
 
 // A camera that restarts with a new time base far ahead must not carry the
@@ -147,68 +164,16 @@ TEST(TimeStampConverter, BurstAheadOfTheClockIsWorkedOffByATenth) {
 TEST(TimeStampConverter, NewTimeBaseAfterCameraRestartResyncsToNow) {
   ClockedConverter c;
   uint32_t rtp = 1000;
-  for (int i = 0; i < 200; ++i) {
-    c.Update(rtp);
-    rtp += 3600;
-    c.now += 40 * kMs;
-  }
+  c.Feed(rtp, 200, 3600, 40 * kMs);
   rtp += 0x40000000u;  // hours of RTP time in one step
   c.Update(rtp);
   EXPECT_EQ(c.CurrentFileTime(), c.now);
-  for (int i = 0; i < 150; ++i) {
-    rtp += 3600;
-    c.now += 40 * kMs;
-    c.Update(rtp);
-    EXPECT_LE(c.CurrentFileTime() - c.now, 40 * kMs);
-  }
-  const uint64_t before = c.CurrentFileTime();
+  rtp += 3600;
   c.now += 40 * kMs;
-  c.Update(rtp + 3600);
+  c.Feed(rtp, 150, 3600, 40 * kMs, [&] { EXPECT_LE(c.CurrentFileTime() - c.now, 40 * kMs); });
+  const uint64_t before = c.CurrentFileTime();
+  c.Update(rtp);
   EXPECT_NEAR(double(c.CurrentFileTime() - before), double(40 * kMs), double(kMs));
-}
-
-// A new time base right after a burst: the clock is ahead of now, and a
-// restart at now would step the frame times back.
-TEST(TimeStampConverter, RestartAfterABurstNeverGoesBack) {
-  ClockedConverter c;
-  uint32_t rtp = 1000;
-  for (int i = 0; i < 150; ++i) {
-    c.Update(rtp);
-    rtp += 3600;
-    c.now += 40 * kMs;
-  }
-  for (int i = 0; i < 10; ++i) {
-    c.Update(rtp);
-    rtp += 3600;
-  }
-  ASSERT_GT(c.CurrentFileTime(), c.now + 250 * kMs);
-  uint64_t last = c.CurrentFileTime();
-  rtp += 0x80000000u;
-  for (int i = 0; i < 30; ++i) {
-    c.now += 40 * kMs;
-    c.Update(rtp);
-    rtp += 3600;
-    // The first step is about one mean frame interval (the burst shortens it).
-    EXPECT_GE(c.CurrentFileTime(), last + (i == 0 ? 30 * kMs : kMs)) << "frame " << i;
-    EXPECT_GE(c.CurrentFileTime(), c.now);
-    last = c.CurrentFileTime();
-  }
-}
-
-TEST(TimeStampConverter, UnreadableClockAndResetReturnToUnset) {
-  ClockedConverter c;
-  c.Update(100);
-  c.now = 0;
-  c.Update(3700);
-  EXPECT_EQ(c.CurrentFileTime(), 0u);
-  c.now = kStart;
-  c.Update(7300);
-  EXPECT_EQ(c.CurrentFileTime(), kStart);
-  c.Reset();
-  EXPECT_EQ(c.CurrentFileTime(), 0u);
-  SYSTEMTIME st{};
-  c.GetTime(&st);  // unset: the system clock
-  EXPECT_GE(st.wYear, 2020);
 }
 
 }  // namespace
