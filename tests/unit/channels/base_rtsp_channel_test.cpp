@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -18,23 +18,8 @@
 namespace quenlix {
 namespace {
 
-using testing_channels::FakeDriver;
-using testing_channels::FakeSample;
 using testing_channels::FakeSink;
 using testing_channels::WaitFor;
-
-const STREAM_SETTINGS kSettings{80, 50, 320, 180};
-
-class CredentialDriver : public FakeDriver {
- public:
-  DEVICE_INFO GetDeviceInfo() override {
-    DEVICE_INFO info = FakeDriver::GetDeviceInfo();
-    info.userName = "admin";
-    info.password = password;
-    return info;
-  }
-  std::string password = "secret";
-};
 
 // A codec channel in miniature: every packet that ends a frame hands the
 // host a frame, so that the stream counts as alive.
@@ -46,7 +31,6 @@ class TestChannel : public CBaseRTSPChannel {
 
   bool PrepareParser() override { return true; }
   void OnMediaPacket(const RTPPacket& packet) override {
-    packets++;
     lastSsrc = packet.ssrc;
     if (packet.marker) OnFrame(&sample);
   }
@@ -61,61 +45,77 @@ class TestChannel : public CBaseRTSPChannel {
   }
 
   uint16_t rtspPort;
-  FakeSample sample;
-  std::atomic<int> packets{0};
+  testing_channels::FakeSample sample;
   std::atomic<uint32_t> lastSsrc{0};
   std::atomic<int> parameterSets{-1};
 };
 
-camsim::RtspOptions Options(camsim::AuthMode auth, uint32_t timeout = 20) {
-  camsim::RtspOptions options;
-  options.clipPath = std::string(QUENLIX_MEDIA_DIR) + "/h264_baseline_320x180.h264";
-  options.auth = auth;
-  options.user = "admin";
-  options.password = "secret";
-  options.sessionTimeout = timeout;
-  return options;
-}
+// A simulated camera and a channel that plays from it with the camera's
+// credentials.
+struct Rig {
+  explicit Rig(camsim::AuthMode auth, uint32_t sessionTimeout = 20,
+               const std::string& address = "127.0.0.1")
+      : server([&] {
+          camsim::RtspOptions options;
+          options.clipPath = std::string(QUENLIX_MEDIA_DIR) + "/h264_baseline_320x180.h264";
+          options.auth = auth;
+          options.user = "admin";
+          options.password = "secret";
+          options.sessionTimeout = sessionTimeout;
+          options.bindAddress = address;
+          return options;
+        }()) {
+    driver.info.address = address;
+    driver.info.userName = "admin";
+    driver.info.password = "secret";
+  }
+  ::testing::AssertionResult Start() {
+    std::string error;
+    if (!server.Start(&error)) return ::testing::AssertionFailure() << error;
+    channel = std::make_unique<TestChannel>(&driver, &sink, server.Port());
+    return ::testing::AssertionResult(channel->Start(STREAM_SETTINGS{80, 50, 320, 180}));
+  }
+  bool Streams() {
+    return WaitFor([&] { return sink.delivered.load() > 0; }, 15000);
+  }
+  int Count(const std::string& method) const {
+    int n = 0;
+    for (const std::string& r : server.Requests())
+      n += r.compare(0, method.size() + 1, method + " ") == 0;
+    return n;
+  }
 
-int CountRequests(camsim::CRtspServer& server, const std::string& method) {
-  int n = 0;
-  for (const std::string& r : server.Requests())
-    n += r.compare(0, method.size() + 1, method + " ") == 0;
-  return n;
-}
+  camsim::CRtspServer server;
+  testing_channels::FakeDriver driver;
+  FakeSink sink;
+  std::unique_ptr<TestChannel> channel;
+};
 
 class RtspChannelSession : public ::testing::TestWithParam<camsim::AuthMode> {};
 
 TEST_P(RtspChannelSession, StreamsThenTearsDownWithBye) {
-  camsim::CRtspServer server(Options(GetParam()));
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  CredentialDriver driver;
-  FakeSink sink;
-  {
-    TestChannel channel(&driver, &sink, server.Port());
-    ASSERT_TRUE(channel.Start(kSettings));
-    ASSERT_TRUE(WaitFor([&] { return sink.delivered.load() > 3; }, 15000));
-    EXPECT_EQ(uint32_t(CameraStreaming), channel.GetState());
-    EXPECT_EQ(1, channel.parameterSets.load());
-    const uint32_t rtp = channel.GetLocalRtpPort();
-    EXPECT_GE(rtp, CBaseRTSPChannel::kFirstRtpPort);
-    EXPECT_EQ(0u, rtp % 2);
-    EXPECT_EQ(rtp + 1, channel.GetLocalRtcpPort());
-    // The first tick of a channel's first session sends a keep-alive at once.
-    EXPECT_TRUE(WaitFor([&] { return server.Stats().keepAlives >= 1; }, 3000));
-    // The first receiver report waits out its randomized interval.
-    EXPECT_TRUE(WaitFor([&] { return server.Stats().receiverReports >= 1; }, 5000));
-    channel.Stop();
-  }
-  EXPECT_TRUE(WaitFor([&] { return server.Stats().byes >= 1; }, 3000));
-  const camsim::RtspStats stats = server.Stats();
+  Rig rig(GetParam());
+  ASSERT_TRUE(rig.Start());
+  ASSERT_TRUE(WaitFor([&] { return rig.sink.delivered.load() > 3; }, 15000));
+  TestChannel& channel = *rig.channel;
+  EXPECT_EQ(uint32_t(CameraStreaming), channel.GetState());
+  EXPECT_EQ(1, channel.parameterSets.load());
+  const uint32_t rtp = channel.GetLocalRtpPort();
+  EXPECT_GE(rtp, CBaseRTSPChannel::kFirstRtpPort);
+  EXPECT_EQ(0u, rtp % 2);
+  EXPECT_EQ(rtp + 1, channel.GetLocalRtcpPort());
+  // The first tick of a channel's first session sends a keep-alive at once.
+  EXPECT_TRUE(WaitFor([&] { return rig.server.Stats().keepAlives >= 1; }, 3000));
+  // The first receiver report waits out its randomized interval.
+  EXPECT_TRUE(WaitFor([&] { return rig.server.Stats().receiverReports >= 1; }, 5000));
+  rig.channel.reset();
+  EXPECT_TRUE(WaitFor([&] { return rig.server.Stats().byes >= 1; }, 3000));
+  const camsim::RtspStats stats = rig.server.Stats();
   EXPECT_EQ(1u, stats.sessionsCreated);
   EXPECT_EQ(1u, stats.teardowns);
-  EXPECT_GE(stats.receiverReports, 1u);
   EXPECT_EQ(0u, stats.dropped);
-  EXPECT_TRUE(driver.Lines().empty() ||
-              driver.Lines().back().text.find("refused") == std::string::npos);
+  EXPECT_TRUE(rig.driver.Lines().empty() ||
+              rig.driver.Lines().back().text.find("refused") == std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Auth, RtspChannelSession,
@@ -124,27 +124,20 @@ INSTANTIATE_TEST_SUITE_P(Auth, RtspChannelSession,
 // timeout=4 gives a keep-alive once more than 2 s have passed since the
 // last; the session outlives several time-outs.
 TEST(RtspChannel, KeepAliveAtHalfTheSessionTimeout) {
-  camsim::CRtspServer server(Options(camsim::AuthMode::kNone, 4));
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  FakeDriver driver;
-  FakeSink sink;
-  TestChannel channel(&driver, &sink, server.Port());
-  ASSERT_TRUE(channel.Start(kSettings));
-  ASSERT_TRUE(WaitFor([&] { return sink.delivered.load() > 0; }, 15000));
+  Rig rig(camsim::AuthMode::kNone, 4);
+  ASSERT_TRUE(rig.Start());
+  ASSERT_TRUE(rig.Streams());
   platform::SleepMs(13000);
-  const std::vector<uint64_t> times = server.KeepAliveTimesMs();
+  const std::vector<uint64_t> times = rig.server.KeepAliveTimesMs();
   ASSERT_GE(times.size(), 4u);
   for (size_t i = 1; i < times.size(); ++i) {
-    const uint64_t gap = times[i] - times[i - 1];
     // Not every tick (1 s), yet well within the time-out; the camera's clock
     // reads the gap a little differently from the channel's.
-    EXPECT_GE(gap, 1900u);
-    EXPECT_LT(gap, 4000u);
+    EXPECT_GE(times[i] - times[i - 1], 1900u);
+    EXPECT_LT(times[i] - times[i - 1], 4000u);
   }
-  EXPECT_EQ(1u, server.Stats().sessionsCreated);
-  EXPECT_EQ(0u, server.Stats().dropped);
-  channel.Stop();
+  EXPECT_EQ(1u, rig.server.Stats().sessionsCreated);
+  EXPECT_EQ(0u, rig.server.Stats().dropped);
 }
 
 // The first pair is skipped when another socket holds it, and when the
@@ -154,40 +147,29 @@ TEST(RtspChannel, KeepAliveAtHalfTheSessionTimeout) {
 // range, where a channel of another test process may be streaming from a
 // camera on 127.0.0.1, and they must not reach it.
 TEST(RtspChannel, PortProbeSkipsABusyPair) {
-  const char* const kCamera = "127.0.0.2";
   for (bool streamed : {false, true}) {
-    camsim::RtspOptions options = Options(camsim::AuthMode::kNone);
-    options.bindAddress = kCamera;
-    camsim::CRtspServer server(options);
-    std::string error;
-    ASSERT_TRUE(server.Start(&error)) << error;
+    SCOPED_TRACE(streamed);
+    Rig rig(camsim::AuthMode::kNone, 20, "127.0.0.2");
     const platform::SocketHandle other = platform::CreateUdpSocket();
     std::atomic<bool> sending{streamed};
     std::thread stale;
     if (streamed) {
-      ASSERT_EQ(0, platform::BindSocket(other, platform::InetAddr(kCamera), 0));
+      ASSERT_EQ(0, platform::BindSocket(other, platform::InetAddr("127.0.0.2"), 0));
       stale = std::thread([&] {
         const uint8_t packet[16] = {0x80, 96};  // a header and a few payload bytes
-        platform::SocketAddress to{
+        const platform::SocketAddress to{
             platform::InetAddr("127.0.0.1"),
             platform::HostToNet16(uint16_t(CBaseRTSPChannel::kFirstRtpPort))};
-        while (sending) {
-          platform::SendTo(other, packet, sizeof packet, to);
-          platform::SleepMs(100);
-        }
+        for (; sending; platform::SleepMs(100)) platform::SendTo(other, packet, sizeof packet, to);
       });
     } else {
       platform::BindSocket(other, 0, uint16_t(CBaseRTSPChannel::kFirstRtpPort));
     }
-    FakeDriver driver;
-    driver.SetAddress(kCamera);
-    FakeSink sink;
-    TestChannel channel(&driver, &sink, server.Port());
-    ASSERT_TRUE(channel.Start(kSettings));
-    ASSERT_TRUE(WaitFor([&] { return sink.delivered.load() > 0; }, 15000)) << streamed;
-    EXPECT_GT(channel.GetLocalRtpPort(), CBaseRTSPChannel::kFirstRtpPort) << streamed;
-    EXPECT_EQ(0u, channel.GetLocalRtpPort() % 2);
-    channel.Stop();
+    ASSERT_TRUE(rig.Start());
+    ASSERT_TRUE(rig.Streams());
+    EXPECT_GT(rig.channel->GetLocalRtpPort(), CBaseRTSPChannel::kFirstRtpPort);
+    EXPECT_EQ(0u, rig.channel->GetLocalRtpPort() % 2);
+    rig.channel->Stop();
     sending = false;
     if (stale.joinable()) stale.join();
     platform::CloseSocket(other);
@@ -197,97 +179,73 @@ TEST(RtspChannel, PortProbeSkipsABusyPair) {
 // A stop that arrives while the port pair is being probed ends the worker
 // without waiting out the probe, and the camera hears nothing of a session.
 TEST(RtspChannel, StopDuringThePortProbeSendsNothing) {
-  camsim::CRtspServer server(Options(camsim::AuthMode::kNone));
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  FakeDriver driver;
-  driver.SetTimes(5000, 10000);  // a forced end would come after 10 s
-  FakeSink sink;
-  TestChannel channel(&driver, &sink, server.Port());
-  ASSERT_TRUE(channel.Start(kSettings));
+  Rig rig(camsim::AuthMode::kNone);
+  rig.driver.SetTimes(5000, 10000);  // a forced end would come after 10 s
+  ASSERT_TRUE(rig.Start());
   platform::SleepMs(300);
   const uint64_t start = platform::MonotonicMs();
-  channel.Stop();
-  const uint64_t stopMs = platform::MonotonicMs() - start;
-  EXPECT_LT(stopMs, CBaseRTSPChannel::kPortProbeMs / 2);
-  EXPECT_TRUE(server.Requests().empty());
-  EXPECT_EQ(0u, server.Stats().sessionsCreated);
-  EXPECT_EQ(0, sink.delivered.load());
+  rig.channel->Stop();
+  EXPECT_LT(platform::MonotonicMs() - start, CBaseRTSPChannel::kPortProbeMs / 2);
+  EXPECT_TRUE(rig.server.Requests().empty());
+  EXPECT_EQ(0u, rig.server.Stats().sessionsCreated);
+  EXPECT_EQ(0, rig.sink.delivered.load());
 }
 
 TEST(RtspChannel, CameraRestartIsSurvived) {
-  camsim::CRtspServer server(Options(camsim::AuthMode::kNone));
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  FakeDriver driver;
-  FakeSink sink;
-  TestChannel channel(&driver, &sink, server.Port());
-  ASSERT_TRUE(channel.Start(kSettings));
-  ASSERT_TRUE(WaitFor([&] { return sink.delivered.load() > 0; }, 15000));
-  const uint32_t before = channel.lastSsrc.load();
-  server.RestartCamera();
-  ASSERT_TRUE(WaitFor([&] { return channel.lastSsrc.load() != before; }, 3000));
-  const int delivered = sink.delivered.load();
-  EXPECT_TRUE(WaitFor([&] { return sink.delivered.load() > delivered + 5; }, 5000));
-  EXPECT_EQ(uint32_t(CameraStreaming), channel.GetState());
-  channel.Stop();
+  Rig rig(camsim::AuthMode::kNone);
+  ASSERT_TRUE(rig.Start());
+  ASSERT_TRUE(rig.Streams());
+  const uint32_t before = rig.channel->lastSsrc.load();
+  rig.server.RestartCamera();
+  ASSERT_TRUE(WaitFor([&] { return rig.channel->lastSsrc.load() != before; }, 3000));
+  const int delivered = rig.sink.delivered.load();
+  EXPECT_TRUE(WaitFor([&] { return rig.sink.delivered.load() > delivered + 5; }, 5000));
+  EXPECT_EQ(uint32_t(CameraStreaming), rig.channel->GetState());
 }
 
 // Refused credentials keep the channel stopped; the log says so once, and
-// TEARDOWN still goes over the open connection.
-// Logged once however often it repeats; when the driver's repeat throttle
-// holds the first refusal back (repeat count 30: the 31st report is quiet,
-// the 32nd goes out), the second attempt logs it.
+// TEARDOWN still goes over the open connection. Logged once however often
+// it repeats; when the driver's repeat throttle holds the first refusal back
+// (repeat count 30: the 31st report is quiet, the 32nd goes out), the second
+// attempt logs it.
 TEST(RtspChannel, RefusedCredentialsKeepTheChannelStopped) {
   for (uint32_t earlierReports : {0u, 30u}) {
-    camsim::CRtspServer server(Options(camsim::AuthMode::kDigest));
-    std::string error;
-    ASSERT_TRUE(server.Start(&error)) << error;
-    CredentialDriver driver;
-    driver.password = "wrong";
-    driver.repeatCount = earlierReports;
-    FakeSink sink;
-    TestChannel channel(&driver, &sink, server.Port());
-    ASSERT_TRUE(channel.Start(kSettings));
+    SCOPED_TRACE(earlierReports);
+    Rig rig(camsim::AuthMode::kDigest);
+    rig.driver.info.password = "wrong";
+    rig.driver.repeatCount = earlierReports;
+    ASSERT_TRUE(rig.Start());
     // Two DESCRIBEs per attempt: the challenge and the refused answer.
-    ASSERT_TRUE(WaitFor([&] { return CountRequests(server, "DESCRIBE") >= 6; }, 20000));
-    EXPECT_NE(uint32_t(CameraStreaming), channel.GetState());
-    channel.Stop();
-    EXPECT_EQ(0, CountRequests(server, "SETUP"));
-    EXPECT_GE(CountRequests(server, "TEARDOWN"), 3);
-    int refused = 0;
-    for (const auto& line : driver.Lines()) {
-      if (line.text ==
-          "quenlix::CBaseRTSPChannel::StartSession: Camera 127.0.0.1 refused the credentials of "
-          "user \"admin\"") {
-        refused++;
-        EXPECT_EQ(1u, line.level);
-      }
-    }
-    EXPECT_EQ(1, refused) << earlierReports;
+    ASSERT_TRUE(WaitFor([&] { return rig.Count("DESCRIBE") >= 6; }, 20000));
+    EXPECT_NE(uint32_t(CameraStreaming), rig.channel->GetState());
+    rig.channel->Stop();
+    EXPECT_EQ(0, rig.Count("SETUP"));
+    EXPECT_GE(rig.Count("TEARDOWN"), 3);
+    const testing_channels::LogLine refused = {
+        1,
+        "quenlix::CBaseRTSPChannel::StartSession: Camera 127.0.0.1 refused the credentials of "
+        "user \"admin\""};
+    const auto lines = rig.driver.Lines();
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), refused));
   }
 }
 
 // The stop event is looked at between the steps: a stop during DESCRIBE lets
 // it finish, and SETUP is never sent.
 TEST(RtspChannel, StopDuringDescribeEndsBeforeSetup) {
-  camsim::RtspOptions options = Options(camsim::AuthMode::kNone);
+  Rig rig(camsim::AuthMode::kNone);
   // Shorter than the TEARDOWN's grace, which follows the cut DESCRIBE.
-  options.faults.splitPauseMs = 600;
-  camsim::CRtspServer server(options);
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  FakeDriver driver;
-  FakeSink sink;
-  TestChannel channel(&driver, &sink, server.Port());
-  ASSERT_TRUE(channel.Start(kSettings));
-  ASSERT_TRUE(WaitFor([&] { return CountRequests(server, "DESCRIBE") >= 1; }, 10000));
-  channel.Stop();
-  EXPECT_EQ(-1, channel.parameterSets.load());  // OnSessionDescribed not reached
-  EXPECT_EQ(0, CountRequests(server, "SETUP"));
+  camsim::RtspFaults faults;
+  faults.splitPauseMs = 600;
+  rig.server.SetFaults(faults);
+  ASSERT_TRUE(rig.Start());
+  ASSERT_TRUE(WaitFor([&] { return rig.Count("DESCRIBE") >= 1; }, 10000));
+  rig.channel->Stop();
+  EXPECT_EQ(-1, rig.channel->parameterSets.load());  // OnSessionDescribed not reached
+  EXPECT_EQ(0, rig.Count("SETUP"));
   // The server takes the TEARDOWN in once it has written out the cut reply.
-  EXPECT_TRUE(WaitFor([&] { return CountRequests(server, "TEARDOWN") >= 1; }, 3000));
-  EXPECT_EQ(1, CountRequests(server, "TEARDOWN"));
+  EXPECT_TRUE(WaitFor([&] { return rig.Count("TEARDOWN") >= 1; }, 3000));
+  EXPECT_EQ(1, rig.Count("TEARDOWN"));
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 #include "channel_test_helpers.h"
 
-#include <atomic>
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
@@ -11,41 +8,52 @@ namespace {
 std::atomic<int64_t> liveAllocations{0};
 }  // namespace
 
-// Counting replacements of the global allocation functions, so that a test
-// can tell whether repeated start/stop cycles leave memory behind.
+// Counting replacements, so that a test can tell whether repeated start/stop
+// cycles leave memory behind. The array and nothrow forms of the standard
+// library call these.
 void* operator new(std::size_t size) {
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p == nullptr) throw std::bad_alloc();
   liveAllocations++;
   return p;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p != nullptr) liveAllocations++;
-  return p;
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
 void operator delete(void* p) noexcept {
   if (p == nullptr) return;
   liveAllocations--;
   std::free(p);
 }
-void operator delete[](void* p) noexcept { operator delete(p); }
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace quenlix {
 namespace testing_channels {
 
+std::string StreamUpdate(StreamCodec codec, const std::string& resolution, uint32_t rate,
+                         uint32_t fps, uint32_t skip) {
+  const std::string r =
+      "/siqura-cgi/admin/param.cgi?action=update&Image.I0.Appearance.Resolution=" + resolution +
+      "&Image.I0.Appearance.";
+  const std::string f = std::to_string(fps);
+  switch (codec) {
+    case StreamCodec::kH264:
+      return r + "H264Bitrate=" + std::to_string(rate) +
+             "&Image.I0.Appearance.H264VideoKeyFrameInterval=" + f +
+             "&Image.I0.Appearance.H264_2VideoKeyFrameInterval=" + f +
+             "&Frameskip.H264=" + std::to_string(skip);
+    case StreamCodec::kMjpeg:
+      return r + "MjpegQfactor=" + std::to_string(rate) +
+             "&Frameskip.Mjpeg=" + std::to_string(skip);
+    case StreamCodec::kMpeg4:
+      return r + "Mpeg4Bitrate=" + std::to_string(rate) +
+             "&Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=" + f +
+             "&Frameskip.Mpeg4=" + std::to_string(skip);
+  }
+  return std::string();
+}
+
 int64_t LiveAllocations() { return liveAllocations.load(); }
 
-namespace {
 int CountEntries(const char* directory) {
   std::error_code error;
-  if (!std::filesystem::is_directory(directory, error)) return -1;
   int count = 0;
   for (auto it = std::filesystem::directory_iterator(directory, error);
        !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
@@ -53,10 +61,6 @@ int CountEntries(const char* directory) {
   }
   return error ? -1 : count;
 }
-}  // namespace
-
-int CountThreads() { return CountEntries("/proc/self/task"); }
-int CountDescriptors() { return CountEntries("/proc/self/fd"); }
 
 }  // namespace testing_channels
 }  // namespace quenlix

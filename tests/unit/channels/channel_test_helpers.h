@@ -1,13 +1,12 @@
-// What the channel tests share: the driver and sample fakes, a frame sink,
-// and counts of the process's threads, descriptors and allocations.
+// What the channel tests share: a frame sink, and counts of the process's
+// threads, descriptors and allocations.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <vector>
 
+#include "channels/stream_configuration.h"
 #include "fake_driver.h"
 #include "fake_sample.h"
 #include "quenlix/driver.h"
@@ -37,12 +36,16 @@ class FakeSink : public IFrameSink {
   std::atomic<int> signalLost{0};
 };
 
+// The stream update the camera's CGI is sent: the resolution value, then
+// the codec's rate (bit rate or MJPEG Q factor), key-frame interval (frames
+// per second; MJPEG has none) and frame skip.
+std::string StreamUpdate(StreamCodec codec, const std::string& resolution, uint32_t rate,
+                         uint32_t fps, uint32_t skip);
+
 // Live allocations through operator new in this test program.
 int64_t LiveAllocations();
-// Threads and open descriptors of the process; -1 where the system does not
-// tell.
-int CountThreads();
-int CountDescriptors();
+// Entries of /proc/self/task or /proc/self/fd; -1 where the system has none.
+int CountEntries(const char* directory);
 
 }  // namespace testing_channels
 }  // namespace quenlix

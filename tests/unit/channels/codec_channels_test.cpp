@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "channel_test_helpers.h"
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_rtsp.h"
 #include "channels/mpeg4_channel_rtsp.h"
-#include "fake_driver.h"
 
 #ifdef QUENLIX_WITH_CAMSIM
 #include "sim_camera.h"
@@ -18,7 +18,7 @@
 namespace quenlix {
 namespace {
 
-using ParamDriver = testhost::FakeDriver;
+using testing_channels::FakeDriver;
 
 // Exposes the hooks with settings set directly, without a worker.
 template <class Channel>
@@ -29,91 +29,75 @@ class Exposed : public Channel {
   }
 };
 
-STREAM_SETTINGS Settings(uint32_t w, uint32_t h, uint32_t intervalMs, uint32_t quality) {
-  STREAM_SETTINGS s;
-  s.width = w;
-  s.height = h;
-  s.frameIntervalMs = intervalMs;
-  s.quality = quality;
-  return s;
-}
-
 template <class Channel>
-RTSP_SESSION_INFO SessionInfoOf(ParamDriver& driver, uint32_t width, uint32_t height = 480) {
-  Exposed<Channel> channel(&driver, Settings(width, height, 40, 50));
+RTSP_SESSION_INFO SessionInfo(FakeDriver* driver, const STREAM_SETTINGS& settings) {
   RTSP_SESSION_INFO info;
-  channel.FillSessionInfo(info);
+  Exposed<Channel>(driver, settings).FillSessionInfo(info);
   return info;
 }
 
+template <class Channel>
+bool Prepare(FakeDriver* driver, const STREAM_SETTINGS& settings) {
+  return Exposed<Channel>(driver, settings).PrepareParser();
+}
+
 TEST(CodecChannels, FillSessionInfoNamesPortAndPath) {
-  ParamDriver driver;
-  EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 640).port, 554);
-  EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 640).path, "h264_2");
-  EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 1280, 720).path, "h264");
-  EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 1280, 960).path, "h264_2");  // quadvga
-  driver.custom[2] = 8554;
-  driver.custom[4] = 2;
-  EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 640).port, 8554);
-  EXPECT_EQ(SessionInfoOf<CH264ChannelRTSP>(driver, 640).path, "h264");
-  EXPECT_EQ(SessionInfoOf<CMJPEGChannelRTSP>(driver, 640).path, "jpeg");
-  EXPECT_EQ(SessionInfoOf<CMPEG4ChannelRTSP>(driver, 640).path, "mpeg4");
-  EXPECT_EQ(SessionInfoOf<CMPEG4ChannelRTSP>(driver, 640).port, 8554);
+  // The driver's custom parameters 2 and 4: the RTSP port and camera group.
+  const struct {
+    RTSP_SESSION_INFO (*fill)(FakeDriver*, const STREAM_SETTINGS&);
+    bool custom;
+    uint32_t width, height;
+    uint16_t port;
+    const char* path;
+  } cases[] = {
+      {SessionInfo<CH264ChannelRTSP>, false, 640, 480, 554, "h264_2"},
+      {SessionInfo<CH264ChannelRTSP>, false, 1280, 720, 554, "h264"},
+      {SessionInfo<CH264ChannelRTSP>, false, 1280, 960, 554, "h264_2"},  // quadvga
+      {SessionInfo<CH264ChannelRTSP>, true, 640, 480, 8554, "h264"},
+      {SessionInfo<CMJPEGChannelRTSP>, true, 640, 480, 8554, "jpeg"},
+      {SessionInfo<CMPEG4ChannelRTSP>, true, 640, 480, 8554, "mpeg4"},
+  };
+  for (const auto& c : cases) {
+    FakeDriver driver;
+    if (c.custom) driver.custom = {{2, 8554}, {4, 2}};
+    const RTSP_SESSION_INFO info = c.fill(&driver, STREAM_SETTINGS{40, 50, c.width, c.height});
+    EXPECT_EQ(info.port, c.port) << c.path;
+    EXPECT_EQ(info.path, c.path) << c.width;
+  }
 }
 
 #ifdef QUENLIX_WITH_CAMSIM
-class CodecChannelsCgi : public ::testing::Test {
- protected:
-  void SetUp() override { driver.info = camera.Device("", "", 3000); }
-
+TEST(CodecChannels, PrepareParserSendsTheUpdateOfEachCodec) {
   testhost::SimCamera camera;
-  camsim::Camsim& core = camera.core;
-  ParamDriver driver;
-};
-
-TEST_F(CodecChannelsCgi, PrepareParserSendsTheUpdateOfEachCodec) {
+  FakeDriver driver;
+  driver.info = camera.Device("", "", 3000);
   driver.custom[4] = 1;
-  struct Case {
-    const char* name;
-    bool (*prepare)(ParamDriver*);
-    const char* expected;
+  const struct {
+    bool (*prepare)(FakeDriver*, const STREAM_SETTINGS&);
+    STREAM_SETTINGS settings;
+    std::string expected;
   } cases[] = {
-      {"h264",
-       [](ParamDriver* d) {
-         return Exposed<CH264ChannelRTSP>(d, Settings(640, 480, 40, 50)).PrepareParser();
-       },
-       "/siqura-cgi/admin/param.cgi?action=update&Image.I0.Appearance.Resolution=disable,720p,vga"
-       "&Image.I0.Appearance.H264Bitrate=4096&Image.I0.Appearance.H264VideoKeyFrameInterval=25"
-       "&Image.I0.Appearance.H264_2VideoKeyFrameInterval=25&Frameskip.H264=0"},
-      {"mjpeg",
-       [](ParamDriver* d) {
-         return Exposed<CMJPEGChannelRTSP>(d, Settings(352, 288, 500, 0)).PrepareParser();
-       },
-       "/siqura-cgi/admin/param.cgi?action=update&Image.I0.Appearance.Resolution=cif,720p,disable"
-       "&Image.I0.Appearance.MjpegQfactor=1&Frameskip.Mjpeg=3"},
-      {"mpeg4",
-       [](ParamDriver* d) {
-         return Exposed<CMPEG4ChannelRTSP>(d, Settings(1920, 1080, 200, 100)).PrepareParser();
-       },
-       "/siqura-cgi/admin/param.cgi?action=update&Image.I0.Appearance.Resolution=1080p,1080p,"
-       "disable,disable&Image.I0.Appearance.Mpeg4Bitrate=8192"
-       "&Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=5&Frameskip.Mpeg4=1"},
+      {Prepare<CH264ChannelRTSP>,
+       {40, 50, 640, 480},
+       testing_channels::StreamUpdate(StreamCodec::kH264, "disable,720p,vga", 4096, 25, 0)},
+      {Prepare<CMJPEGChannelRTSP>,
+       {500, 0, 352, 288},
+       testing_channels::StreamUpdate(StreamCodec::kMjpeg, "cif,720p,disable", 1, 2, 3)},
+      {Prepare<CMPEG4ChannelRTSP>,
+       {200, 100, 1920, 1080},
+       testing_channels::StreamUpdate(StreamCodec::kMpeg4, "1080p,1080p,disable,disable", 8192, 5,
+                                      1)},
   };
-  for (const Case& c : cases) {
-    core.ClearRequests();
-    EXPECT_TRUE(c.prepare(&driver)) << c.name;
-    EXPECT_EQ(core.Requests(), std::vector<std::string>{c.expected}) << c.name;
+  for (const auto& c : cases) {
+    camera.core.ClearRequests();
+    EXPECT_TRUE(c.prepare(&driver, c.settings)) << c.expected;
+    EXPECT_EQ(camera.core.Requests(), std::vector<std::string>{c.expected});
   }
   EXPECT_TRUE(driver.Lines().empty());
-}
 
-TEST_F(CodecChannelsCgi, RefusedUpdateFailsThePreparationAndIsLogged) {
-  camsim::FaultState fault;
-  fault.mode = camsim::FaultMode::kStatus;
-  fault.status = 500;
-  core.SetFault(fault);
-  Exposed<CH264ChannelRTSP> channel(&driver, Settings(640, 480, 40, 50));
-  EXPECT_FALSE(channel.PrepareParser());
+  // A refused update fails the preparation and is logged.
+  camera.SetFault("status:500");
+  EXPECT_FALSE(Prepare<CH264ChannelRTSP>(&driver, STREAM_SETTINGS{40, 50, 640, 480}));
   const std::vector<std::string> lines = driver.Texts();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("1 ", 0), 0u) << lines[0];

@@ -2,60 +2,50 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace quenlix {
 namespace {
 
-RECEPTION_COUNTS Counts(uint64_t received, uint64_t lost, uint64_t duplicated, uint64_t late,
-                        uint64_t dropped) {
-  RECEPTION_COUNTS c;
-  c.received = received;
-  c.lost = lost;
-  c.duplicated = duplicated;
-  c.late = late;
-  c.framesDropped = dropped;
-  return c;
-}
-
-// Looks at 0 ms (the start), then once with the given counts.
+// Counts are received, lost, duplicated, reordered, repaired, late, frames
+// dropped. Each case looks at startMs with the base counts, then at atMs;
+// the minute counts from the last look, and is reported only with a loss or
+// a dropped frame in it.
 TEST(LossReport, OneLinePerMinuteWithLossOnly) {
   const uint64_t minute = CLossReport::kIntervalMs;
-  struct Case {
+  const struct {
     const char* name;
+    uint64_t startMs;
+    RECEPTION_COUNTS base;
     uint64_t atMs;
     RECEPTION_COUNTS counts;
-    bool reported;
-    LOSS_MINUTE want;
-  };
-  const Case cases[] = {
-      {"clean minute", minute, Counts(9000, 0, 0, 0, 0), false, {}},
-      {"loss before the minute is up", minute - 1, Counts(8000, 300, 0, 0, 9), false, {}},
+    LOSS_MINUTE want;  // all zero: nothing reported
+  } cases[] = {
+      {"clean", 0, {}, minute, {9000, 0, 0, 0, 0, 0, 0}, {}},
+      {"not a minute yet", 0, {}, minute - 1, {8000, 300, 0, 0, 0, 0, 9}, {}},
       // Duplicates and late packets took no place in the sequence.
-      {"loss over the minute", minute, Counts(8700, 312, 5, 7, 14), true, {312, 9000, 14}},
-      {"dropped frames without loss", minute + 500, Counts(9000, 0, 0, 0, 2), true, {0, 9000, 2}},
+      {"loss", 0, {}, minute, {8700, 312, 5, 0, 0, 7, 14}, {312, 9000, 14}},
+      {"drops only", 0, {}, minute + 500, {9000, 0, 0, 0, 0, 0, 2}, {0, 9000, 2}},
+      {"from the last look",
+       1000,
+       {100, 10, 0, 0, 0, 0, 1},
+       1000 + minute,
+       {1100, 30, 0, 0, 0, 0, 4},
+       {20, 1020, 3}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const bool reported = c.want.lost != 0 || c.want.framesDropped != 0;
     CLossReport report;
     LOSS_MINUTE got;
-    EXPECT_FALSE(report.Check(0, Counts(0, 0, 0, 0, 0), &got));
-    ASSERT_EQ(report.Check(c.atMs, c.counts, &got), c.reported);
-    if (!c.reported) continue;
-    EXPECT_EQ(got.lost, c.want.lost);
-    EXPECT_EQ(got.expected, c.want.expected);
-    EXPECT_EQ(got.framesDropped, c.want.framesDropped);
+    EXPECT_FALSE(report.Check(c.startMs, c.base, &got));
+    ASSERT_EQ(report.Check(c.atMs, c.counts, &got), reported);
+    if (!reported) continue;
+    EXPECT_EQ(std::make_tuple(got.lost, got.expected, got.framesDropped),
+              std::make_tuple(c.want.lost, c.want.expected, c.want.framesDropped));
+    // The next minute starts where this one ended, and a clean one says nothing.
+    EXPECT_FALSE(report.Check(c.atMs + minute, c.counts, &got));
   }
-}
-
-TEST(LossReport, EachMinuteCountsFromTheLastOne) {
-  CLossReport report;
-  LOSS_MINUTE got;
-  report.Check(1000, Counts(100, 10, 0, 0, 1), &got);
-  ASSERT_TRUE(report.Check(1000 + CLossReport::kIntervalMs, Counts(1100, 30, 0, 0, 4), &got));
-  EXPECT_EQ(got.lost, 20u);
-  EXPECT_EQ(got.expected, 1020u);
-  EXPECT_EQ(got.framesDropped, 3u);
-  // The next minute starts where this one ended, and a clean one says nothing.
-  EXPECT_FALSE(report.Check(1000 + 2 * CLossReport::kIntervalMs, Counts(2100, 30, 0, 0, 4), &got));
 }
 
 }  // namespace

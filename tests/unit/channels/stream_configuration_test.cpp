@@ -2,185 +2,95 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include "channel_test_helpers.h"
 
 namespace quenlix {
 namespace {
 
 constexpr int32_t kAbsent = kNoValue;
-
-STREAM_CONFIGURATION Config(StreamCodec codec, uint32_t width, uint32_t height, uint32_t intervalMs,
-                            uint32_t quality, int32_t group, uint32_t standard = 0) {
-  STREAM_CONFIGURATION c;
-  c.codec = codec;
-  c.settings.width = width;
-  c.settings.height = height;
-  c.settings.frameIntervalMs = intervalMs;
-  c.settings.quality = quality;
-  c.cameraGroup = group;
-  c.videoStandard = standard;
-  return c;
-}
-
-// The request's parameters after the update path, one "key=value" each.
-std::vector<std::string> Parameters(const std::string& request) {
-  std::vector<std::string> out;
-  const std::string prefix = kStreamUpdatePath;
-  if (request.compare(0, prefix.size(), prefix) != 0) return {"<wrong path>"};
-  size_t at = prefix.size();
-  while (at < request.size()) {
-    if (request[at] != '&') return {"<no ampersand>"};
-    const size_t next = request.find('&', at + 1);
-    out.push_back(request.substr(at + 1, next == std::string::npos ? next : next - at - 1));
-    at = next == std::string::npos ? request.size() : next;
-  }
-  return out;
-}
-
-struct RequestCase {
-  const char* name;
-  STREAM_CONFIGURATION config;
-  std::vector<std::string> expected;
-};
+constexpr StreamCodec kH264 = StreamCodec::kH264;
+constexpr StreamCodec kMjpeg = StreamCodec::kMjpeg;
+constexpr StreamCodec kMpeg4 = StreamCodec::kMpeg4;
 
 TEST(StreamConfiguration, UpdateRequestCarriesParametersInOrder) {
-  const RequestCase cases[] = {
-      {"h264 vga pal 25fps q50 group1",
-       Config(StreamCodec::kH264, 640, 480, 40, 50, 1),
-       {"Image.I0.Appearance.Resolution=disable,720p,vga", "Image.I0.Appearance.H264Bitrate=4096",
-        "Image.I0.Appearance.H264VideoKeyFrameInterval=25",
-        "Image.I0.Appearance.H264_2VideoKeyFrameInterval=25", "Frameskip.H264=0"}},
-      {"h264 1080p group1",
-       Config(StreamCodec::kH264, 1920, 1080, 40, 100, 1),
-       {"Image.I0.Appearance.Resolution=disable,1080p,disable",
-        "Image.I0.Appearance.H264Bitrate=8192", "Image.I0.Appearance.H264VideoKeyFrameInterval=25",
-        "Image.I0.Appearance.H264_2VideoKeyFrameInterval=25", "Frameskip.H264=0"}},
-      {"h264 720p absent group",
-       Config(StreamCodec::kH264, 1280, 720, 100, 0, kAbsent),
-       {"Image.I0.Appearance.Resolution=720p,720p,disable", "Image.I0.Appearance.H264Bitrate=1024",
-        "Image.I0.Appearance.H264VideoKeyFrameInterval=10",
-        "Image.I0.Appearance.H264_2VideoKeyFrameInterval=10", "Frameskip.H264=0"}},
-      {"h264 quadvga group1 2fps",
-       Config(StreamCodec::kH264, 1280, 960, 500, 20, 1),
-       {"Image.I0.Appearance.Resolution=disable,720p,quadvga",
-        "Image.I0.Appearance.H264Bitrate=2048", "Image.I0.Appearance.H264VideoKeyFrameInterval=2",
-        "Image.I0.Appearance.H264_2VideoKeyFrameInterval=2", "Frameskip.H264=3"}},
-      {"h264 cif pal group2 5fps",
-       Config(StreamCodec::kH264, 352, 288, 200, 79, 2),
-       {"Image.I0.Appearance.Resolution=cif,disable,cif,disable",
-        "Image.I0.Appearance.H264Bitrate=6144", "Image.I0.Appearance.H264VideoKeyFrameInterval=5",
-        "Image.I0.Appearance.H264_2VideoKeyFrameInterval=5", "Frameskip.H264=2"}},
-      {"h264 group3",
-       Config(StreamCodec::kH264, 352, 288, 40, 50, 3),
-       {"Image.I0.Appearance.Resolution=vga,vga,disable,disable",
-        "Image.I0.Appearance.H264Bitrate=4096", "Image.I0.Appearance.H264VideoKeyFrameInterval=25",
-        "Image.I0.Appearance.H264_2VideoKeyFrameInterval=25", "Frameskip.H264=0"}},
-      {"mjpeg q0 group1",
-       Config(StreamCodec::kMjpeg, 352, 288, 333, 0, 1),
-       {"Image.I0.Appearance.Resolution=cif,720p,disable", "Image.I0.Appearance.MjpegQfactor=1",
-        "Frameskip.Mjpeg=2"}},
-      {"mjpeg q100 1080p",
-       Config(StreamCodec::kMjpeg, 1920, 1080, 40, 100, 1),
-       {"Image.I0.Appearance.Resolution=1080p,disable,disable",
-        "Image.I0.Appearance.MjpegQfactor=70", "Frameskip.Mjpeg=0"}},
-      {"mjpeg quadvga group2 7fps",
-       Config(StreamCodec::kMjpeg, 1280, 960, 142, 50, 2),
-       {"Image.I0.Appearance.Resolution=quadvga,disable,quadvga,disable",
-        "Image.I0.Appearance.MjpegQfactor=35", "Frameskip.Mjpeg=1"}},
-      {"mjpeg group3 sends an empty resolution",
-       Config(StreamCodec::kMjpeg, 640, 480, 40, 50, 3),
-       {"Image.I0.Appearance.Resolution=", "Image.I0.Appearance.MjpegQfactor=35",
-        "Frameskip.Mjpeg=0"}},
-      {"mpeg4 q100 any group",
-       Config(StreamCodec::kMpeg4, 720, 576, 40, 100, 7),
-       {"Image.I0.Appearance.Resolution=d1,d1,disable,disable",
-        "Image.I0.Appearance.Mpeg4Bitrate=8192",
-        "Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=25", "Frameskip.Mpeg4=0"}},
-      {"mpeg4 q50 group2 12fps",
-       Config(StreamCodec::kMpeg4, 320, 240, 80, 50, 2),
-       {"Image.I0.Appearance.Resolution=qvga,qvga,disable,disable",
-        "Image.I0.Appearance.Mpeg4Bitrate=4096",
-        "Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=12", "Frameskip.Mpeg4=1"}},
-      {"800x600 configures vga",
-       Config(StreamCodec::kH264, 800, 600, 40, 50, 1),
-       {"Image.I0.Appearance.Resolution=disable,720p,vga", "Image.I0.Appearance.H264Bitrate=4096",
-        "Image.I0.Appearance.H264VideoKeyFrameInterval=25",
-        "Image.I0.Appearance.H264_2VideoKeyFrameInterval=25", "Frameskip.H264=0"}},
+  // Codec, settings (interval, quality, width, height), standard and group;
+  // then the resolution value, rate, frames per second and frame skip.
+  const struct {
+    STREAM_CONFIGURATION config;
+    const char* resolution;
+    uint32_t rate, fps, skip;
+  } cases[] = {
+      {{kH264, {40, 50, 640, 480}, 0, 1}, "disable,720p,vga", 4096, 25, 0},
+      {{kH264, {40, 100, 1920, 1080}, 0, 1}, "disable,1080p,disable", 8192, 25, 0},
+      {{kH264, {100, 0, 1280, 720}, 0, kAbsent}, "720p,720p,disable", 1024, 10, 0},
+      {{kH264, {500, 20, 1280, 960}, 0, 1}, "disable,720p,quadvga", 2048, 2, 3},
+      {{kH264, {200, 79, 352, 288}, 0, 2}, "cif,disable,cif,disable", 6144, 5, 2},
+      {{kH264, {40, 50, 352, 288}, 0, 3}, "vga,vga,disable,disable", 4096, 25, 0},
+      {{kMjpeg, {333, 0, 352, 288}, 0, 1}, "cif,720p,disable", 1, 3, 2},
+      {{kMjpeg, {40, 100, 1920, 1080}, 0, 1}, "1080p,disable,disable", 70, 25, 0},
+      {{kMjpeg, {142, 50, 1280, 960}, 0, 2}, "quadvga,disable,quadvga,disable", 35, 7, 1},
+      {{kMjpeg, {40, 50, 640, 480}, 0, 3}, "", 35, 25, 0},  // sent empty
+      {{kMpeg4, {40, 100, 720, 576}, 0, 7}, "d1,d1,disable,disable", 8192, 25, 0},
+      {{kMpeg4, {80, 50, 320, 240}, 0, 2}, "qvga,qvga,disable,disable", 4096, 12, 1},
+      {{kH264, {40, 50, 800, 600}, 0, 1}, "disable,720p,vga", 4096, 25, 0},
       // A zero interval asks for 25 fps instead of dividing by zero.
-      {"interval 0",
-       Config(StreamCodec::kMpeg4, 352, 288, 0, 50, 1),
-       {"Image.I0.Appearance.Resolution=cif,cif,disable,disable",
-        "Image.I0.Appearance.Mpeg4Bitrate=4096",
-        "Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=25", "Frameskip.Mpeg4=0"}},
+      {{kMpeg4, {0, 50, 352, 288}, 0, 1}, "cif,cif,disable,disable", 4096, 25, 0},
       // Slower than one frame a second still asks for a key frame per frame.
-      {"interval 2000 ms group2",
-       Config(StreamCodec::kH264, 352, 288, 2000, 50, 2),
-       {"Image.I0.Appearance.Resolution=cif,disable,cif,disable",
-        "Image.I0.Appearance.H264Bitrate=4096", "Image.I0.Appearance.H264VideoKeyFrameInterval=1",
-        "Image.I0.Appearance.H264_2VideoKeyFrameInterval=1", "Frameskip.H264=3"}},
+      {{kH264, {2000, 50, 352, 288}, 0, 2}, "cif,disable,cif,disable", 4096, 1, 3},
       // Quality past 100 is held at 100, also where the product would wrap.
-      {"quality 4000000000 mjpeg",
-       Config(StreamCodec::kMjpeg, 352, 288, 40, 4000000000u, 1),
-       {"Image.I0.Appearance.Resolution=cif,720p,disable", "Image.I0.Appearance.MjpegQfactor=70",
-        "Frameskip.Mjpeg=0"}},
-      {"quality 200 mpeg4",
-       Config(StreamCodec::kMpeg4, 352, 288, 40, 200, 1),
-       {"Image.I0.Appearance.Resolution=cif,cif,disable,disable",
-        "Image.I0.Appearance.Mpeg4Bitrate=8192",
-        "Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=25", "Frameskip.Mpeg4=0"}},
+      {{kMjpeg, {40, 4000000000u, 352, 288}, 0, 1}, "cif,720p,disable", 70, 25, 0},
+      {{kMpeg4, {40, 200, 352, 288}, 0, 1}, "cif,cif,disable,disable", 8192, 25, 0},
   };
-  for (const RequestCase& c : cases) {
-    EXPECT_EQ(Parameters(BuildStreamUpdateRequest(c.config)), c.expected) << c.name;
+  for (const auto& c : cases) {
+    EXPECT_EQ(BuildStreamUpdateRequest(c.config),
+              testing_channels::StreamUpdate(c.config.codec, c.resolution, c.rate, c.fps, c.skip));
   }
 }
 
 TEST(StreamConfiguration, ResolutionNamesFollowTheVideoStandard) {
   // 720x576 is d1 only in PAL, 352x240 cif only in NTSC.
-  EXPECT_STREQ(ResolutionName(0, 720, 576), "d1");
-  EXPECT_STREQ(ResolutionName(1, 720, 576), "vga");
-  EXPECT_STREQ(ResolutionName(1, 720, 480), "d1");
-  EXPECT_STREQ(ResolutionName(1, 352, 240), "cif");
-  EXPECT_STREQ(ResolutionName(0, 352, 240), "vga");
-  EXPECT_STREQ(ResolutionName(0, 0, 0), "vga");
+  const struct {
+    uint32_t standard, width, height;
+    const char* name;
+  } cases[] = {{0, 720, 576, "d1"},  {1, 720, 576, "vga"}, {1, 720, 480, "d1"},
+               {1, 352, 240, "cif"}, {0, 352, 240, "vga"}, {0, 0, 0, "vga"}};
+  for (const auto& c : cases) {
+    EXPECT_STREQ(ResolutionName(c.standard, c.width, c.height), c.name)
+        << c.width << "x" << c.height;
+  }
 }
 
 TEST(StreamConfiguration, BitrateBandEdges) {
-  struct Case {
+  const struct {
     uint32_t quality, h264, mpeg4;
   } cases[] = {{0, 1024, 512},           {16, 1024, 512},  {17, 1024, 1024},  {19, 1024, 1024},
                {20, 2048, 1024},         {33, 2048, 1024}, {34, 2048, 2048},  {40, 4096, 2048},
                {49, 4096, 2048},         {50, 4096, 4096}, {60, 6144, 4096},  {67, 6144, 6144},
                {80, 8192, 6144},         {84, 8192, 8192}, {100, 8192, 8192}, {101, 8192, 8192},
                {0xFFFFFFFFu, 8192, 8192}};
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(H264Bitrate(c.quality), c.h264) << c.quality;
     EXPECT_EQ(Mpeg4Bitrate(c.quality), c.mpeg4) << c.quality;
   }
 }
 
 TEST(StreamConfiguration, ExpectedBitRate) {
-  struct Case {
-    StreamCodec codec;
-    STREAM_SETTINGS settings;  // interval, quality, width, height
+  const struct {
+    STREAM_CONFIGURATION config;
     uint32_t kbps;
   } cases[] = {
-      {StreamCodec::kH264, {40, 50, 1280, 720}, 4096},
-      {StreamCodec::kMpeg4, {40, 100, 1280, 720}, 8192},
-      {StreamCodec::kMjpeg, {40, 50, 1280, 720}, 23025},  // a bit a pixel at 25 fps
-      {StreamCodec::kMjpeg, {0, 50, 640, 480}, 7675},     // interval 0 counts as 25 fps
-      {StreamCodec::kMjpeg, {1, 50, 0xFFFFFFFFu, 0xFFFFFFFFu}, 0xFFFFFFFFu},  // no wrap
+      {{kH264, {40, 50, 1280, 720}}, 4096},
+      {{kMpeg4, {40, 100, 1280, 720}}, 8192},
+      {{kMjpeg, {40, 50, 1280, 720}}, 23025},                      // a bit a pixel at 25 fps
+      {{kMjpeg, {0, 50, 640, 480}}, 7675},                         // interval 0 counts as 25 fps
+      {{kMjpeg, {1, 50, 0xFFFFFFFFu, 0xFFFFFFFFu}}, 0xFFFFFFFFu},  // no wrap
   };
-  for (const Case& c : cases) {
-    STREAM_CONFIGURATION config;
-    config.codec = c.codec;
-    config.settings = c.settings;
-    EXPECT_EQ(ExpectedBitRateKbps(config), c.kbps) << c.settings.width;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(ExpectedBitRateKbps(c.config), c.kbps) << c.config.settings.width;
 }
 
 TEST(StreamConfiguration, FrameSkipTables) {
-  struct Case {
+  const struct {
     int32_t group;
     const char* name;
     uint32_t fps, skip;
@@ -190,37 +100,34 @@ TEST(StreamConfiguration, FrameSkipTables) {
       {2, "quadvga", 7, 1}, {2, "quadvga", 12, 0},  {2, "vga", 3, 3},     {2, "vga", 12, 1},
       {2, "vga", 15, 1},    {2, "vga", 25, 0},      {3, "vga", 2, 0},     {-1, "vga", 2, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(FrameSkip(c.group, c.name, c.fps), c.skip)
         << c.group << " " << c.name << " " << c.fps;
   }
 }
 
 TEST(StreamConfiguration, PortAndPath) {
-  EXPECT_EQ(RtspPortOf(kAbsent), 554);
+  // Out of the 16-bit range a port would name some other port.
+  for (int32_t port : {kAbsent, 70000, 0, -5}) EXPECT_EQ(RtspPortOf(port), 554) << port;
   EXPECT_EQ(RtspPortOf(8554), 8554);
-  // Out of the 16-bit range it would name some other port.
-  EXPECT_EQ(RtspPortOf(70000), 554);
-  EXPECT_EQ(RtspPortOf(0), 554);
-  EXPECT_EQ(RtspPortOf(-5), 554);
-
   // A group-1 camera's main stream is 1080p or 720p; quadvga (1280x960) is
   // configured on the second stream and must be played from there.
-  struct Case {
+  const struct {
     StreamCodec codec;
     int32_t group;
     const char* name;
     const char* path;
   } cases[] = {
-      {StreamCodec::kH264, 1, "1080p", "h264"},       {StreamCodec::kH264, 1, "720p", "h264"},
-      {StreamCodec::kH264, 1, "quadvga", "h264_2"},   {StreamCodec::kH264, 1, "d1", "h264_2"},
-      {StreamCodec::kH264, kAbsent, "vga", "h264_2"}, {StreamCodec::kH264, 2, "cif", "h264"},
-      {StreamCodec::kH264, 2, "1080p", "h264"},       {StreamCodec::kH264, 3, "cif", "h264"},
-      {StreamCodec::kMjpeg, 1, "vga", "jpeg"},        {StreamCodec::kMpeg4, 1, "vga", "mpeg4"},
+      {kH264, 1, "1080p", "h264"},       {kH264, 1, "720p", "h264"},
+      {kH264, 1, "quadvga", "h264_2"},   {kH264, 1, "d1", "h264_2"},
+      {kH264, kAbsent, "vga", "h264_2"}, {kH264, 2, "cif", "h264"},
+      {kH264, 2, "1080p", "h264"},       {kH264, 3, "cif", "h264"},
+      {kMjpeg, 1, "vga", "jpeg"},        {kMpeg4, 1, "vga", "mpeg4"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_STREQ(StreamPathOf(c.codec, c.group, c.name), c.path) << c.group << " " << c.name;
   }
 }
+
 }  // namespace
 }  // namespace quenlix
