@@ -1,17 +1,14 @@
 // A camera that misbehaves on purpose, on 127.0.0.1: an HTTP side that
 // trickles, stalls, floods or answers with hostile text, and an RTSP side
-// that answers with the wrong CSeq or drops connection attempts. Each
-// connection is served on a thread of its own until the client goes or the
-// peer is destroyed. Healed, the camera behaves again: the hostile
-// connections end, as at a camera's restart, and new ones are relayed to a
-// well-behaved camera.
+// that answers with the wrong CSeq or drops connection attempts. Healed, the
+// camera behaves again: the hostile connections end, as at a camera's
+// restart, and new ones are relayed to a well-behaved camera.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,21 +19,22 @@
 namespace hostile {
 
 namespace platform = quenlix::platform;
+using Socket = platform::SocketHandle;
 
-enum class Behaviour {
+enum Behaviour {
   kAnswer,          // 200 with the body given, then closes
-  kTrickleHeaders,  // a status line, then one header line per interval, for ever
-  kTrickleBody,     // headers promising a long body, then one byte per interval
-  kSilent,          // reads the request and never answers
+  kTrickleHeaders,  // a status line, then one header line an interval, for ever
+  kTrickleBody,     // headers promising a long body, then one byte an interval
+  kSilent,          // reads requests and never answers
   kHugeBody,        // 200 with hugeBytes of the body text repeated, sent as fast as read
   kRtspWrongCSeq,   // RTSP 200 to every request, with a CSeq that is not the request's
 };
 
 struct PeerOptions {
-  Behaviour behaviour = Behaviour::kAnswer;
+  Behaviour behaviour = kAnswer;
   std::string body = "OK\r\n";
   uint64_t hugeBytes = 0;
-  uint32_t intervalMs = 200;
+  uint32_t intervalMs = 200;  // of the trickles
 };
 
 class HostilePeer {
@@ -67,173 +65,140 @@ class HostilePeer {
     relayTo_ = to;
     healed_ = true;
   }
-  uint64_t BytesSent() const { return sent_.load(); }
-  uint32_t Requests() const { return requests_.load(); }
 
  private:
   static constexpr uint32_t kSliceMs = 50;
-  static constexpr uint32_t kRelaySliceMs = 5;
   static constexpr size_t kMaxRequest = 64 * 1024;
   static constexpr size_t kHugeBlock = 64 * 1024;
 
   void Accept() {
     while (!stop_) {
       if (platform::WaitReadable(listener_, kSliceMs) != 1) continue;
-      const platform::SocketHandle peer = platform::AcceptSocket(listener_, nullptr);
+      const Socket peer = platform::AcceptSocket(listener_, nullptr);
       if (peer == platform::kInvalidSocket) continue;
-      const bool relay = healed_;
-      connections_.emplace_back([this, peer, relay] {
-        if (relay) {
-          Relay(peer);
-        } else {
-          Serve(peer);
-        }
+      connections_.emplace_back([this, peer, relay = bool(healed_)] {
+        relay ? Relay(peer) : Serve(peer);
         platform::CloseSocket(peer);
       });
     }
   }
 
+  bool Ending() const { return stop_ || healed_; }
+
   // One request's head, or "" when the client went away or the peer stops.
-  std::string ReadRequest(platform::SocketHandle peer, std::string* buffer) {
-    for (;;) {
-      const size_t end = buffer->find("\r\n\r\n");
-      if (end != std::string::npos) {
-        std::string request = buffer->substr(0, end + 4);
-        buffer->erase(0, end + 4);
-        ++requests_;
-        return request;
-      }
+  std::string ReadRequest(Socket peer, std::string* buffer) {
+    for (size_t end; (end = buffer->find("\r\n\r\n")) == std::string::npos;) {
       if (Ending() || buffer->size() > kMaxRequest) return std::string();
       const int ready = platform::WaitReadable(peer, kSliceMs);
       if (ready == 0) continue;
-      if (ready != 1) return std::string();
       char chunk[4096];
-      const int n = platform::ReceiveBytes(peer, chunk, sizeof chunk);
+      const int n = ready == 1 ? platform::ReceiveBytes(peer, chunk, sizeof chunk) : -1;
       if (n <= 0) return std::string();
       buffer->append(chunk, size_t(n));
     }
+    const size_t length = buffer->find("\r\n\r\n") + 4;
+    std::string request = buffer->substr(0, length);
+    buffer->erase(0, length);
+    return request;
   }
 
-  bool Send(platform::SocketHandle peer, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
+  bool Send(Socket peer, const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
       if (Ending()) return false;
       if (platform::WaitWritable(peer, kSliceMs) != 1) continue;
       const int n = platform::SendBytes(peer, bytes.data() + done, bytes.size() - done);
       if (n <= 0) return false;
       done += size_t(n);
-      sent_ += uint64_t(n);
     }
     return true;
   }
 
   // Sleeps for the interval unless the peer stops first.
   bool Pause() {
-    for (uint32_t waited = 0; waited < options_.intervalMs; waited += kSliceMs) {
-      if (Ending()) return false;
+    for (uint32_t waited = 0; waited < options_.intervalMs && !Ending(); waited += kSliceMs) {
       platform::SleepMs(kSliceMs);
     }
     return !Ending();
   }
 
-  bool Ending() const { return stop_ || healed_; }
+  void Serve(Socket peer) {
+    std::string buffer;
+    for (std::string request; !(request = ReadRequest(peer, &buffer)).empty();) {
+      switch (options_.behaviour) {
+        case kSilent:
+          continue;
+        case kRtspWrongCSeq: {
+          const size_t at = request.find("CSeq: ");
+          const unsigned cseq =
+              at == std::string::npos ? 0u : unsigned(std::atoi(&request[at + 6]));
+          if (!Send(peer, "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(cseq + 5) +
+                              "\r\nSession: 1;timeout=60\r\n\r\n")) {
+            return;
+          }
+          continue;
+        }
+        case kAnswer:
+          Send(peer, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(options_.body.size()) +
+                         "\r\nConnection: close\r\n\r\n" + options_.body);
+          return;
+        case kTrickleHeaders:
+          if (!Send(peer, "HTTP/1.1 200 OK\r\n")) return;
+          for (int n = 0; Pause() && Send(peer, "X-Wait: " + std::to_string(n) + "\r\n"); ++n) {
+          }
+          return;
+        case kTrickleBody:
+          if (!Send(peer, "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n")) return;
+          while (Pause() && Send(peer, "x")) {
+          }
+          return;
+        case kHugeBody: {
+          std::string block;
+          while (block.size() < kHugeBlock) block += options_.body;
+          block.resize(kHugeBlock);
+          bool open = Send(peer, "HTTP/1.1 200 OK\r\nContent-Length: " +
+                                     std::to_string(options_.hugeBytes) + "\r\n\r\n");
+          for (uint64_t left = options_.hugeBytes; open && left > 0;) {
+            const size_t n = size_t(std::min<uint64_t>(left, kHugeBlock));
+            open = Send(peer, block.substr(0, n));
+            left -= n;
+          }
+          return;
+        }
+      }
+    }
+  }
 
   // Copies both ways between the client and the camera until either closes.
-  void Relay(platform::SocketHandle client) {
-    const platform::SocketHandle camera = platform::CreateTcpSocket();
+  void Relay(Socket client) {
+    const Socket camera = platform::CreateTcpSocket();
     if (platform::ConnectSocket(camera, platform::InetAddr("127.0.0.1"), relayTo_) == 0) {
-      const platform::SocketHandle ends[2] = {client, camera};
+      const Socket ends[2] = {client, camera};
       char chunk[16 * 1024];
       for (bool open = true; open && !stop_;) {
         for (int from = 0; from < 2 && open; ++from) {
-          const int ready = platform::WaitReadable(ends[from], kRelaySliceMs);
+          const int ready = platform::WaitReadable(ends[from], 5);
           if (ready == 0) continue;
           const int n = ready == 1 ? platform::ReceiveBytes(ends[from], chunk, sizeof chunk) : -1;
-          open = n > 0 && SendAll(ends[1 - from], chunk, size_t(n));
+          open = n > 0 && SendAll(ends[1 - from], chunk, n);
         }
       }
     }
     platform::CloseSocket(camera);
   }
 
-  static bool SendAll(platform::SocketHandle to, const char* data, size_t length) {
-    for (size_t done = 0; done < length;) {
-      const int n = platform::SendBytes(to, data + done, length - done);
-      if (n <= 0) return false;
-      done += size_t(n);
+  static bool SendAll(Socket to, const char* data, int length) {
+    for (int n = 0; length > 0; data += n, length -= n) {
+      if ((n = platform::SendBytes(to, data, size_t(length))) <= 0) return false;
     }
     return true;
   }
 
-  void Serve(platform::SocketHandle peer) {
-    std::string buffer;
-    if (options_.behaviour == Behaviour::kRtspWrongCSeq) {
-      for (;;) {
-        const std::string request = ReadRequest(peer, &buffer);
-        if (request.empty()) return;
-        const size_t at = request.find("CSeq: ");
-        const unsigned cseq = at == std::string::npos ? 0u : unsigned(std::atoi(&request[at + 6]));
-        if (!Send(peer, "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(cseq + 5) +
-                            "\r\nSession: 1;timeout=60\r\n\r\n")) {
-          return;
-        }
-      }
-    }
-    if (ReadRequest(peer, &buffer).empty()) return;
-    switch (options_.behaviour) {
-      case Behaviour::kAnswer:
-        Send(peer, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(options_.body.size()) +
-                       "\r\nConnection: close\r\n\r\n" + options_.body);
-        return;
-      case Behaviour::kTrickleHeaders:
-        if (!Send(peer, "HTTP/1.1 200 OK\r\n")) return;
-        for (uint32_t n = 0; Pause(); ++n) {
-          if (!Send(peer, "X-Wait: " + std::to_string(n) + "\r\n")) return;
-        }
-        return;
-      case Behaviour::kTrickleBody:
-        if (!Send(peer, "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n")) return;
-        while (Pause()) {
-          if (!Send(peer, "x")) return;
-        }
-        return;
-      case Behaviour::kSilent:
-        // Until the client closes or the peer stops.
-        while (!Ending()) {
-          const int ready = platform::WaitReadable(peer, kSliceMs);
-          if (ready == 0) continue;
-          char sink[1024];
-          if (ready != 1 || platform::ReceiveBytes(peer, sink, sizeof sink) <= 0) return;
-        }
-        return;
-      case Behaviour::kHugeBody: {
-        if (!Send(peer, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(options_.hugeBytes) +
-                            "\r\n\r\n")) {
-          return;
-        }
-        std::string block;
-        while (block.size() < kHugeBlock) block += options_.body;
-        block.resize(kHugeBlock);
-        for (uint64_t left = options_.hugeBytes; left > 0;) {
-          const size_t n = size_t(left < block.size() ? left : block.size());
-          if (!Send(peer, block.substr(0, n))) return;
-          left -= n;
-        }
-        return;
-      }
-      case Behaviour::kRtspWrongCSeq:
-        return;
-    }
-  }
-
   const PeerOptions options_;
-  platform::SocketHandle listener_ = platform::kInvalidSocket;
+  Socket listener_ = platform::kInvalidSocket;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<bool> healed_{false};
   std::atomic<uint16_t> relayTo_{0};
-  std::atomic<uint64_t> sent_{0};
-  std::atomic<uint32_t> requests_{0};
   std::thread acceptor_;
   std::vector<std::thread> connections_;  // the acceptor's only
 };
@@ -249,27 +214,23 @@ class SynDropPort {
     platform::BindSocket(listener_, platform::InetAddr("127.0.0.1"), 0);
     platform::ListenSocket(listener_, 0);
     port_ = platform::LocalPort(listener_);
-    for (int i = 0; i < kFillers; ++i) {
-      platform::SocketHandle s = platform::CreateTcpSocket();
+    for (Socket& s : fillers_) {
+      s = platform::CreateTcpSocket();
       platform::SetNonBlocking(s, true);
       platform::ConnectSocket(s, platform::InetAddr("127.0.0.1"), port_);
-      fillers_.push_back(s);
     }
   }
   ~SynDropPort() {
-    for (platform::SocketHandle s : fillers_) platform::CloseSocket(s);
+    for (Socket s : fillers_) platform::CloseSocket(s);
     platform::CloseSocket(listener_);
     platform::SocketsCleanup();
   }
-  SynDropPort(const SynDropPort&) = delete;
-  SynDropPort& operator=(const SynDropPort&) = delete;
   uint16_t Port() const { return port_; }
 
  private:
-  static constexpr int kFillers = 4;
-  platform::SocketHandle listener_ = platform::kInvalidSocket;
+  Socket listener_ = platform::kInvalidSocket;
+  Socket fillers_[4];
   uint16_t port_ = 0;
-  std::vector<platform::SocketHandle> fillers_;
 };
 
 }  // namespace hostile

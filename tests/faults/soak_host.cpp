@@ -11,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <memory>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -20,19 +18,18 @@
 
 #include "driver_library.h"
 #include "fake_host.h"
-#include "quenlix/debug.h"
+#include "frame_recorder.h"
 #include "quenlix/io.h"
 #include "quenlix/ipcapture.h"
-#include "quenlix/media.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using quenlix::ipcapture::IIPCaptureDriver;
 
-// Growth allowed between the first sample after warm-up and the end.
+// Resident growth allowed between the first sample after warm-up and the end.
 constexpr long kRssSlackKb = 24 * 1024;
-constexpr int kThreadSlack = 0;
-constexpr int kFdSlack = 0;
+// The library and libcurl keep a few descriptors of their own once loaded.
+constexpr int kLibraryFds = 8;
 constexpr int kWarmUpSeconds = 20;
 constexpr int kSampleSeconds = 10;
 constexpr int kActionMs = 250;
@@ -47,84 +44,118 @@ int CountEntries(const char* dir) {
   DIR* d = opendir(dir);
   if (d == nullptr) return -1;
   int n = 0;
-  while (dirent* e = readdir(d)) {
-    if (e->d_name[0] != '.') ++n;
-  }
+  while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
   closedir(d);
-  return n - (std::string(dir) == "/proc/self/fd" ? 1 : 0);  // the one opendir holds
+  return n;
 }
 
 Usage Measure() {
-  Usage u;
-  u.threads = CountEntries("/proc/self/task");
-  u.fds = CountEntries("/proc/self/fd");
+  // One of the descriptors is the directory being counted.
+  Usage u{CountEntries("/proc/self/task"), CountEntries("/proc/self/fd") - 1};
   std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
+  for (std::string line; std::getline(status, line);) {
     if (line.rfind("VmRSS:", 0) == 0) u.rssKb = std::atol(line.c_str() + 6);
   }
   return u;
 }
 
-// Counts the driver's lines and prints its errors; keeps none, so that a
-// long run's log is no growth of its own.
-class CountingLog : public quenlix::IDebugSink {
+void Print(const char* when, int seconds, const Usage& u, unsigned long long frames) {
+  std::printf("soak: %-9s t=%4d s  threads %3d  fds %3d  rss %6ld KiB  frames %llu\n", when,
+              seconds, u.threads, u.fds, u.rssKb, frames);
+  std::fflush(stdout);
+}
+
+// The host: one sink for every stream, the I/O events and the log, that
+// counts and keeps nothing (a long run's log is no growth of its own), and
+// the random calls.
+class Soak : public quenlix::IDebugSink, public quenlix::IFrameSink, public quenlix::IIOEventSink {
  public:
   void Reserved0() override {}
   void Post(CDebugInfoIf* record) override {
     ++lines;
     const char* text = record->GetText();
-    if (record->GetLevel() == 1 && verbose) std::fprintf(stderr, "%s\n", text ? text : "");
+    if (record->GetLevel() == 1 && verbose_) std::fprintf(stderr, "%s\n", text ? text : "");
   }
-  std::atomic<uint64_t> lines{0};
-  bool verbose = false;
-};
-
-class CountingSink : public quenlix::IFrameSink {
- public:
-  void Reserved0() override {}
   bool Deliver(quenlix::IMediaSample*) override {
     ++frames;
     return true;
   }
   void Reserved2() override {}
-  void OnSignalLost() override { ++signalLost; }
-  std::atomic<uint64_t> frames{0};
-  std::atomic<uint64_t> signalLost{0};
-};
-
-class IoSink : public quenlix::IIOEventSink {
- public:
-  void Reserved0() override {}
+  void OnSignalLost() override {}
   void OnInputChanged(uint32_t, uint32_t) override { ++changes; }
   void OnIOFailure() override { ++failures; }
-  std::atomic<uint64_t> changes{0};
-  std::atomic<uint64_t> failures{0};
+
+  // Random calls until the time is up, sampled every few seconds; then every
+  // stream and the I/O object stopped.
+  void Run(IIPCaptureDriver* driver, uint32_t streams, unsigned seed, int seconds) {
+    capture_ = driver->GetVideoCapture();
+    io_ = driver->GetIOApi();
+    running_.assign(streams, false);
+    random_.seed(seed);
+    io_->SetEventSink(this);
+    io_->Start();
+    const auto start = std::chrono::steady_clock::now();
+    for (int nextSample = kSampleSeconds;; ++actions) {
+      const int elapsed = int(
+          std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+              .count());
+      if (elapsed >= seconds) break;
+      Act();
+      if (elapsed >= nextSample) {
+        last = Measure();
+        Print(elapsed < kWarmUpSeconds ? "warming" : "running", elapsed, last, frames);
+        if (elapsed >= kWarmUpSeconds && warm.threads == 0) warm = last;
+        nextSample += kSampleSeconds;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(kActionMs));
+    }
+    for (uint32_t i = 0; i < streams; ++i) {
+      if (running_[i]) capture_->StopChannel(i);
+    }
+    io_->Stop();
+  }
+
+  std::atomic<unsigned long long> lines{0}, frames{0}, changes{0}, failures{0};
+  unsigned long long actions = 0;
+  Usage warm, last;  // the first sample after warm-up, the last
+
+ private:
+  void Act() {
+    const uint32_t i = random_() % running_.size();
+    switch (random_() % 6) {
+      case 0:
+      case 1:
+        if (!running_[i]) running_[i] = capture_->StartChannel(i, this, &small_);
+        break;
+      case 2:
+        if (running_[i]) capture_->StopChannel(i);
+        running_[i] = false;
+        break;
+      case 3:
+        if (running_[i]) capture_->ReconfigureChannel(i, random_() % 2 ? &small_ : &large_, 40);
+        break;
+      case 4:
+        io_->SetOutput(random_() % 2, 1 + random_() % 2);
+        break;
+      default:
+        if (random_() % 20 != 0) break;
+        io_->Stop();
+        io_->Start();
+        break;
+    }
+  }
+
+  const bool verbose_ = std::getenv("SOAK_VERBOSE") != nullptr;
+  quenlix::ipcapture::IIPVideoCapture* capture_ = nullptr;
+  quenlix::ICaptureIOApi* io_ = nullptr;
+  std::vector<bool> running_;
+  std::mt19937 random_;
+  ipcap::HostStreamSettings small_{320, 240, 40, 50}, large_{640, 480, 40, 50};
 };
 
-class Settings : public quenlix::IStreamSettings,
-                 public quenlix::IStreamFormat,
-                 public quenlix::IStreamRate,
-                 public quenlix::IResolution {
- public:
-  Settings(uint16_t width, uint16_t height) : width(width), height(height) {}
-  void Reserved0() override {}
-  quenlix::IStreamFormat* GetFormat() override { return this; }
-  quenlix::IStreamRate* GetRate() override { return this; }
-  void Reserved1() override {}
-  void Reserved2() override {}
-  quenlix::IResolution* GetResolution() override { return this; }
-  uint16_t GetFrameInterval() override { return 40; }
-  uint16_t GetQuality() override { return 50; }
-  uint16_t GetWidth() override { return width; }
-  uint16_t GetHeight() override { return height; }
-  uint16_t width, height;
-};
-
-void Print(const char* when, int seconds, const Usage& u, uint64_t frames) {
-  std::printf("soak: %-9s t=%4d s  threads %3d  fds %3d  rss %6ld KiB  frames %llu\n", when,
-              seconds, u.threads, u.fds, u.rssKb, (unsigned long long)frames);
-  std::fflush(stdout);
+bool Check(bool holds, const char* what, long before, long after) {
+  if (!holds) std::printf("soak: %s not flat: %ld before, %ld after\n", what, before, after);
+  return holds;
 }
 
 }  // namespace
@@ -139,7 +170,6 @@ int main(int argc, char** argv) {
   const uint32_t streams = argc > 6 ? uint32_t(std::atoi(argv[6])) : 4;
   const unsigned seed = argc > 7 ? unsigned(std::atoi(argv[7])) : unsigned(std::random_device{}());
   std::printf("soak: %d s, %u streams, seed %u\n", seconds, streams, seed);
-  std::mt19937 random(seed);
 
   const Usage before = Measure();
   ipcap::DriverLibrary library;
@@ -150,119 +180,37 @@ int main(int argc, char** argv) {
   testhost::FakeCameraConfig config;
   config.network.address = argv[2];
   config.network.port = uint16_t(std::atoi(argv[3]));
-  config.network.userName = "admin";
   config.network.password = "admin";
-  config.network.codecType = 3;
   config.device.channelCount = streams;
-  config.device.inputCount = 2;
-  config.device.outputCount = 2;
+  config.device.inputCount = config.device.outputCount = 2;
   config.custom = {{1, "0"}, {2, argv[4]}, {3, "(none)"}, {4, "1"}};
-  CountingLog log;
-  log.verbose = std::getenv("SOAK_VERBOSE") != nullptr;
+  Soak soak;
   testhost::FakeAllocator allocator;
-
-  quenlix::ipcapture::IIPCaptureDriver* driver = library.createIPCapture();
-  if (driver == nullptr || !driver->Open(&log, &allocator, &config)) {
+  IIPCaptureDriver* driver = library.createIPCapture();
+  if (driver == nullptr || !driver->Open(&soak, &allocator, &config)) {
     std::fprintf(stderr, "soak: the driver did not open\n");
     return 2;
   }
-  quenlix::ipcapture::IIPVideoCapture* capture = driver->GetVideoCapture();
-  quenlix::ICaptureIOApi* io = driver->GetIOApi();
-  IoSink ioSink;
-  io->SetEventSink(&ioSink);
-  io->Start();
-
-  std::vector<std::unique_ptr<CountingSink>> sinks;
-  std::vector<bool> running(streams, false);
-  Settings small(320, 240), large(640, 480);
-  for (uint32_t i = 0; i < streams; ++i) sinks.emplace_back(new CountingSink);
-  auto frames = [&] {
-    uint64_t n = 0;
-    for (const auto& s : sinks) n += s->frames.load();
-    return n;
-  };
-
-  const auto start = Clock::now();
-  Usage warm{};
-  Usage last{};
-  int nextSample = kSampleSeconds;
-  uint64_t actions = 0;
-  for (;;) {
-    const int elapsed =
-        int(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count());
-    if (elapsed >= seconds) break;
-    const uint32_t index = random() % streams;
-    switch (random() % 6) {
-      case 0:
-      case 1:
-        if (!running[index])
-          running[index] = capture->StartChannel(index, sinks[index].get(), &small);
-        break;
-      case 2:
-        if (running[index]) {
-          capture->StopChannel(index);
-          running[index] = false;
-        }
-        break;
-      case 3:
-        if (running[index]) capture->ReconfigureChannel(index, random() % 2 ? &small : &large, 40);
-        break;
-      case 4:
-        io->SetOutput(random() % 2, 1 + random() % 2);
-        break;
-      default:
-        if (random() % 20 == 0) {
-          io->Stop();
-          io->Start();
-        }
-        break;
-    }
-    ++actions;
-    if (elapsed >= nextSample) {
-      last = Measure();
-      Print(elapsed < kWarmUpSeconds ? "warming" : "running", elapsed, last, frames());
-      if (elapsed >= kWarmUpSeconds && warm.threads == 0) warm = last;
-      nextSample += kSampleSeconds;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kActionMs));
-  }
-
-  for (uint32_t i = 0; i < streams; ++i) {
-    if (running[i]) capture->StopChannel(i);
-  }
-  io->Stop();
-  const auto closing = Clock::now();
+  soak.Run(driver, streams, seed, seconds);
+  const auto closing = std::chrono::steady_clock::now();
   driver->Close();
-  const double closeSeconds = std::chrono::duration<double>(Clock::now() - closing).count();
+  const std::chrono::duration<double> closeTime = std::chrono::steady_clock::now() - closing;
   library.deleteIPCapture(driver);
+
   const Usage after = Measure();
-  Print("stopped", seconds, after, frames());
+  Print("stopped", seconds, after, soak.frames);
+  const int held = allocator.outstanding;
   std::printf(
       "soak: %llu host calls, %llu frames, %llu log lines, %llu input changes, "
       "%llu I/O failures, %d samples held, close %.2f s\n",
-      (unsigned long long)actions, (unsigned long long)frames(),
-      (unsigned long long)log.lines.load(), (unsigned long long)ioSink.changes.load(),
-      (unsigned long long)ioSink.failures.load(), allocator.outstanding.load(), closeSeconds);
-
-  bool flat = true;
-  if (after.threads > before.threads + kThreadSlack) {
-    std::printf("soak: threads not flat: %d before, %d after\n", before.threads, after.threads);
-    flat = false;
-  }
-  // The library and libcurl keep a few descriptors of their own once loaded.
-  if (warm.fds > 0 && after.fds > before.fds + 8 + kFdSlack) {
-    std::printf("soak: descriptors not flat: %d before, %d after\n", before.fds, after.fds);
-    flat = false;
-  }
-  if (warm.rssKb > 0 && last.rssKb > warm.rssKb + kRssSlackKb) {
-    std::printf("soak: memory not flat: %ld KiB after warm-up, %ld KiB at the end\n", warm.rssKb,
-                last.rssKb);
-    flat = false;
-  }
-  if (allocator.outstanding.load() != 0) {
-    std::printf("soak: %d samples never released\n", allocator.outstanding.load());
-    flat = false;
-  }
+      soak.actions, soak.frames.load(), soak.lines.load(), soak.changes.load(),
+      soak.failures.load(), held, closeTime.count());
+  bool flat = Check(after.threads <= before.threads, "threads", before.threads, after.threads);
+  flat &= Check(soak.warm.fds == 0 || after.fds <= before.fds + kLibraryFds, "descriptors",
+                before.fds, after.fds);
+  flat &= Check(soak.warm.rssKb == 0 || soak.last.rssKb <= soak.warm.rssKb + kRssSlackKb,
+                "memory (KiB after warm-up, at the end)", soak.warm.rssKb, soak.last.rssKb);
+  flat &= Check(held == 0, "samples held", 0, held);
   std::printf("soak: %s\n", flat ? "flat" : "NOT FLAT");
   return flat ? 0 : 1;
 }
