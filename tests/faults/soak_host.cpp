@@ -86,8 +86,9 @@ class Soak : public quenlix::IDebugSink, public quenlix::IFrameSink, public quen
   void OnIOFailure() override { ++failures; }
 
   // Random calls until the time is up, sampled every few seconds; then every
-  // stream and the I/O object stopped.
-  void Run(IIPCaptureDriver* driver, uint32_t streams, unsigned seed, int seconds) {
+  // stream and the I/O object stopped and the driver closed.
+  void Run(IIPCaptureDriver* driver, uint32_t streams, unsigned seed, int runSeconds) {
+    seconds = runSeconds;
     capture_ = driver->GetVideoCapture();
     io_ = driver->GetIOApi();
     running_.assign(streams, false);
@@ -113,10 +114,16 @@ class Soak : public quenlix::IDebugSink, public quenlix::IFrameSink, public quen
       if (running_[i]) capture_->StopChannel(i);
     }
     io_->Stop();
+    const auto closing = std::chrono::steady_clock::now();
+    driver->Close();
+    closeSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - closing).count();
   }
 
   std::atomic<unsigned long long> lines{0}, frames{0}, changes{0}, failures{0};
   unsigned long long actions = 0;
+  int seconds = 0;
+  double closeSeconds = 0;
   Usage warm, last;  // the first sample after warm-up, the last
 
  private:
@@ -158,6 +165,27 @@ bool Check(bool holds, const char* what, long before, long after) {
   return holds;
 }
 
+// Flat: threads back to where they were before the library was loaded,
+// descriptors within the library's own, memory within the slack after
+// warm-up, every sample back with the host.
+bool Flat(const Usage& before, const Soak& soak, int held) {
+  const Usage after = Measure();
+  Print("stopped", soak.seconds, after, soak.frames);
+  std::printf(
+      "soak: %llu host calls, %llu frames, %llu log lines, %llu input changes, "
+      "%llu I/O failures, %d samples held, close %.2f s\n",
+      soak.actions, soak.frames.load(), soak.lines.load(), soak.changes.load(),
+      soak.failures.load(), held, soak.closeSeconds);
+  bool flat = Check(after.threads <= before.threads, "threads", before.threads, after.threads);
+  flat &= Check(soak.warm.fds == 0 || after.fds <= before.fds + kLibraryFds, "descriptors",
+                before.fds, after.fds);
+  flat &= Check(soak.warm.rssKb == 0 || soak.last.rssKb <= soak.warm.rssKb + kRssSlackKb,
+                "memory (KiB after warm-up, at the end)", soak.warm.rssKb, soak.last.rssKb);
+  flat &= Check(held == 0, "samples held", 0, held);
+  std::printf("soak: %s\n", flat ? "flat" : "NOT FLAT");
+  return flat;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,25 +220,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   soak.Run(driver, streams, seed, seconds);
-  const auto closing = std::chrono::steady_clock::now();
-  driver->Close();
-  const std::chrono::duration<double> closeTime = std::chrono::steady_clock::now() - closing;
   library.deleteIPCapture(driver);
-
-  const Usage after = Measure();
-  Print("stopped", seconds, after, soak.frames);
-  const int held = allocator.outstanding;
-  std::printf(
-      "soak: %llu host calls, %llu frames, %llu log lines, %llu input changes, "
-      "%llu I/O failures, %d samples held, close %.2f s\n",
-      soak.actions, soak.frames.load(), soak.lines.load(), soak.changes.load(),
-      soak.failures.load(), held, closeTime.count());
-  bool flat = Check(after.threads <= before.threads, "threads", before.threads, after.threads);
-  flat &= Check(soak.warm.fds == 0 || after.fds <= before.fds + kLibraryFds, "descriptors",
-                before.fds, after.fds);
-  flat &= Check(soak.warm.rssKb == 0 || soak.last.rssKb <= soak.warm.rssKb + kRssSlackKb,
-                "memory (KiB after warm-up, at the end)", soak.warm.rssKb, soak.last.rssKb);
-  flat &= Check(held == 0, "samples held", 0, held);
-  std::printf("soak: %s\n", flat ? "flat" : "NOT FLAT");
-  return flat ? 0 : 1;
+  return Flat(before, soak, allocator.outstanding) ? 0 : 1;
 }

@@ -63,6 +63,11 @@ PAYLOADERS = {"h264": "h264parse ! rtph264pay name=pay0 pt=96",
 PATHS = {"h264": ["/h264", "/h264_2"], "mjpeg": ["/jpeg"], "mpeg4": ["/mpeg4"]}
 
 
+def check(holds, message, *args):
+    if not holds:
+        raise Fail(message % args if args else message)
+
+
 def need(*programs):
     for program in programs:
         if shutil.which(program) is None:
@@ -131,8 +136,8 @@ def framemd5(path):
 def compare(source, recording):
     """Where the recording's pictures run in the source's, from a key frame."""
     src, rec = framemd5(source), framemd5(recording)
-    if len(rec) < MIN_PICTURES:
-        raise Fail("only %d pictures recorded (at least %d expected)" % (len(rec), MIN_PICTURES))
+    check(len(rec) >= MIN_PICTURES, "only %d pictures recorded (at least %d expected)", len(rec),
+          MIN_PICTURES)
     out = run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
                "frame=key_frame", "-of", "csv=p=0", source]).stdout
     keys = [i for i, line in enumerate(out.split()) if line.startswith("1")]
@@ -161,8 +166,7 @@ def record(http_port, rtsp_port, codec, seconds, extra=()):
                    "--width", 320, "--height", 240, "--fps", FPS, "--seconds", seconds, "--format",
                    "raw", "--out", out, *extra)
     found = [f for f in os.listdir(out) if f.startswith("stream0.") and not f.endswith(".index")]
-    if not found:
-        raise Fail("no recording in %s:\n%s" % (out, result.stderr))
+    check(found, "no recording in %s:\n%s", out, result.stderr)
     return os.path.join(out, found[0])
 
 
@@ -304,20 +308,20 @@ def check_apache(port, data):
     missing = [e for e in ("model:        Siqura BC 840", "codecs:       H.264, MPEG-4, MJPEG",
                            "inputs:       2", "outputs:      2", "1 Video standard     1",
                            "352x240", "3 Firmware version   5.0.1") if e not in query.stdout]
-    if query.returncode != 0 or missing:
-        raise Fail("query against Apache: missing %s in:\n%s%s" % (missing, query.stdout,
-                                                                   query.stderr))
+    check(query.returncode == 0 and not missing, "query against Apache: missing %s in:\n%s%s",
+          missing, query.stdout, query.stderr)
     with open(os.path.join(data, "input2"), "w") as f:
         f.write("active")
     io = ["--port", port, "--inputs", 2, "--outputs", 2, "--seconds", 3]
     watch = ipcap("io", *io, *credentials, "--set", "1=closed", ok=False)
-    if watch.returncode != 0 or "Output.O1.Active=closed" not in read(data, "updates.log"):
-        raise Fail("io against Apache (%d), camera saw:\n%s\n%s%s" % (
-            watch.returncode, read(data, "updates.log"), watch.stdout, watch.stderr))
+    updates = read(data, "updates.log")
+    check(watch.returncode == 0 and "Output.O1.Active=closed" in updates,
+          "io against Apache (%d), camera saw:\n%s\n%s%s", watch.returncode, updates, watch.stdout,
+          watch.stderr)
     for command, args in (("query", ["--port", port]), ("io", io)):
         refused = ipcap(command, *args, *wrong, ok=False)
-        if refused.returncode == 0:
-            raise Fail("%s with a wrong password exited 0:\n%s" % (command, refused.stdout))
+        check(refused.returncode != 0, "%s with a wrong password exited 0:\n%s", command,
+              refused.stdout)
     return credentials
 
 
@@ -340,18 +344,16 @@ def check_capture(capture, rtsp_port):
     # This session's ports, from its SETUP reply.
     transports = fields("tcp.srcport == %d && rtsp.transport" % rtsp_port, "rtsp.transport")
     match = re.search(r"server_port=(\d+)-(\d+)", transports[0][0] if transports else "")
-    if not match:
-        raise Fail("no SETUP reply with server ports in the capture")
+    check(match, "no SETUP reply with server ports in the capture")
     rtp_port, rtcp_port = int(match.group(1)), int(match.group(2))
     decode += ["udp.port==%d,rtp" % rtp_port, "udp.port==%d,rtcp" % rtcp_port]
     bad = fields("(tcp.dstport == %d || udp.dstport == %d) && (_ws.malformed || "
                  "_ws.expert.severity >= 0x00600000)" % (rtsp_port, rtcp_port),
                  "frame.number", "_ws.expert.message")
-    if bad:
-        raise Fail("malformed or warned packets of ours: %s" % bad[:5])
+    check(not bad, "malformed or warned packets of ours: %s", bad[:5])
     requests = fields("tcp.dstport == %d && rtsp.request" % rtsp_port, "rtsp.method")
-    if [r[0] for r in requests][:3] != ["DESCRIBE", "SETUP", "PLAY"]:
-        raise Fail("RTSP requests were %s" % requests)
+    check([r[0] for r in requests][:3] == ["DESCRIBE", "SETUP", "PLAY"], "RTSP requests were %s",
+          requests)
     rtp = [(float(t), int(q)) for t, q in fields("udp.srcport == %d && rtp" % rtp_port,
                                                  "frame.time_epoch", "rtp.seq")]
     srs = [(float(t), ((int(msw) & 0xFFFF) << 16) | (int(lsw) >> 16)) for t, msw, lsw in fields(
@@ -360,20 +362,17 @@ def check_capture(capture, rtsp_port):
     rrs = fields("udp.dstport == %d && rtcp.pt == 201" % rtcp_port, "frame.time_epoch",
                  "rtcp.ssrc.lsr", "rtcp.ssrc.high_seq", "rtcp.ssrc.cum_nr", "rtcp.ssrc.fraction",
                  "rtcp.ssrc.jitter")
-    if not srs or not rrs:
-        raise Fail("%d sender and %d receiver reports in the capture" % (len(srs), len(rrs)))
+    check(srs and rrs, "%d sender and %d receiver reports in the capture", len(srs), len(rrs))
     answered, last_rr = set(), None
     for when, lsr, high, lost, fraction, jitter in rrs:
         when, lsr, high = float(when), int(lsr, 0), int(high)
         before = [middle for t, middle in srs if t <= when]
-        if not before or lsr != before[-1]:
-            raise Fail("receiver report at %.3f names LSR %08x, the last sender report before it "
-                       "was %s" % (when, lsr, "%08x" % before[-1] if before else "none"))
-        if lsr in answered:
-            raise Fail("sender report %08x answered twice" % lsr)
+        check(before and lsr == before[-1], "receiver report at %.3f names LSR %08x, the last "
+              "sender report before it was %s", when, lsr, "%08x" % before[-1] if before else "none")
+        check(lsr not in answered, "sender report %08x answered twice", lsr)
         answered.add(lsr)
-        if last_rr is not None and when - last_rr < MIN_REPORT_GAP:
-            raise Fail("two receiver reports %.3f s apart" % (when - last_rr))
+        check(last_rr is None or when - last_rr >= MIN_REPORT_GAP,
+              "two receiver reports %.3f s apart", when - (last_rr or 0))
         last_rr = when
         # The highest sequence number received: one sent before the report,
         # at most the packets of the last 100 ms still in flight.
@@ -382,12 +381,11 @@ def check_capture(capture, rtsp_port):
             extended += (seq - extended) & 0xFFFF if (seq - extended) & 0xFFFF < 0x8000 else 0
             sent.append((t, extended))
         settled = [e for t, e in sent if t <= when - 0.1]
-        if not (settled and settled[-1] <= high <= sent[-1][1]):
-            raise Fail("extended highest %d outside [%s, %d]" % (high, settled[-1:], sent[-1][1]))
-        if int(lost) != 0 or int(fraction) != 0:
-            raise Fail("loss %s (fraction %s) reported on loopback" % (lost, fraction))
-        if int(jitter) > 9000:  # 100 ms
-            raise Fail("jitter %s" % jitter)
+        check(settled and settled[-1] <= high <= sent[-1][1], "extended highest %d outside [%s, %d]",
+              high, settled[-1:], sent[-1][1])
+        check(int(lost) == 0 and int(fraction) == 0, "loss %s (fraction %s) reported on loopback",
+              lost, fraction)
+        check(int(jitter) <= 9000, "jitter %s", jitter)  # 9000: 100 ms
     print("interop: tshark: %d sender reports, %d receiver reports, all clean"
           % (len(srs), len(rrs)))
 
