@@ -208,6 +208,7 @@ int main(int argc, char** argv) {
   testhost::FakeCameraConfig config;
   config.network.address = argv[2];
   config.network.port = uint16_t(std::atoi(argv[3]));
+  // camsim's account; the user name (admin) and codec (H.264) are the fake's own.
   config.network.password = "admin";
   config.device.channelCount = streams;
   config.device.inputCount = config.device.outputCount = 2;
