@@ -15,13 +15,15 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "e2e/e2e_camera.h"
 #include "faults/hostile_peer.h"
+#include "sim_camera.h"
+#include "stream_selection.h"
 
 extern char** environ;
 
@@ -112,6 +114,28 @@ const Case kCases[] = {
      kWrongCSeq, kHeal},
 };
 
+// The well-behaved camera the peers relay to once healed: the simulator
+// with its RTSP server playing the clips the host asks for.
+struct Camera : testhost::SimCamera {
+  bool Start() {
+    camsim::RtspOptions o;
+    o.framesPerSecond = 25;
+    o.auth = core.Options().auth;
+    o.user = core.Options().user;
+    o.password = core.Options().password;
+    o.clipFor = [this](const std::string& uri) {
+      return camsim::SelectClipPath(FAULTS_MEDIA_DIR, core.Requests(), uri);
+    };
+    std::string error;
+    return StartRtsp(o, &error);
+  }
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 struct Figures {
   int status = -1;
   bool signalled = false;
@@ -167,7 +191,7 @@ Figures RunHost(const Case& c, const std::string& command,
   rusage usage{};
   while (wait4(pid, &status, WNOHANG, &usage) == 0) {
     during(elapsedMs());
-    const std::string text = e2e::ReadFile(statusPath);
+    const std::string text = ReadFile(statusPath);
     const size_t at = text.find("VmHWM:");
     if (at != std::string::npos) f.peakKb = std::max(f.peakKb, uint64_t(std::atoll(&text[at + 6])));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -177,7 +201,7 @@ Figures RunHost(const Case& c, const std::string& command,
   f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   f.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                  double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  f.output = e2e::ReadFile(FAULTS_WORK_DIR "/host.out");
+  f.output = ReadFile(FAULTS_WORK_DIR "/host.out");
   return f;
 }
 
@@ -205,10 +229,9 @@ class FaultMatrix : public ::testing::TestWithParam<Case> {};
 
 TEST_P(FaultMatrix, HostSurvivesAndStopsInTime) {
   const Case& c = GetParam();
-  // The well-behaved camera the peers relay to once healed.
-  std::unique_ptr<e2e::Camera> camera;
+  std::unique_ptr<Camera> camera;
   if (c.rtsp == kCamera || c.healAtMs != 0) {
-    camera.reset(new e2e::Camera(e2e::DefaultOptions()));
+    camera.reset(new Camera);
     ASSERT_TRUE(camera->Start()) << "the simulated camera did not start";
   }
   HostilePeer http({c.http, c.body, c.hugeBytes, 1000});
