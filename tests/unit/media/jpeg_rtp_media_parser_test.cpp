@@ -107,9 +107,6 @@ TEST(JpegParser, PacketSequencesGiveTheirPictures) {
   Expect("two tables in band",
          {Packet(Cat({MainHeader(0, 255, 40, 30), {0, 0, 0, 128}, tables, {0xAB, 0xCD}}), 1, true)},
          {607}, {At(7, first), At(76, second), At(151, {0x21}), At(605, {0xAB, 0xCD})});
-  Expect("one table in band serves all",
-         {Packet(Cat({MainHeader(0, 255, 40, 30), {0, 0, 0, 64}, first, {0xAB, 0xCD}}), 1, true)},
-         {607}, {At(7, first), At(76, first), At(605, {0xAB, 0xCD})});
   const Bytes restart = {0x00, 0x14, 0xFF, 0xFF};
   Expect("restart marker header gives DRI and is not scan data",
          {Packet(Cat({MainHeader(65, 50, 40, 30), restart, {1, 2}}), 1, false),
