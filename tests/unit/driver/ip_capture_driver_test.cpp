@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/debug_info.h"
 #include "driver/tavrik_ip_capture_driver.h"
 #include "quenlix/ipcapture.h"
 #include "support/fake_host.h"
@@ -28,6 +29,21 @@ TEST(ParseCustomInt, AcceptsOnlyDecimalNumbersThatFit) {
   for (const char* text : {"", "+", "-", "12a", "a12", " 12", "12 ", "+-1", "2147483648",
                            "-2147483649", "99999999999999999999"}) {
     EXPECT_EQ(ParseCustomInt(text), kNoValue) << '"' << text << '"';
+  }
+}
+
+TEST(AdaptMessageLevel, FollowsTheHostVersionAndNeverChangesAnError) {
+  const struct {
+    uint16_t major, minor;
+    uint32_t given;
+    uint8_t posted;
+  } cases[] = {{5, 11, 3, 2},   {5, 11, 100, 2},   {5, 11, 1, 1},    {5, 12, 3, 3},
+               {5, 12, 100, 3}, {6, 2, 100, 3},    {6, 2, 1, 1},     {6, 3, 100, 100},
+               {6, 3, 3, 3},    {6, 3, 1, 1},      {7, 0, 100, 100}, {0, 0, 100, 2},
+               {0, 0, 1, 1},    {6, 10, 100, 100}, {5, 99, 100, 3},  {4, 20, 3, 2}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(AdaptMessageLevel(c.given, c.major, c.minor), c.posted)
+        << c.given << " for " << c.major << "." << c.minor;
   }
 }
 
@@ -60,16 +76,8 @@ TEST_F(DriverTest, OpenNeedsAConfigurationAndTakesTheHostSettings) {
 
   config.network.address = "10.1.2.3";
   config.network.port = 8081;
-  config.device.inputCount = 4;
-  config.device.outputCount = 2;
-  config.device.channelCount = 3;
-  config.network.codecType = 1;
   ASSERT_TRUE(driver->Open(&sink, &allocator, &config));
   EXPECT_EQ(Info(Driver()->GetDeviceInfo()), "40000/10000 ms 10.1.2.3:8081 admin/secret");
-  EXPECT_EQ(Driver()->GetIOCounts(), std::make_pair(4u, 2u));
-  EXPECT_EQ(Driver()->GetChannelCount(), 3u);
-  EXPECT_EQ(Driver()->GetCodecType(), 1u);
-  EXPECT_EQ(Driver()->GetSampleAllocator(), &allocator);
   EXPECT_EQ(sink.Count(), 1u) << "only the open line: a refusal posts nothing";
 }
 

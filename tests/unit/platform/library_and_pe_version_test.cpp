@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -10,8 +12,53 @@ namespace quenlix {
 namespace platform {
 namespace {
 
+TEST(Library, LoadsByWindowsNameBesideTheExecutableAndFindsTheExport) {
+  const std::string dir = ExecutableDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_NE(dir.back(), '/');
+  EXPECT_NE(dir.back(), '\\');
+  // POSIX finds libquenlixfixture.so beside the executable.
+  Library library = LoadLibraryByName("quenlixfixture.dll");
+  ASSERT_NE(library, nullptr);
+  auto answer = reinterpret_cast<int (*)()>(GetLibrarySymbol(library, "QuenlixFixtureAnswer"));
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(answer(), 42);
+  EXPECT_EQ(GetLibrarySymbol(library, "NoSuchExport"), nullptr);
+  FreeLibrary(library);
+  EXPECT_EQ(LoadLibraryByName("quenlix_no_such_library.dll"), nullptr);
+  EXPECT_EQ(LoadLibraryByName(""), nullptr);
+  EXPECT_EQ(LoadLibraryByName(nullptr), nullptr);
+}
+
 using Bytes = std::vector<uint8_t>;
-using Version = std::vector<uint16_t>;
+using Version = std::vector<uint16_t>;  // empty: none read
+
+Version ModuleVersion(const char* module) {
+  uint16_t v[4] = {0xAAAA, 0xAAAA, 0xAAAA, 0xAAAA};
+  if (!GetModuleFileVersion(module, v)) return {};
+  return {v[0], v[1], v[2], v[3]};
+}
+
+// An absent library and the lower-case name are unit_driver's host cases.
+TEST(Library, ModuleVersionsAreReadFromTheVersionResource) {
+  EXPECT_EQ(ModuleVersion("BRANNIC.DLL"), (Version{6, 3, 1, 2}));
+  EXPECT_EQ(ModuleVersion("brannic64.dll"), (Version{1, 65535, 256, 7}));
+  EXPECT_EQ(ModuleVersion("noversion.dll"), Version{});
+#if !defined(_WIN32)
+  // The library path is searched before the executable's directory.
+  const char* old = std::getenv("LD_LIBRARY_PATH");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("LD_LIBRARY_PATH", ("/nonexistent-quenlix::" + ExecutableDirectory() + "/ldpath").c_str(),
+         1);
+  const Version found = ModuleVersion("brannic.dll");
+  if (old != nullptr) {
+    setenv("LD_LIBRARY_PATH", saved.c_str(), 1);
+  } else {
+    unsetenv("LD_LIBRARY_PATH");
+  }
+  EXPECT_EQ(found, (Version{7, 0, 0, 1}));
+#endif
+}
 
 Bytes ReadFixture(const char* name) {
   std::ifstream file(ExecutableDirectory() + "/" + name, std::ios::binary);
@@ -70,21 +117,14 @@ Version Read(const Bytes& image) {
   return {v[0], v[1], v[2], v[3]};
 }
 
-TEST(PeVersion, ReadsBothImageKindsAndRefusesNoInput) {
-  EXPECT_EQ(Read(ReadFixture("brannic.dll")), (Version{6, 3, 1, 2}));
-  EXPECT_EQ(Read(ReadFixture("brannic64.dll")), (Version{1, 65535, 256, 7}));
-  uint16_t version[4] = {};
-  const uint8_t byte = 0;
-  EXPECT_FALSE(ReadPeFileVersion(nullptr, 100, version));
-  EXPECT_FALSE(ReadPeFileVersion(&byte, 0, version));
-  EXPECT_FALSE(ReadPeFileVersion(&byte, 1, nullptr));
-}
-
-TEST(PeVersion, EveryTruncationBeforeTheFixedInfoEndsIsRefused) {
+TEST(PeVersion, NoInputAndEveryTruncationBeforeTheFixedInfoEndsAreRefused) {
   const Bytes image = ReadFixture("brannic.dll");
   ASSERT_FALSE(image.empty());
   const Layout l = Find(image);
   ASSERT_EQ(Get(image, l.versionBlock + 40, 4), 0xFEEF04BDu);
+  uint16_t version[4] = {};
+  EXPECT_FALSE(ReadPeFileVersion(nullptr, 100, version));
+  EXPECT_FALSE(ReadPeFileVersion(image.data(), image.size(), nullptr));
   for (size_t size = 0; size < l.versionBlock + 40 + 52; ++size) {
     // A copy of exactly that size, so a sanitizer sees any read past it.
     ASSERT_EQ(Read(Bytes(image.begin(), image.begin() + std::ptrdiff_t(size))), Version{}) << size;
