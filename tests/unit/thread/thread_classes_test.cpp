@@ -83,7 +83,6 @@ class Ticker : public CTickerThread {
 // Throwing from OnStarted and from the second tick costs those steps only.
 TEST(CTickerThread, TicksOncePerPeriodFromOnePeriodAfterTheStartUntilStopped) {
   Ticker t;
-  EXPECT_EQ(t.PeriodMs(), 2000u);
   ASSERT_TRUE(t.Start("ticker"));
   platform::SleepMs(100);
   uint64_t start = platform::MonotonicMs();
