@@ -156,11 +156,11 @@ TEST(DriverHostVersion, MessageLevelsFollowTheInstalledHost) {
   const struct {
     const char* dir;
     uint16_t major, minor, build, revision;
-    uint8_t openLevel, infoLevel;
-  } cases[] = {{"no-host-library", 5, 12, 0, 0, 3, 3},  // the fallback version
-               {"host-5.11", 5, 11, 0, 0, 2, 2},
-               {"host-6.2.9.9", 6, 2, 9, 9, 3, 3},
-               {"host-6.3", 6, 3, 0, 0, 100, 3}};
+    uint8_t openLevel;
+  } cases[] = {{"no-host-library", 5, 12, 0, 0, 3},  // the fallback version
+               {"host-5.11", 5, 11, 0, 0, 2},
+               {"host-6.2.9.9", 6, 2, 9, 9, 3},
+               {"host-6.3", 6, 3, 0, 0, 100}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.dir);
     ScopedLibraryPath path(std::string(QUENLIX_DRIVER_FIXTURES) + "/" + c.dir);
@@ -171,13 +171,8 @@ TEST(DriverHostVersion, MessageLevelsFollowTheInstalledHost) {
     const HostVersion v = driver->GetHostVersion();
     EXPECT_EQ(std::vector<uint16_t>({v.major, v.minor, v.build, v.revision}),
               std::vector<uint16_t>({c.major, c.minor, c.build, c.revision}));
-    driver->DebugMessage(3, "%s", "information");
-    driver->DebugMessage(1, "%s", "error");
-    const auto lines = sink.Lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].level, c.openLevel);
-    EXPECT_EQ(lines[1].level, c.infoLevel);
-    EXPECT_EQ(lines[2].level, 1);
+    ASSERT_EQ(sink.Count(), 1u);
+    EXPECT_EQ(sink.Lines()[0].level, c.openLevel);
     DeleteIPCapture(driver);
   }
 }
