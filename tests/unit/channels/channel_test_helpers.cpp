@@ -9,8 +9,8 @@ std::atomic<int64_t> liveAllocations{0};
 }  // namespace
 
 // Counting replacements, so that a test can tell whether repeated start/stop
-// cycles leave memory behind. The array and nothrow forms of the standard
-// library call these.
+// cycles leave memory behind. Every form is replaced: a sanitizer's runtime
+// provides the array and nothrow forms itself, and its free must not meet ours.
 void* operator new(std::size_t size) {
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p == nullptr) throw std::bad_alloc();
@@ -22,7 +22,18 @@ void operator delete(void* p) noexcept {
   liveAllocations--;
   std::free(p);
 }
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p != nullptr) liveAllocations++;
+  return p;
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace quenlix {
 namespace testing_channels {
