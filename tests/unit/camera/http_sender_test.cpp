@@ -126,19 +126,6 @@ TEST(HttpSenderTest, UnreachableCameraIsNotSent) {
   }
 }
 
-TEST(HttpSenderTest, NoAnswerEndsAfterTheTimeOutNotLater) {
-  Rig rig("noanswer", 800);
-  const auto start = Clock::now();
-  EXPECT_EQ(rig.Get().code, 9u);
-  const auto elapsed = Clock::now() - start;
-  EXPECT_EQ(rig.sender.LastError(), quenlix::platform::kHttpErrorTimeout);
-  // It must give up because of the time-out (not earlier), and must not
-  // hang for the simulator's own hold time.
-  EXPECT_GE(elapsed, std::chrono::milliseconds(700));
-  EXPECT_LT(elapsed, std::chrono::seconds(20));
-  rig.camera.SetFault("none");
-}
-
 TEST(HttpSenderTest, CredentialsAndTheLearnedScheme) {
   struct Case {
     const char* name;
@@ -246,33 +233,29 @@ TEST(HttpSenderTest, TrickledRepliesEndAtTheOverallDeadline) {
   }
 }
 
-TEST(HttpSenderTest, ReceptionPausesWhileTheCallerDoesNotRead) {
-  Rig rig("endless", 10000);
-  Web::CHttpRequest request;
-  request.path = kList;
-  ASSERT_TRUE(rig.sender.Send(request));
-  // Without reads the transfer must stall at what the sockets and a small
-  // backend buffer hold, far below the body cap.
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_LT(rig.camera.Core().EndlessBytes(), 64u * 1024 * 1024);
-  rig.sender.CloseRequest();
-}
-
-TEST(HttpSenderTest, CancelEndsABlockedRequestSoonAndResumeUndoesIt) {
-  Rig rig("noanswer", 30000);
+// A camera that never answers: the request gives up at the time-out (not
+// earlier, nor at the simulator's own hold time), or soon after a Cancel from
+// another thread; a cancelled sender fails everything until Resume.
+TEST(HttpSenderTest, NoAnswerEndsAtTheTimeOutOrOnCancel) {
+  Rig rig("noanswer", 1500);
+  auto start = Clock::now();
+  EXPECT_EQ(rig.Get().code, 9u);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1400));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(rig.sender.LastError(), quenlix::platform::kHttpErrorTimeout);
   std::thread canceller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     rig.sender.Cancel();
   });
-  const auto start = Clock::now();
+  start = Clock::now();
   CResultDef outcome = rig.Get();
   const auto elapsed = Clock::now() - start;
   canceller.join();
   EXPECT_EQ(outcome.code, 9u);
   EXPECT_EQ(rig.sender.LastError(), quenlix::platform::kHttpErrorCancelled);
-  EXPECT_LT(elapsed, std::chrono::seconds(15));  // far below the 30 s time-out
+  EXPECT_LT(elapsed, std::chrono::milliseconds(1400));
   rig.camera.SetFault("none");
-  EXPECT_EQ(rig.Get().code, 9u);  // still cancelled
+  EXPECT_EQ(rig.Get().code, 9u);
   rig.sender.Resume();
   outcome = rig.Get();
   EXPECT_EQ(outcome.code, 0u) << outcome.text;

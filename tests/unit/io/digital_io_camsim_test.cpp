@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -132,20 +131,6 @@ TEST_F(DigitalIOTest, StartArmsPollsAndOpensOnceThenWritesChangesInOrder) {
   EXPECT_EQ(Outputs(), expected);
 }
 
-TEST_F(DigitalIOTest, InputChangeArrivesWithinOnePeriodExactlyOnce) {
-  const uint32_t period = 1000;
-  Make(1, 0, period);
-  ASSERT_TRUE(StartWithSink());
-  ASSERT_TRUE(sink.WaitForCount(1));
-  const auto changed = Clock::now();
-  sim.Io().SetInput(1, InputState::kActive);
-  ASSERT_TRUE(sink.WaitForCount(2, 3 * period));
-  // One period until the next poll, plus that poll's own round trip.
-  EXPECT_LE(MsSince(changed), int64_t(period) + 500);
-  ASSERT_TRUE(WaitForPolls(Polls() + 2, 3 * period));
-  EXPECT_EQ(sink.Get(), (Events{Change(0, kInactive), Change(0, kActive)}));
-}
-
 TEST_F(DigitalIOTest, CameraFailureIsReportedOnceAndEverythingIsSentAfresh) {
   Make(2, 1, 50, 1000);
   ASSERT_TRUE(StartWithSink());
@@ -207,21 +192,6 @@ TEST(DigitalIORefused, WrongPasswordIsReportedAsFailure) {
   }
 }
 
-TEST_F(DigitalIOTest, ReplyWithoutTheInputsLineLeavesItsState) {
-  sim.Io().SetInput(1, InputState::kMissing);
-  Make(1, 0, 50);
-  ASSERT_TRUE(StartWithSink());
-  ASSERT_TRUE(WaitForPolls(Polls() + 2));
-  EXPECT_EQ(sink.Count(), 0u);
-  EXPECT_EQ(io->InputState(0), CIOBase::kStateUnknown);
-  sim.Io().SetInput(1, InputState::kInactive);
-  ASSERT_TRUE(sink.WaitForCount(1));
-  sim.Io().SetInput(1, InputState::kMissing);
-  ASSERT_TRUE(WaitForPolls(Polls() + 2));
-  EXPECT_EQ(sink.Get(), Events{Change(0, kInactive)});
-  EXPECT_EQ(io->InputState(0), kInactive);
-}
-
 // A camera that holds every request never holds the host: Start asks it
 // nothing on the host's thread, Stop cancels what hangs, and the object
 // starts again with fresh requests once the camera answers.
@@ -245,68 +215,28 @@ TEST_F(DigitalIOTest, HangingCameraNeverHoldsStartOrStop) {
   ASSERT_TRUE(io->Start());
   ASSERT_TRUE(sink.WaitForCount(2));
   EXPECT_EQ(sink.Get(), (Events{Change(0, kInactive), Change(1, kActive)}));
-  // Nor does destruction without Stop wait for a hanging request.
-  ASSERT_TRUE(WaitFor([&] { return Outputs().size() == 3; }, 2000));
-  sim.Io().SetMode(IoMode::kHang);
-  EXPECT_TRUE(io->SetOutput(0, kClosed));
-  ASSERT_TRUE(WaitFor([&] { return Outputs().size() == 4; }, 2000));
-  HoldAWhile();
-  start = Clock::now();
-  quenlix::DestroyObject(static_cast<quenlix::ICaptureIOApi*>(io.release()));
-  EXPECT_LT(MsSince(start), kStopBoundMs);
-  sim.Io().SetMode(IoMode::kAnswer);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(sink.Count(), 2u);
-}
-
-TEST_F(DigitalIOTest, NoInputsNoOutputsSendsNothing) {
-  Make(0, 0, 20);
-  ASSERT_TRUE(StartWithSink());
-  EXPECT_TRUE(io->ThreadsRunning());
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_TRUE(sim.Core().Requests().empty());
-}
-
-TEST_F(DigitalIOTest, WithoutASinkNothingBreaks) {
-  Make(1, 1, 20, 1000);
-  EXPECT_FALSE(io->SetEventSink(nullptr));
-  ASSERT_TRUE(io->Start());
-  sim.Io().SetInput(1, InputState::kActive);
-  ASSERT_TRUE(WaitFor([&] { return io->InputState(0) == kActive; }, 2000));
-  sim.Io().SetMode(IoMode::kRefuse);
-  EXPECT_TRUE(io->SetOutput(0, kClosed));
-  ASSERT_TRUE(WaitFor([&] { return io->InputState(0) == CIOBase::kStateUnknown; }, 2000));
-  EXPECT_TRUE(io->Stop());
 }
 
 // Input thread, output thread and host calls at once, while the camera keeps
-// failing and recovering; meant for the TSan build.
+// failing and recovering, at first without a sink; meant for the TSan build.
 TEST_F(DigitalIOTest, ThreadsAndHostCallsTogetherUnderInjectedFailures) {
   Make(3, 2, 5, 1000);
   RecordingSink other;
-  ASSERT_TRUE(StartWithSink());
-  std::atomic<bool> done{false};
-  std::thread camera([&] {
-    for (uint32_t i = 0; !done; ++i) {
-      sim.Io().SetInput(1 + i % 3, i % 2 ? InputState::kActive : InputState::kInactive);
-      sim.Io().SetMode(i % 5 == 4 ? IoMode::kRefuse : IoMode::kAnswer);
-      std::this_thread::sleep_for(std::chrono::milliseconds(7));
-    }
-    sim.Io().SetMode(IoMode::kAnswer);
-  });
-  const auto end = Clock::now() + std::chrono::milliseconds(1500);
-  for (uint32_t i = 0; Clock::now() < end; ++i) {
+  EXPECT_FALSE(io->SetEventSink(nullptr));
+  ASSERT_TRUE(io->Start());
+  for (uint32_t i = 1; i <= 200; ++i) {
+    sim.Io().SetInput(1 + i % 3, i % 2 ? InputState::kActive : InputState::kInactive);
+    sim.Io().SetMode(i % 5 == 4 ? IoMode::kRefuse : IoMode::kAnswer);
     io->SetOutput(i % 2, 1 + i % 3);
     io->InputState(i % 3);
     if (i % 50 == 0) io->SetEventSink(i % 100 ? &other : &sink);
-    if (i % 400 == 399) {
+    if (i % 80 == 0) {
       EXPECT_TRUE(io->Stop());
       EXPECT_TRUE(io->Start());
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(7));
   }
-  done = true;
-  camera.join();
+  sim.Io().SetMode(IoMode::kAnswer);
   EXPECT_TRUE(io->Stop());
   EXPECT_FALSE(io->ThreadsRunning());
   EXPECT_GT(sink.Count() + other.Count(), 0u);
