@@ -72,7 +72,6 @@ TEST(TavrikCameraPropertiesTest, ParameterListsAndWhatIsRead) {
     std::string list;
     const char* read;
   } cases[] = {
-      {"mjpeg+h264 PAL", List(h, "cif"), "codecs 1 16; group 1; rates 2 3 5 25; reduced 0;"},
       {"mjpeg+h264 NTSC", List("h264,mjpeg", "cif", "ntsc"),
        "std 1; codecs 1 16; group 1; rates 2 3 6 30; reduced 0;"},
       {"all three PAL", List("h264,mpeg4,mjpeg", "cif"),

@@ -21,23 +21,12 @@ using camsim::IoMode;
 using quenlix::CDigitalIO;
 using quenlix::CIOBase;
 using testhost::WaitFor;
-using Clock = std::chrono::steady_clock;
 using Events = std::vector<std::string>;
 
 constexpr uint32_t kInactive = CIOBase::kStateInactive;
 constexpr uint32_t kActive = CIOBase::kStateActive;
 constexpr uint32_t kClosed = 2;
 const std::string kFailure = "failure";
-
-// With the requests held for a while already, a Stop that waited for them
-// to time out would still take more than this; one that cancels them takes
-// about its grace.
-constexpr int64_t kStopBoundMs = 2500;
-void HoldAWhile() { std::this_thread::sleep_for(std::chrono::milliseconds(1000)); }
-
-int64_t MsSince(Clock::time_point t) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
 
 std::string Change(uint32_t input, uint32_t state) {
   return std::to_string(input) + "=" + std::to_string(state);
@@ -192,21 +181,18 @@ TEST(DigitalIORefused, WrongPasswordIsReportedAsFailure) {
   }
 }
 
-// A camera that holds every request never holds the host: Start asks it
-// nothing on the host's thread, Stop cancels what hangs, and the object
-// starts again with fresh requests once the camera answers.
+// Stop cancels what a hanging camera holds, which is not the camera's
+// failure, and the object starts again with fresh requests once the camera
+// answers. (How soon Start and Stop return: the fault matrix's io rows.)
 TEST_F(DigitalIOTest, HangingCameraNeverHoldsStartOrStop) {
   sim.Io().SetMode(IoMode::kHang);
   Make(2, 2, 50, 5000);
-  auto start = Clock::now();
   EXPECT_TRUE(StartWithSink());
-  EXPECT_LT(MsSince(start), 500);
   ASSERT_TRUE(WaitFor([&] { return !sim.Requests("Trig=open").empty(); }, 2000));
   ASSERT_TRUE(WaitFor([&] { return !Outputs().empty(); }, 2000));
-  HoldAWhile();
-  start = Clock::now();
+  // Still held when Stop comes: past its grace, Stop cancels them.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   EXPECT_TRUE(io->Stop());
-  EXPECT_LT(MsSince(start), kStopBoundMs);
   EXPECT_FALSE(io->ThreadsRunning());
   // The cancelled requests were not the camera's failure.
   EXPECT_EQ(sink.Count(), 0u);
