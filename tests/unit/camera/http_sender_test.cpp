@@ -62,14 +62,19 @@ struct Rig {
 };
 
 // A reply read whole comes back as the list, zero-terminated; anything else
-// is an outcome code, a log level and a text.
-TEST(HttpSenderTest, OutcomeCodesAndTexts) {
+// is an outcome code, a log level and a text. With credentials, the scheme
+// the sender learned from a 401 is kept.
+TEST(HttpSenderTest, OutcomeCodesTextsAndCredentials) {
+  const std::string kNotSentText = kNotSent;
   struct Case {
     const char* fault;
     bool readBody;
-    uint32_t code;
-    uint32_t level;
+    uint32_t code, level;
     std::string text;
+    uint32_t scheme = 0;
+    AuthMode auth = AuthMode::kNone;
+    const char* user = "";
+    const char* password = "";
   } cases[] = {
       {"none", true, 0, 3, ""},
       {"slow:300", true, 0, 3, ""},  // within the time-out
@@ -79,14 +84,25 @@ TEST(HttpSenderTest, OutcomeCodesAndTexts) {
       {"empty", true, 10, 1, kIncorrect},
       {"empty", false, 0, 3, ""},
       {"close", true, 10, 1, kIncorrect},  // closed after the headers
+      // Basic went out first and was enough.
+      {"none", true, 0, 3, "", 0, AuthMode::kBasic, "admin", "secret"},
+      // The 401 offers Basic, the scheme already used: no retry, Send fails.
+      {"none", true, 9, 4, kNotSentText, 1, AuthMode::kBasic, "admin", "wrong"},
+      {"none", true, 9, 4, kNotSentText, 1, AuthMode::kBasic, "", "secret"},
+      {"none", true, 6, 1, kRefused + "401", 8, AuthMode::kDigest, "admin", "wrong"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.fault) + (c.readBody ? " read" : " unread"));
-    Rig rig(c.fault);
+    SCOPED_TRACE(std::string(c.fault) + (c.readBody ? " read " : " unread ") +
+                 std::to_string(int(c.auth)) + " " + c.user + ":" + c.password);
+    Rig rig(c.fault, 5000, c.auth, c.user, c.password);
     const CResultDef outcome = rig.Get(c.readBody);
     EXPECT_EQ(outcome.code, c.code);
     EXPECT_EQ(outcome.level, c.level);
     EXPECT_EQ(outcome.text, rig.Expand(c.text));
+    EXPECT_EQ(rig.sender.LearnedScheme(), c.scheme);
+    if (c.auth != AuthMode::kNone) {
+      EXPECT_EQ(rig.camera.Core().Requests().size(), c.code == 0 ? 1u : 0u);
+    }
     if (c.code == 0 && c.readBody) {
       EXPECT_EQ(rig.sender.StatusCode(), 200u);
       const std::string list = rig.camera.Core().ParameterList();
@@ -123,35 +139,6 @@ TEST(HttpSenderTest, UnreachableCameraIsNotSent) {
     EXPECT_EQ(outcome.text,
               Expand(kNotSent, std::string(c.address) + ":" + std::to_string(c.port)));
     EXPECT_EQ(sender.LastError(), c.error);
-  }
-}
-
-TEST(HttpSenderTest, CredentialsAndTheLearnedScheme) {
-  struct Case {
-    const char* name;
-    AuthMode auth;
-    const char* user;
-    const char* password;
-    uint32_t code, level, scheme;
-  } cases[] = {
-      {"Basic accepted: Basic went out first and was enough", AuthMode::kBasic, "admin", "secret",
-       0, 3, 0},
-      // The 401 offers Basic, the scheme already used: no retry, Send fails.
-      {"Basic wrong password", AuthMode::kBasic, "admin", "wrong", 9, 4, 1},
-      {"no user name sends no credentials", AuthMode::kBasic, "", "secret", 9, 4, 1},
-      {"Digest wrong password returns the status", AuthMode::kDigest, "admin", "wrong", 6, 1, 8},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Rig rig("none", 5000, c.auth, c.user, c.password);
-    const CResultDef outcome = rig.Get();
-    EXPECT_EQ(outcome.code, c.code);
-    EXPECT_EQ(outcome.level, c.level);
-    EXPECT_EQ(rig.sender.LearnedScheme(), c.scheme);
-    EXPECT_EQ(outcome.text, c.code == 6   ? rig.Expand(kRefused + "401")
-                            : c.code == 9 ? rig.Expand(kNotSent)
-                                          : "");
-    EXPECT_EQ(rig.camera.Core().Requests().size(), c.code == 0 ? 1u : 0u);
   }
 }
 
