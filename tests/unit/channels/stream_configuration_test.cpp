@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "channel_test_helpers.h"
+#include <string>
 
 namespace quenlix {
 namespace {
@@ -11,6 +11,31 @@ constexpr int32_t kAbsent = kNoValue;
 constexpr StreamCodec kH264 = StreamCodec::kH264;
 constexpr StreamCodec kMjpeg = StreamCodec::kMjpeg;
 constexpr StreamCodec kMpeg4 = StreamCodec::kMpeg4;
+
+// The resolution value, then the codec's rate (bit rate or MJPEG Q factor),
+// key-frame interval (frames per second; MJPEG has none) and frame skip.
+std::string StreamUpdate(StreamCodec codec, const std::string& resolution, uint32_t rate,
+                         uint32_t fps, uint32_t skip) {
+  const std::string r =
+      "/siqura-cgi/admin/param.cgi?action=update&Image.I0.Appearance.Resolution=" + resolution +
+      "&Image.I0.Appearance.";
+  const std::string f = std::to_string(fps);
+  switch (codec) {
+    case StreamCodec::kH264:
+      return r + "H264Bitrate=" + std::to_string(rate) +
+             "&Image.I0.Appearance.H264VideoKeyFrameInterval=" + f +
+             "&Image.I0.Appearance.H264_2VideoKeyFrameInterval=" + f +
+             "&Frameskip.H264=" + std::to_string(skip);
+    case StreamCodec::kMjpeg:
+      return r + "MjpegQfactor=" + std::to_string(rate) +
+             "&Frameskip.Mjpeg=" + std::to_string(skip);
+    case StreamCodec::kMpeg4:
+      return r + "Mpeg4Bitrate=" + std::to_string(rate) +
+             "&Image.I0.Appearance.Mpeg4VideoKeyFrameInterval=" + f +
+             "&Frameskip.Mpeg4=" + std::to_string(skip);
+  }
+  return std::string();
+}
 
 TEST(StreamConfiguration, UpdateRequestCarriesParametersInOrder) {
   // Codec, settings (interval, quality, width, height), standard and group;
@@ -43,7 +68,7 @@ TEST(StreamConfiguration, UpdateRequestCarriesParametersInOrder) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(BuildStreamUpdateRequest(c.config),
-              testing_channels::StreamUpdate(c.config.codec, c.resolution, c.rate, c.fps, c.skip));
+              StreamUpdate(c.config.codec, c.resolution, c.rate, c.fps, c.skip));
   }
 }
 

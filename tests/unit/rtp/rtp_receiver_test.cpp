@@ -21,18 +21,8 @@ using Bytes = std::vector<uint8_t>;
 // 0x01020304; then CC CSRC words, an extension of extWords words and payload
 // bytes counting up from 0.
 Bytes Datagram(uint8_t firstByte, uint8_t cc, bool extension, uint16_t extWords, size_t payload) {
-  Bytes d = {uint8_t(firstByte | cc | (extension ? 0x10 : 0)),
-             0xE0,
-             0x12,
-             0x34,
-             0xDE,
-             0xAD,
-             0xBE,
-             0xEF,
-             0x01,
-             0x02,
-             0x03,
-             0x04};
+  const uint8_t first = uint8_t(firstByte | cc | (extension ? 0x10 : 0));
+  Bytes d = {first, 0xE0, 0x12, 0x34, 0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0x03, 0x04};
   for (uint8_t i = 0; i < cc; ++i) d.insert(d.end(), {0xC0, 0, 0, i});
   if (extension) {
     d.insert(d.end(), {0xBE, 0xDE, uint8_t(extWords >> 8), uint8_t(extWords)});
