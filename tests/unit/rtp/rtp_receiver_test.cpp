@@ -189,8 +189,8 @@ TEST(RTPReceiver, QueuedBurstArrivesWholeInOrderWithEachSender) {
 }
 
 // The kernel queue holds two seconds of the stream, between the port's own
-// 131070 bytes and a cap.
-TEST(RTPReceiver, SocketQueueFollowsTheBitRate) {
+// 131070 bytes and a cap. A port opens once, and not on a port in use.
+TEST(RTPReceiver, PortOpensOnceWithAQueueForTheBitRate) {
   const struct {
     uint32_t kbps, request;
   } cases[] = {
@@ -203,25 +203,19 @@ TEST(RTPReceiver, SocketQueueFollowsTheBitRate) {
   CRTPReceiver plain;
   CRTPReceiver fast;
   fast.SetStreamBitRate(4096);
-  ASSERT_EQ(plain.Port().Open(0), kPortOpened);
+  CUDPPort& port = plain.Port();
+  ASSERT_EQ(port.Open(0), kPortOpened);
   ASSERT_EQ(fast.Port().Open(0), kPortOpened);
   // Wherever the system allows more than the floor at all.
-  EXPECT_GT(fast.Port().SocketBufferSize(), plain.Port().SocketBufferSize());
-}
+  EXPECT_GT(fast.Port().SocketBufferSize(), port.SocketBufferSize());
 
-TEST(UDPPort, OpenResults) {
-  CUDPPort port;
-  ASSERT_EQ(port.Open(0), kPortOpened);
-  EXPECT_TRUE(port.IsOpen());
   const uint16_t number = port.LocalPort();
   EXPECT_NE(number, 0);
   EXPECT_EQ(port.Open(0), kPortAlreadyOpen);
   EXPECT_EQ(port.LocalPort(), number);
-
   CUDPPort second;
   EXPECT_EQ(second.Open(number), kPortBindFailed);
   EXPECT_FALSE(second.IsOpen());
-
   EXPECT_TRUE(port.Close());
   EXPECT_TRUE(port.Close());  // closing a closed port is harmless
   EXPECT_EQ(second.Open(number), kPortOpened);
