@@ -49,7 +49,7 @@ class TestChannel : public CBaseRTSPChannel {
 };
 
 // A simulated camera and a channel that plays from it with the camera's
-// credentials.
+// credentials (the simulator's own: admin, admin).
 struct Rig {
   explicit Rig(camsim::AuthMode auth, uint32_t sessionTimeout = 20,
                const std::string& address = "127.0.0.1")
@@ -57,15 +57,13 @@ struct Rig {
           camsim::RtspOptions options;
           options.clipPath = std::string(QUENLIX_MEDIA_DIR) + "/h264_baseline_320x180.h264";
           options.auth = auth;
-          options.user = "admin";
-          options.password = "secret";
           options.sessionTimeout = sessionTimeout;
           options.bindAddress = address;
           return options;
         }()) {
     driver.info.address = address;
     driver.info.userName = "admin";
-    driver.info.password = "secret";
+    driver.info.password = "admin";
   }
   ::testing::AssertionResult Start() {
     std::string error;
