@@ -87,10 +87,9 @@ struct Rig {
   std::unique_ptr<TestChannel> channel;
 };
 
-class RtspChannelSession : public ::testing::TestWithParam<camsim::AuthMode> {};
-
-TEST_P(RtspChannelSession, StreamsThenTearsDownWithBye) {
-  Rig rig(GetParam());
+// Basic and digest answers are the client's; the channel passes the account.
+TEST(RtspChannel, StreamsThenTearsDownWithBye) {
+  Rig rig(camsim::AuthMode::kDigest);
   ASSERT_TRUE(rig.Start());
   ASSERT_TRUE(WaitFor([&] { return rig.sink.delivered.load() > 3; }, 15000));
   TestChannel& channel = *rig.channel;
@@ -113,9 +112,6 @@ TEST_P(RtspChannelSession, StreamsThenTearsDownWithBye) {
   EXPECT_TRUE(rig.driver.Lines().empty() ||
               rig.driver.Lines().back().text.find("refused") == std::string::npos);
 }
-
-INSTANTIATE_TEST_SUITE_P(Auth, RtspChannelSession,
-                         ::testing::Values(camsim::AuthMode::kBasic, camsim::AuthMode::kDigest));
 
 // timeout=4 gives a keep-alive once more than 2 s have passed since the
 // last; the session outlives several time-outs.
