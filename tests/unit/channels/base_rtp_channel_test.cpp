@@ -3,14 +3,59 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "channel_test_helpers.h"
 
+namespace {
+std::atomic<int64_t> liveAllocations{0};
+}  // namespace
+
+// Counting replacements, so that a test can tell whether repeated start/stop
+// cycles leave memory behind. Every form is replaced: a sanitizer's runtime
+// provides the array and nothrow forms itself, and its free must not meet ours.
+void* operator new(std::size_t size) {
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) throw std::bad_alloc();
+  liveAllocations++;
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (p == nullptr) return;
+  liveAllocations--;
+  std::free(p);
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p != nullptr) liveAllocations++;
+  return p;
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+
 namespace quenlix {
 namespace {
+
+// Entries of /proc/self/task or /proc/self/fd; -1 where the system has none.
+int CountEntries(const char* directory) {
+  std::error_code error;
+  int count = 0;
+  for (auto it = std::filesystem::directory_iterator(directory, error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    ++count;
+  }
+  return error ? -1 : count;
+}
 
 using testing_channels::FakeDriver;
 using testing_channels::FakeSink;
@@ -177,9 +222,9 @@ TEST_F(BaseRTPChannel, HostOperationsWhileDatagramsArriveLeaveNothingBehind) {
   channel.Start(kSettings);
   WaitFor([&] { return channel.GetLocalRtpPort() != 0; }, 2000);
   channel.Stop();
-  const int threadsBefore = testing_channels::CountEntries("/proc/self/task");
-  const int descriptorsBefore = testing_channels::CountEntries("/proc/self/fd");
-  const int64_t allocationsBefore = testing_channels::LiveAllocations();
+  const int threadsBefore = CountEntries("/proc/self/task");
+  const int descriptorsBefore = CountEntries("/proc/self/fd");
+  const int64_t allocationsBefore = liveAllocations.load();
   {
     FakeDriver host;
     TestRTPChannel cycled(0, &host, &sink);
@@ -214,12 +259,12 @@ TEST_F(BaseRTPChannel, HostOperationsWhileDatagramsArriveLeaveNothingBehind) {
           << i << ": " << lines[i].text;
     }
   }
-  EXPECT_EQ(testing_channels::LiveAllocations(), allocationsBefore);
+  EXPECT_EQ(liveAllocations.load(), allocationsBefore);
   if (threadsBefore < 0 || descriptorsBefore < 0) {
     GTEST_SKIP() << "this system does not list threads and descriptors";
   }
-  EXPECT_EQ(testing_channels::CountEntries("/proc/self/task"), threadsBefore);
-  EXPECT_EQ(testing_channels::CountEntries("/proc/self/fd"), descriptorsBefore);
+  EXPECT_EQ(CountEntries("/proc/self/task"), threadsBefore);
+  EXPECT_EQ(CountEntries("/proc/self/fd"), descriptorsBefore);
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
-// What the channel tests share: a frame sink, and counts of the process's
-// threads, descriptors and allocations.
+// What the channel tests share: the host's doubles and a frame sink.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 
 #include "fake_driver.h"
 #include "fake_sample.h"
@@ -33,11 +31,6 @@ class FakeSink : public IFrameSink {
   std::atomic<int> delivered{0};
   std::atomic<int> signalLost{0};
 };
-
-// Live allocations through operator new in this test program.
-int64_t LiveAllocations();
-// Entries of /proc/self/task or /proc/self/fd; -1 where the system has none.
-int CountEntries(const char* directory);
 
 }  // namespace testing_channels
 }  // namespace quenlix
