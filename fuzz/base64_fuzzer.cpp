@@ -1,8 +1,6 @@
 // fuzz-module: rtsp
 // Decoding into a buffer of a size taken from the input never writes past it;
 // whatever is encoded decodes back unchanged.
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <vector>
 

@@ -1,14 +1,8 @@
 // fuzz-module: media
-// Packet sequences into the H.264 depacketizer. Input: optional parameter
-// sets, then records of [flags][length 2][payload]; flags bit 0 marker,
-// bit 1 padding, bit 2 a sequence jump, bit 3 a Reset first.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <vector>
-
+// Packet sequences into the H.264 depacketizer. Input: the frame size (2
+// bytes), optional parameter sets ([sps length][sps][pps length][pps]), then
+// records as media_fuzz_host.h reads them.
 #include "media/h264_rtp_media_parser.h"
-#include "media/sample_contract.h"
 #include "media_fuzz_host.h"
 
 using namespace fuzzhost;
@@ -23,20 +17,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     client.size = {uint32_t(data[0]) * 16 + (data[1] & 15), uint32_t(data[1]) * 8};
     at = 2;
   }
-  // Parameter sets: [sps length][sps][pps length][pps].
-  if (at < size) {
-    const size_t spsLen = std::min<size_t>(data[at], size - at - 1);
-    ++at;
-    std::vector<uint8_t> sps(data + at, data + at + spsLen);
-    at += spsLen;
-    size_t ppsLen = 0;
+  const auto take = [&] {
+    std::vector<uint8_t> bytes;
     if (at < size) {
-      ppsLen = std::min<size_t>(data[at], size - at - 1);
-      ++at;
+      const size_t n = std::min<size_t>(data[at], size - at - 1);
+      bytes.assign(data + at + 1, data + at + 1 + n);
+      at += 1 + n;
     }
-    std::vector<uint8_t> pps(data + at, data + at + ppsLen);
-    at += ppsLen;
-    parser.SetParameterSets(sps, pps);
+    return bytes;
+  };
+  if (at < size) {
+    const std::vector<uint8_t> sps = take();
+    parser.SetParameterSets(sps, take());
   }
   FeedPackets(parser, data, size, at);
   return 0;

@@ -5,8 +5,6 @@
 // says, so that a few bytes reach the long repetitive replies that a camera
 // can send. Run with -timeout: a reader that is not linear in the reply
 // fails on time.
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <string>
 

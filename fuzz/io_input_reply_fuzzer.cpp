@@ -1,8 +1,6 @@
 // fuzz-module: io
 // Any poll reply either yields one of the two input states or leaves the
 // state untouched.
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
 #include "io/digital_io.h"

@@ -1,23 +1,9 @@
 // fuzz-module: media
-// Packet sequences into the JPEG depacketizer. Input: records of
-// [flags][length 2][payload]; flags bit 0 marker, bit 1 padding, bit 2 a
-// sequence jump, bit 3 a Reset first.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <vector>
-
+// Packet sequences into the JPEG depacketizer, as media_fuzz_host.h reads them.
 #include "media/jpeg_rtp_media_parser.h"
-#include "media/sample_contract.h"
 #include "media_fuzz_host.h"
 
-using namespace fuzzhost;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Driver driver;
-  Client client;
-  CJpegRTPMediaParser parser(&driver, kSampleSourceName);
-  parser.SetClient(&client);
-  FeedPackets(parser, data, size, 0);
+  fuzzhost::Depacketize<quenlix::CJpegRTPMediaParser>(data, size);
   return 0;
 }

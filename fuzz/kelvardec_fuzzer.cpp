@@ -1,7 +1,5 @@
 // fuzz-module: media
 // The header library's reader on arbitrary key frames.
-#include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include "../kelvardec/kelvardec.cpp"

@@ -7,18 +7,13 @@
 #pragma once
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
-#include <string>
-#include <utility>
 #include <vector>
 
 #include "fake_driver.h"
 #include "fake_sample.h"
-#include "media/media_parser_client.h"
 #include "media/rtp_media_parser.h"
-#include "rtp/rtp_packet.h"
+#include "media/sample_contract.h"
 
 namespace fuzzhost {
 
@@ -67,6 +62,16 @@ inline void FeedPackets(CRTPMediaParser& parser, const uint8_t* data, size_t siz
     if (p.marker) ts += 3600;
     at += n;
   }
+}
+
+// A parser of the given type, made with the extra arguments, fed the records.
+template <class Parser, class... Extra>
+void Depacketize(const uint8_t* data, size_t size, Extra... extra) {
+  Driver driver;
+  Client client;
+  Parser parser(&driver, kSampleSourceName, extra...);
+  parser.SetClient(&client);
+  FeedPackets(parser, data, size, 0);
 }
 
 }  // namespace fuzzhost

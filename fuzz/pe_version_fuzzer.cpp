@@ -1,8 +1,6 @@
 // fuzz-module: platform
 // The PE version reader takes whole files from disk that anyone may have put
 // on the library path; it must stay inside the given bytes for any input.
-#include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include "platform/platform.h"

@@ -3,8 +3,6 @@
 // from a stranger (chosen by the first byte), and the report it then owes,
 // without sockets. Time moves on by 0 to 15 s a datagram (the high bits of
 // the first byte), so the pacing is reached too.
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>

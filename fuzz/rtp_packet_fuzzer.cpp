@@ -1,8 +1,6 @@
 // fuzz-module: rtp
 // The RTP header parser on arbitrary datagrams: every pointer it hands out
 // must stay inside the datagram.
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <vector>
 

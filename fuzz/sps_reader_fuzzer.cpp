@@ -1,8 +1,6 @@
 // fuzz-module: media
 // The SPS reader on arbitrary frames and NAL units, and the writer's output
 // read back for the sizes the input names.
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <vector>
 

@@ -19,7 +19,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "faults/hostile_peer.h"
 #include "sim_camera.h"
@@ -69,7 +68,7 @@ struct Case {
 
 std::string Repeat(const std::string& line, size_t times) {
   std::string text;
-  for (size_t i = 0; i < times; ++i) text += line;
+  while (times-- > 0) text += line;
   return text;
 }
 

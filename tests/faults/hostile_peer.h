@@ -56,8 +56,6 @@ class HostilePeer {
     platform::CloseSocket(listener_);
     platform::SocketsCleanup();
   }
-  HostilePeer(const HostilePeer&) = delete;
-  HostilePeer& operator=(const HostilePeer&) = delete;
 
   uint16_t Port() const { return port_; }
   // From now on new connections are relayed to the camera at 127.0.0.1:to.

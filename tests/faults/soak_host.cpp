@@ -40,20 +40,16 @@ struct Usage {
   long rssKb = 0;
 };
 
-int CountEntries(const char* dir) {
-  DIR* d = opendir(dir);
-  if (d == nullptr) return -1;
-  int n = 0;
-  while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
-
 Usage Measure() {
-  // One of the descriptors is the directory being counted.
-  Usage u{CountEntries("/proc/self/task"), CountEntries("/proc/self/fd") - 1};
+  Usage u;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    // One of the descriptors is the directory being read.
+    for (u.fds = -1; dirent* e = readdir(d);) u.fds += e->d_name[0] != '.';
+    closedir(d);
+  }
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) u.threads = std::atoi(line.c_str() + 8);
     if (line.rfind("VmRSS:", 0) == 0) u.rssKb = std::atol(line.c_str() + 6);
   }
   return u;

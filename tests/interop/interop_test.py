@@ -144,14 +144,10 @@ def compare(source, recording):
     for k in keys:
         if src[k:k + len(rec)] == rec:
             return k, len(rec)
-    detail = "first recorded picture is not in the source"
-    if rec[0] in src:
-        k = src.index(rec[0])
-        wrong = [i for i, h in enumerate(rec) if src[k + i:k + i + 1] != [h]]
-        detail = ("recorded picture %d differs from source picture %d (run from %d, key frames %s)"
-                  % (wrong[0], k + wrong[0], k, keys[:5]) if wrong
-                  else "run starts at %d, which is no key frame" % k)
-    raise Fail(detail)
+    k = src.index(rec[0]) if rec[0] in src else None
+    wrong = [i for i, h in enumerate(rec) if k is not None and src[k + i:k + i + 1] != [h]]
+    raise Fail("no run of the source from a key frame: first recorded picture at source picture "
+               "%s, first differing recorded picture %s, key frames %s" % (k, wrong[:1], keys[:5]))
 
 
 def ipcap(command, *args, ok=True):

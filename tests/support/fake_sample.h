@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -85,10 +84,7 @@ class FakeAllocator : public quenlix::ISampleAllocator {
   void Reserved1() override {}
   quenlix::IMediaSample* Allocate(uint32_t typeCode, uint32_t capacity,
                                   const char* source) override {
-    std::lock_guard<std::mutex> lock(mutex_);
     ++allocations;
-    lastCapacity = capacity;
-    lastSource = source != nullptr ? source : "";
     if (refuse) return nullptr;
     ++outstanding;
     return new FakeSample(typeCode, capacity, source);
@@ -108,11 +104,6 @@ class FakeAllocator : public quenlix::ISampleAllocator {
   std::atomic<int> allocations{0};
   std::atomic<int> outstanding{0};
   std::atomic<bool> guardsIntact{true};  // no write or length past a capacity
-  uint32_t lastCapacity = 0;
-  std::string lastSource;
-
- private:
-  std::mutex mutex_;
 };
 
 }  // namespace testhost
