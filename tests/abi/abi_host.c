@@ -1,8 +1,8 @@
-/* A recorder host as the platform's native compiler would see the driver:
- * every interface is a table of function pointers indexed by slot, slot 0 of
- * the driver's interfaces being one deleting destructor. It loads the library
- * by file name, creates, opens, closes and deletes drivers, and checks what
- * its debug sink received. */
+// A recorder host as the platform's native compiler would see the driver:
+// every interface is a table of function pointers indexed by slot, slot 0 of
+// the driver's interfaces being one deleting destructor. It loads the library
+// by file name, creates, opens, closes and deletes drivers, and checks what
+// its debug sink received.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,13 +14,15 @@ typedef HMODULE LibHandle;
 static LibHandle OpenLib(const char* name) { return LoadLibraryA(name); }
 static void* Sym(LibHandle h, const char* s) { return (void*)GetProcAddress(h, s); }
 static void CloseLib(LibHandle h) { FreeLibrary(h); }
+static void SleepSeconds(int s) { Sleep((DWORD)s * 1000); }
 #else
 #include <dlfcn.h>
-#include <time.h>
+#include <unistd.h>
 typedef void* LibHandle;
 static LibHandle OpenLib(const char* name) { return dlopen(name, RTLD_NOW); }
 static void* Sym(LibHandle h, const char* s) { return dlsym(h, s); }
 static void CloseLib(LibHandle h) { dlclose(h); }
+static void SleepSeconds(int s) { sleep((unsigned)s); }
 #endif
 
 #if defined(_WIN32) && defined(__i386__)
@@ -48,15 +50,13 @@ static int failures = 0;
     }                                                  \
   } while (0)
 
-/* ---- Host objects ------------------------------------------------------- */
-
 static void THISCALL NotCalled(void* self) {
   (void)self;
   ++failures;
   fprintf(stderr, "abi_host: FAILED: the driver called a slot it must not call\n");
 }
 
-/* Debug sink: slot 1 Post(record). Record: slot 1 GetLevel, slot 2 GetText. */
+// Debug sink: slot 1 Post(record). Record: slot 1 GetLevel, slot 2 GetText.
 #define MAX_LINES 64
 typedef struct {
   const Slot* vtbl;
@@ -76,14 +76,14 @@ static void THISCALL SinkPost(DebugSink* self, void* record) {
 }
 static const Slot kSinkTable[] = {(Slot)NotCalled, (Slot)SinkPost};
 
-/* A slot that answers the same whatever the object. */
+// A slot that answers the same whatever the object.
 #define CONSTANT(name, type, value)    \
   static type THISCALL name(void* s) { \
     (void)s;                           \
     return value;                      \
   }
 
-/* Device configuration: 2 model, 3 channels, 5 inputs, 6 outputs. */
+// Device configuration: 2 model, 3 channels, 5 inputs, 6 outputs.
 CONSTANT(DevModel, const char*, "C Host Camera")
 CONSTANT(DevChannels, uint32_t, 2)
 CONSTANT(DevInputs, uint32_t, 3)
@@ -92,7 +92,7 @@ static const Slot kDeviceTable[] = {(Slot)NotCalled,   (Slot)NotCalled, (Slot)De
                                     (Slot)DevChannels, (Slot)NotCalled, (Slot)DevInputs,
                                     (Slot)DevOutputs};
 
-/* Network configuration: 1 address, 2 port, 4 codec, 5 user, 6 password. */
+// Network configuration: 1 address, 2 port, 4 codec, 5 user, 6 password.
 static uint16_t httpPort = 8088;
 CONSTANT(NetAddress, const char*, "127.0.0.1")
 CONSTANT(NetPort, uint16_t, httpPort)
@@ -106,7 +106,7 @@ static const Slot kNetworkTable[] = {(Slot)NotCalled,  (Slot)NetAddress, (Slot)N
 static Object device = {kDeviceTable};
 static Object network = {kNetworkTable};
 
-/* Camera configuration: 1 device, 2 network, 4 custom parameter. */
+// Camera configuration: 1 device, 2 network, 4 custom parameter.
 static char rtspPortText[16] = "554";
 static const char* customParams[] = {NULL, "0", rtspPortText, "FW-C-1.0", "1"};
 CONSTANT(CfgDevice, void*, &device)
@@ -118,8 +118,6 @@ static const char* THISCALL CfgCustom(void* s, uint32_t index) {
 static const Slot kConfigTable[] = {(Slot)NotCalled, (Slot)CfgDevice, (Slot)CfgNetwork,
                                     (Slot)NotCalled, (Slot)CfgCustom};
 static Object config = {kConfigTable};
-
-/* ---- Frame path (streaming mode) ------------------------------------------ */
 
 typedef struct {
   uint16_t wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
@@ -190,14 +188,14 @@ static unsigned char THISCALL SinkDeliver(void* self, Sample* s) {
   __atomic_add_fetch(&framesDelivered, 1, __ATOMIC_SEQ_CST);
   return 1;
 }
-/* Slot 3 OnSignalLost: the driver may call it; no check here depends on it. */
+// Slot 3 OnSignalLost: the driver may call it; no check here depends on it.
 static void THISCALL SinkSignalLost(void* self) { (void)self; }
 static const Slot kFrameSinkTable[] = {(Slot)NotCalled, (Slot)SinkDeliver, (Slot)NotCalled,
                                        (Slot)SinkSignalLost};
 static Object frameSink = {kFrameSinkTable};
 
-/* Stream settings: 1 format (3 resolution: 1 width, 2 height), 2 rate
- * (1 frame interval, 3 quality). */
+// Stream settings: 1 format (3 resolution: 1 width, 2 height), 2 rate
+// (1 frame interval, 3 quality).
 CONSTANT(ResWidth, uint16_t, 352)
 CONSTANT(ResHeight, uint16_t, 288)
 static const Slot kResolutionTable[] = {(Slot)NotCalled, (Slot)ResWidth, (Slot)ResHeight};
@@ -216,22 +214,13 @@ CONSTANT(SetRate, void*, &rate)
 static const Slot kSettingsTable[] = {(Slot)NotCalled, (Slot)SetFormat, (Slot)SetRate};
 static Object settings = {kSettingsTable};
 
-/* Sample allocator: slot 2 Allocate, slot 6 Release. */
+// Sample allocator: slot 2 Allocate, slot 6 Release.
 static const Slot kAllocatorTable[] = {(Slot)NotCalled,    (Slot)NotCalled, (Slot)AllocSample,
                                        (Slot)NotCalled,    (Slot)NotCalled, (Slot)NotCalled,
                                        (Slot)ReleaseSample};
 static Object allocator = {kAllocatorTable};
 
-/* ---- Driver slots --------------------------------------------------------- */
-
-enum {
-  kDeletingDestructor = 0,
-  kOpen = 1,
-  kClose = 2,
-  kGetVideoCapture = 3,
-  kGetExtension = 5,
-  kGetAuxObject = 6
-};
+enum { kDeletingDestructor, kOpen, kClose, kGetVideoCapture, kGetExtension = 5, kGetAuxObject };
 
 typedef void*(THISCALL* DtorFn)(void*, unsigned);
 typedef unsigned char(THISCALL* OpenFn)(void*, void*, void*, void*);
@@ -240,28 +229,14 @@ typedef void*(THISCALL* PtrFn)(void*);
 typedef void* (*FactoryFn)(void);
 typedef void (*DeleteFn)(void*);
 
-enum {
-  kCapGetChannelCount = 1,
-  kCapStartChannel = 2,
-  kCapStopChannel = 3,
-  kCapGetChannelStatus = 6
-};
+enum { kCapGetChannelCount = 1, kCapStartChannel, kCapStopChannel, kCapGetChannelStatus = 6 };
 typedef uint32_t(THISCALL* CountFn)(void*);
 typedef unsigned char(THISCALL* StartFn)(void*, uint32_t, void*, void*);
 typedef unsigned char(THISCALL* StopFn)(void*, uint32_t);
 typedef unsigned char(THISCALL* StatusFn)(void*, uint32_t, uint32_t*, uint32_t*, char*, uint32_t);
 
-static void SleepSeconds(int seconds) {
-#if defined(_WIN32)
-  Sleep((DWORD)seconds * 1000);
-#else
-  struct timespec t = {seconds, 0};
-  nanosleep(&t, NULL);
-#endif
-}
-
-/* Streams H.264 352x288 from a camera (camsim) for some seconds through the
- * capture object's slots and checks every frame that reaches the sink. */
+// Streams H.264 352x288 from a camera (camsim) for some seconds through the
+// capture object's slots and checks every frame that reaches the sink.
 static void Stream(FactoryFn create, DeleteFn destroy, int seconds) {
   DebugSink sink = {kSinkTable, 0, {0}, {{0}}};
   void* driver = create();
@@ -290,11 +265,6 @@ static void Stream(FactoryFn create, DeleteFn destroy, int seconds) {
   CHECK(keyFrames >= 1, "no key frame");
   CHECK(badFrames == 0, "%ld malformed frames", badFrames);
   CHECK(allocations == releases, "%ld samples allocated, %ld released", allocations, releases);
-  int online = 0;
-  for (int i = 0; i < sink.count && i < MAX_LINES; ++i) {
-    if (strstr(sink.text[i], "Camera 127.0.0.1 is online")) ++online;
-  }
-  CHECK(online == 1, "online reported %d times", online);
   printf("abi_host: %ld frames (%ld key) through the C host's tables\n", framesDelivered,
          keyFrames);
 }
@@ -311,13 +281,13 @@ static void OpenAndClose(void* driver, DebugSink* sink) {
   CALL(driver, kClose, VoidFn)(driver);
 }
 
-/* How a host ends a driver: through the library's delete, or through slot
- * 0 with the flags a host's delete passes (1), or its array delete (3): the
- * one object the factory made is destroyed and freed, nothing before it is
- * read or freed (the sanitizer builds would see that). */
+// How a host ends a driver: through the library's delete, or through slot
+// 0 with the flags a host's delete passes (1), or its array delete (3): the
+// one object the factory made is destroyed and freed, nothing before it is
+// read or freed (the sanitizer builds would see that).
 typedef struct {
   const char* factory;
-  int opens; /* a second Open after Close logs a second line */
+  int opens;  // a second Open after Close logs a second line
   unsigned destructorFlags;
 } Lifecycle;
 static const Lifecycle kLifecycles[] = {
@@ -358,7 +328,7 @@ int main(int argc, char** argv) {
       }
       CHECK(sink.count == l->opens, "case %d: the sink received %d lines", c, sink.count);
       for (int i = 0; i < sink.count && i < MAX_LINES; ++i) {
-        /* No host core library here: 5.12 is assumed, so level 100 arrives as 3. */
+        // No host core library here: 5.12 is assumed, so level 100 arrives as 3.
         CHECK(sink.level[i] == 3, "case %d line %d level %d", c, i, sink.level[i]);
         CHECK(strcmp(sink.text[i], kOpenLine) == 0, "case %d line %d was \"%s\"", c, i,
               sink.text[i]);

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -27,6 +28,12 @@ namespace e2e {
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t kCameraFps = 25;
 
+// When a row's first expected line must come within kWithinMs of its cause:
+// the run's start, the session's PLAY, or the driver's 40 s network deadline
+// passing after its stream-update request (sent just before the RTSP
+// connect, so the bound holds for that too).
+enum Cause { kNone, kStart, kPlay, kDeadline };
+
 struct TimedLine {
   int64_t atMs;
   std::string text;
@@ -36,8 +43,8 @@ struct Outcome {
   int status = -1;
   std::string text;
   std::vector<TimedLine> lines;
-  int64_t ms = 0;                       // how long it ran
-  int64_t playMs = -1, requestMs = -1;  // first PLAY, first stream-update request
+  int64_t ms = 0;                        // how long it ran
+  int64_t causeMs[4] = {-1, 0, -1, -1};  // by Cause; -1: not seen
 };
 
 inline int64_t Since(Clock::time_point start) {
@@ -83,38 +90,58 @@ inline int64_t ParseUtc(const std::string& text) {
   return int64_t(::timegm(&t)) * 1000 + ms;
 }
 
-using CameraSetup = std::function<void(camsim::CamsimOptions&, camsim::RtspOptions&)>;
-
-// The simulator with its RTSP server playing the clips the host asks for.
-struct Camera : testhost::SimCamera {
-  static camsim::CamsimOptions Options(const CameraSetup& setup) {
-    camsim::CamsimOptions o;
-    o.httpPort = 0;
-    camsim::RtspOptions unused;
-    if (setup) setup(o, unused);
-    return o;
-  }
-  explicit Camera(const CameraSetup& setup) : SimCamera(Options(setup)) {
-    camsim::RtspOptions o;
-    o.framesPerSecond = kCameraFps;
-    o.auth = core.Options().auth;
-    o.user = core.Options().user;
-    o.password = core.Options().password;
-    o.clipFor = [this](const std::string& uri) {
-      return camsim::SelectClipPath(E2E_MEDIA_DIR, core.Requests(), uri);
-    };
-    camsim::CamsimOptions unused;
-    if (setup) setup(unused, o);
-    std::string error;
-    if (!StartRtsp(o, &error)) throw std::runtime_error(error);
-  }
+struct Frame {
+  int64_t timeMs = 0, receivedMs = 0;
+  uint32_t width = 0, height = 0;
 };
 
-// When a row's first expected line must come within kWithinMs of its cause:
-// the run's start, the session's PLAY, or the driver's 40 s network deadline
-// passing after its stream-update request (sent just before the RTSP
-// connect, so the bound holds for that too).
-enum class Cause { kNone, kStart, kPlay, kDeadline };
+inline std::vector<Frame> ReadIndex(const std::string& path) {
+  std::vector<Frame> frames;
+  std::istringstream in(ReadFile(path));
+  std::string line, time, type, bytes, received;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    Frame f;
+    fields >> time >> type >> bytes >> f.width >> f.height >> received;
+    f.timeMs = ParseUtc(time);
+    f.receivedMs = ParseUtc(received);
+    frames.push_back(f);
+  }
+  return frames;
+}
+
+using CameraSetup = std::function<void(camsim::CamsimOptions&, camsim::RtspOptions&)>;
+
+struct Options {
+  camsim::CamsimOptions cgi;
+  camsim::RtspOptions rtsp;
+};
+
+inline Options Apply(const CameraSetup& setup) {
+  Options o;
+  o.rtsp.framesPerSecond = kCameraFps;
+  if (setup) setup(o.cgi, o.rtsp);
+  o.rtsp.auth = o.cgi.auth;
+  o.rtsp.user = o.cgi.user;
+  o.rtsp.password = o.cgi.password;
+  return o;
+}
+
+// The simulator with its RTSP server playing the clips the host asks for,
+// unless the row gives its own.
+struct Camera : testhost::SimCamera {
+  explicit Camera(const CameraSetup& setup) : Camera(Apply(setup)) {}
+  explicit Camera(Options o) : SimCamera(o.cgi) {
+    if (!o.rtsp.clipFor && o.rtsp.clipPath.empty()) {
+      o.rtsp.clipFor = [this](const std::string& uri) {
+        return camsim::SelectClipPath(E2E_MEDIA_DIR, core.Requests(), uri);
+      };
+    }
+    std::string error;
+    if (!StartRtsp(o.rtsp, &error)) throw std::runtime_error(error);
+  }
+};
 
 constexpr int kAnyStatus = -2;
 
@@ -129,7 +156,7 @@ struct Step {
     hasNot = std::move(parts);
     return *this;
   }
-  Step& Once(std::vector<std::string> lines, Cause from = Cause::kNone) {
+  Step& Once(std::vector<std::string> lines, Cause from = kNone) {
     once = std::move(lines);
     cause = from;
     return *this;
@@ -147,8 +174,8 @@ struct Step {
   int status;           // or kAnyStatus
   std::vector<std::string> has, hasNot;  // parts of the output
   std::vector<std::string> once;         // regexes of whole output lines, each there once
-  Cause cause = Cause::kNone;
-  std::function<void(Camera&)> during;  // alongside the command
+  Cause cause = kNone;                   // of the first of them
+  std::function<void(Camera&)> during;   // alongside the command
   std::function<void(Camera&, const Outcome&)> facts;
 };
 
@@ -162,7 +189,7 @@ inline std::string OutDir(const std::string& row) { return E2E_WORK_DIR "/" + ro
 
 inline std::string Fill(std::string text, const std::string& row, const Camera& camera,
                         uint16_t closedPort) {
-  const std::pair<const char*, std::string> keys[] = {
+  const std::pair<std::string, std::string> keys[] = {
       {"{REC}", "{IPCAP} record {LIB} --port {HTTP} --param 2={RTSP} --out {OUT}"},
       {"{IPCAP}", "LD_LIBRARY_PATH=" E2E_LIBRARY_PATH " " E2E_IPCAP},
       {"{LIB}", "--library " E2E_LIBRARY},
@@ -176,32 +203,10 @@ inline std::string Fill(std::string text, const std::string& row, const Camera& 
   };
   for (const auto& [key, value] : keys) {
     for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at)) {
-      text.replace(at, std::string(key).size(), value);
+      text.replace(at, key.size(), value);
     }
   }
   return text;
-}
-
-// Runs a step's command while watching the camera for the causes' times.
-inline Outcome RunStep(Camera& camera, const std::string& command) {
-  std::atomic<bool> done{false};
-  std::atomic<int64_t> playMs{-1}, requestMs{-1};
-  const Clock::time_point start = Clock::now();
-  std::thread watch([&] {
-    while (!done.load()) {
-      if (playMs.load() < 0 && camera.rtsp->Stats().plays > 0) playMs = Since(start);
-      if (requestMs.load() < 0 && !camera.Requests("action=update").empty()) {
-        requestMs = Since(start);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  });
-  Outcome run = Exec(command, start);
-  done = true;
-  watch.join();
-  run.playMs = playMs.load();
-  run.requestMs = requestMs.load();
-  return run;
 }
 
 #if defined(__SANITIZE_THREAD__)
@@ -213,6 +218,27 @@ constexpr int64_t kWithinMs = 15000, kCauseSeenLateMs = 15000;
 constexpr int64_t kWithinMs = 6000, kCauseSeenLateMs = 500;
 #endif
 constexpr int64_t kNetworkTimeoutMs = 40000;  // the driver's, for HTTP and RTSP connects
+
+// Runs a step's command while watching the camera for the causes' times.
+inline Outcome RunStep(Camera& camera, const std::string& command) {
+  std::atomic<bool> done{false};
+  std::atomic<int64_t> playMs{-1}, deadlineMs{-1};
+  const Clock::time_point start = Clock::now();
+  std::thread watch([&] {
+    for (; !done.load(); std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+      if (playMs.load() < 0 && camera.rtsp->Stats().plays > 0) playMs = Since(start);
+      if (deadlineMs.load() < 0 && !camera.Requests("action=update").empty()) {
+        deadlineMs = Since(start) + kNetworkTimeoutMs;
+      }
+    }
+  });
+  Outcome run = Exec(command, start);
+  done = true;
+  watch.join();
+  run.causeMs[kPlay] = playMs.load();
+  run.causeMs[kDeadline] = deadlineMs.load();
+  return run;
+}
 
 inline void CheckStep(const Step& step, const std::string& row, Camera& camera, uint16_t closed,
                       const Outcome& run) {
@@ -235,19 +261,19 @@ inline void CheckStep(const Step& step, const std::string& row, Camera& camera, 
       if (std::regex_match(l.text, line)) hits.push_back(l.atMs);
     }
     EXPECT_EQ(hits.size(), 1u) << Fill(pattern, row, camera, closed) << "\n" << all;
-    if (hits.empty() || step.cause == Cause::kNone || &pattern != &step.once[0]) continue;
-    int64_t causeMs = 0;
-    if (step.cause == Cause::kPlay) {
-      EXPECT_GE(run.playMs, 0) << "the session never played\n" << all;
-      causeMs = run.playMs;
-    } else if (step.cause == Cause::kDeadline) {
-      EXPECT_GE(run.requestMs, 0) << "the stream was never requested\n" << all;
-      causeMs = run.requestMs + kNetworkTimeoutMs;
-    }
+    if (hits.empty() || step.cause == kNone || &pattern != &step.once[0]) continue;
+    const int64_t causeMs = run.causeMs[step.cause];
+    EXPECT_GE(causeMs, 0) << "the cause was never seen\n" << all;
     EXPECT_LE(hits[0] - causeMs, kWithinMs) << all;
     EXPECT_GE(hits[0], causeMs - kCauseSeenLateMs) << all;
   }
   if (step.facts) step.facts(camera, run);
+}
+
+// As many frames recorded as the camera sent, give or take slack.
+inline void ExpectAllSent(size_t recorded, const Camera& camera, int64_t slack = 1) {
+  const uint64_t sent = camera.rtsp->Stats().framesSent;
+  EXPECT_LE(std::llabs(int64_t(recorded) - int64_t(sent)), slack) << "camera sent " << sent;
 }
 
 // Each row on a camera of its own, its steps in turn; rows side by side
