@@ -12,9 +12,9 @@ const std::string kByUrl =
     "{IPCAP} record {LIB} --url rtsp://127.0.0.1:{RTSP} --http-port {HTTP} --out {OUT}";
 
 CameraSetup Fixture(const std::string& name, camsim::AuthMode auth = camsim::AuthMode::kNone) {
-  return [=](camsim::CamsimOptions& o, camsim::RtspOptions&) {
-    o.fixture = name;
-    o.auth = auth;
+  return [=](CameraOptions& o) {
+    o.cgi.fixture = name;
+    o.cgi.auth = auth;
   };
 }
 
@@ -157,10 +157,9 @@ TEST(Commands, RecordConventions) {
 
   // Two cameras by URL: the first one's password in its URL with a percent
   // escape, the second's from the environment; stdout holds only the JSON.
-  const CameraSetup digest = [](camsim::CamsimOptions& o, camsim::RtspOptions&) {
-    o.auth = camsim::AuthMode::kDigest;
-    o.user = "admin";
-    o.password = "s3cret";
+  const CameraSetup digest = [](CameraOptions& o) {
+    o.cgi.auth = camsim::AuthMode::kDigest;
+    o.cgi.password = "s3cret";
   };
   Camera second(digest);
   const Row several{

@@ -111,17 +111,16 @@ inline std::vector<Frame> ReadIndex(const std::string& path) {
   return frames;
 }
 
-using CameraSetup = std::function<void(camsim::CamsimOptions&, camsim::RtspOptions&)>;
-
-struct Options {
+struct CameraOptions {
   camsim::CamsimOptions cgi;
   camsim::RtspOptions rtsp;
 };
+using CameraSetup = std::function<void(CameraOptions&)>;
 
-inline Options Apply(const CameraSetup& setup) {
-  Options o;
+inline CameraOptions Apply(const CameraSetup& setup) {
+  CameraOptions o;
   o.rtsp.framesPerSecond = kCameraFps;
-  if (setup) setup(o.cgi, o.rtsp);
+  if (setup) setup(o);
   o.rtsp.auth = o.cgi.auth;
   o.rtsp.user = o.cgi.user;
   o.rtsp.password = o.cgi.password;
@@ -132,7 +131,7 @@ inline Options Apply(const CameraSetup& setup) {
 // unless the row gives its own.
 struct Camera : testhost::SimCamera {
   explicit Camera(const CameraSetup& setup) : Camera(Apply(setup)) {}
-  explicit Camera(Options o) : SimCamera(o.cgi) {
+  explicit Camera(CameraOptions o) : SimCamera(o.cgi) {
     if (!o.rtsp.clipFor && o.rtsp.clipPath.empty()) {
       o.rtsp.clipFor = [this](const std::string& uri) {
         return camsim::SelectClipPath(E2E_MEDIA_DIR, core.Requests(), uri);

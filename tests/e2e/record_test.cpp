@@ -191,10 +191,9 @@ Row Habit(const std::string& name, const std::string& clip, const std::string& c
     EXPECT_TRUE(found) << recorded.size() << " pictures, not a run of the clip's";
   };
   return {name,
-          [path, set](camsim::CamsimOptions&, camsim::RtspOptions& o) {
-            o.clipFor = nullptr;
-            o.clipPath = path;
-            set(o);
+          [path, set](CameraOptions& o) {
+            o.rtsp.clipPath = path;
+            set(o.rtsp);
           },
           {Step("{REC} --codec " + codec +
                 " --format raw --width 320 --height 240 --fps 25 --seconds 5")
@@ -238,72 +237,54 @@ TEST(Record, EachSilentCauseIsToldOnce) {
   const std::string path = "/siqura-cgi/admin/param\\.cgi";
   const std::string rtp = "\\[error 1\\] quenlix::CBaseRTPChannel::Run: ";
   const std::string dropped = std::to_string(dropping.Port());
-  const auto rtsp = [](std::function<void(camsim::RtspOptions&)> f) -> CameraSetup {
-    return [f](camsim::CamsimOptions&, camsim::RtspOptions& o) { f(o); };
-  };
-  const auto cgi = [](camsim::FaultMode mode, int status, camsim::AuthMode auth) -> CameraSetup {
-    return [=](camsim::CamsimOptions& o, camsim::RtspOptions&) {
-      o.fault.mode = mode;
-      o.fault.status = status;
-      o.auth = auth;
-    };
-  };
-  const auto row = [](const char* name, CameraSetup setup, const std::string& command,
-                      const std::string& line, Cause cause) -> Row {
+  const auto row = [](const char* name, const std::string& command, const std::string& line,
+                      Cause cause, CameraSetup setup = nullptr) -> Row {
     return {name, setup, {Step(command, 1).Once({line}, cause)}};
   };
   const std::vector<Row> rows = {
-      row("http-closed", nullptr, rec + "{CLOSED} --param 2={RTSP} --seconds 22",
+      row("http-closed", rec + "{CLOSED} --param 2={RTSP} --seconds 22",
           http + "HTTP connection to 127\\.0\\.0\\.1:{CLOSED} refused or unreachable \\(GET " +
               path + "\\)",
           Cause::kStart),
-      row("http-silent", cgi(camsim::FaultMode::kNoAnswer, 0, camsim::AuthMode::kNone),
-          rec + "{HTTP} --param 2={RTSP} --seconds 48",
+      row("http-silent", rec + "{HTTP} --param 2={RTSP} --seconds 48",
           http + "HTTP request GET " + path +
               " to 127\\.0\\.0\\.1:{HTTP} got no answer within 40 s",
-          Cause::kDeadline),
-      row("http-credentials", cgi(camsim::FaultMode::kNone, 0, camsim::AuthMode::kBasic),
-          served + " --user admin --password wrong",
+          Cause::kDeadline,
+          [](CameraOptions& o) { o.cgi.fault.mode = camsim::FaultMode::kNoAnswer; }),
+      row("http-credentials", served + " --user admin --password wrong",
           http +
               "Camera 127\\.0\\.0\\.1:{HTTP} refused the HTTP credentials of user \"admin\" "
               "\\(GET " +
               path + "\\)",
-          Cause::kStart),
-      // A status the camera answers with keeps the line hosts already know.
-      row("http-500", cgi(camsim::FaultMode::kStatus, 500, camsim::AuthMode::kNone), served,
-          "\\[error 1\\] quenlix::HUtils::RequestGetRD: 127\\.0\\.0\\.1:{HTTP} sent does not "
-          "process request \"" +
-              path + "\\?action=update&.*\", status code = 500",
-          Cause::kStart),
-      row("rtsp-closed", nullptr, rec + "{HTTP} --param 2={CLOSED} --seconds 22",
+          Cause::kStart, [](CameraOptions& o) { o.cgi.auth = camsim::AuthMode::kBasic; }),
+      row("rtsp-closed", rec + "{HTTP} --param 2={CLOSED} --seconds 22",
           step + "RTSP connection to 127\\.0\\.0\\.1:{CLOSED} refused", Cause::kStart),
-      row("rtsp-syn-dropped", nullptr, rec + "{HTTP} --param 2=" + dropped + " --seconds 48",
+      row("rtsp-syn-dropped", rec + "{HTTP} --param 2=" + dropped + " --seconds 48",
           step + "RTSP connection to 127\\.0\\.0\\.1:" + dropped + " timed out after 40 s",
           Cause::kDeadline),
-      row("describe-404", rtsp([](camsim::RtspOptions& o) {
-            o.clipFor = [](const std::string&) { return std::string(); };
+      row("describe-404", served, step + "DESCRIBE " + url + " answered 404 Not Found",
+          Cause::kStart,
+          [](CameraOptions& o) {
+            o.rtsp.clipFor = [](const std::string&) { return std::string(); };
           }),
-          served, step + "DESCRIBE " + url + " answered 404 Not Found", Cause::kStart),
-      row("play-454", rtsp([](camsim::RtspOptions& o) { o.faults.answer454 = true; }), served,
-          step + "PLAY " + url + " answered 454 Session Not Found", Cause::kStart),
-      row("reply-cut", rtsp([](camsim::RtspOptions& o) { o.faults.closeMidReply = true; }), served,
-          step + "DESCRIBE " + url + " got a reply cut off before its end", Cause::kStart),
-      row("firewalled",
-          rtsp([holePort](camsim::RtspOptions& o) { o.faults.stream.rtpToPort = holePort; }),
-          served,
+      row("play-454", served, step + "PLAY " + url + " answered 454 Session Not Found",
+          Cause::kStart, [](CameraOptions& o) { o.rtsp.faults.answer454 = true; }),
+      row("reply-cut", served, step + "DESCRIBE " + url + " got a reply cut off before its end",
+          Cause::kStart, [](CameraOptions& o) { o.rtsp.faults.closeMidReply = true; }),
+      row("firewalled", served,
           rtp + "no RTP from 127\\.0\\.0\\.1 reaches UDP port \\d+: check firewalls and NAT "
                 "between camera and recorder",
-          Cause::kPlay),
-      row("fu-b", rtsp([](camsim::RtspOptions& o) { o.faults.stream.h264FuB = true; }), served,
+          Cause::kPlay,
+          [holePort](CameraOptions& o) { o.rtsp.faults.stream.rtpToPort = holePort; }),
+      row("fu-b", served,
           rtp + "RTP from 127\\.0\\.0\\.1 reaches UDP port \\d+ but every frame was dropped for "
                 "5 s \\(.*unsupported payload: \\d+.*\\)",
-          Cause::kPlay),
+          Cause::kPlay, [](CameraOptions& o) { o.rtsp.faults.stream.h264FuB = true; }),
       // A run without a frame leaves no file, not even its directory.
       {"credentials",
-       [](camsim::CamsimOptions& o, camsim::RtspOptions&) {
-         o.auth = camsim::AuthMode::kDigest;
-         o.user = "admin";
-         o.password = "secret";
+       [](CameraOptions& o) {
+         o.cgi.auth = camsim::AuthMode::kDigest;
+         o.cgi.password = "secret";
        },
        {Step("{REC} --codec h264 --user admin --password wrong --seconds 4", 1)
             .Has({"ipcap: no frame arrived"})
