@@ -287,8 +287,7 @@ TEST(Record, EachSilentCauseIsToldOnce) {
          o.cgi.password = "secret";
        },
        {Step("{REC} --codec h264 --user admin --password wrong --seconds 4", 1)
-            .Has({"ipcap: no frame arrived"})
-            .HasNot({", streaming", "is online"})
+            .Has({"ipcap: no frame arrived", "!, streaming", "!is online"})
             .Facts([](Camera& camera, const Outcome&) {
               EXPECT_EQ(camera.rtsp->Stats().plays, 0u);
               EXPECT_FALSE(std::filesystem::exists(OutDir("credentials")));
@@ -300,7 +299,7 @@ TEST(Record, EachSilentCauseIsToldOnce) {
       {"silent",
        nullptr,
        {Step("{REC} --codec h264 --seconds 36")
-            .HasNot({"Channel was stopped"})
+            .Has({"!Channel was stopped"})
             .Once({kOnline,
                    "\\[error 1\\] quenlix::CBaseCameraChannel::SetCameraState: Signal "
                    "was lost for camera 127\\.0\\.0\\.1 \\(channel 0\\)"})
