@@ -257,6 +257,16 @@ TEST(Record, EachSilentCauseIsToldOnce) {
               "\\(GET " +
               path + "\\)",
           Cause::kStart, [](CameraOptions& o) { o.cgi.auth = camsim::AuthMode::kBasic; }),
+      // A status the camera answers with keeps the line hosts already know.
+      row("http-500", served,
+          "\\[error 1\\] quenlix::HUtils::RequestGetRD: 127\\.0\\.0\\.1:{HTTP} sent does not "
+          "process request \"" +
+              path + "\\?action=update&.*\", status code = 500",
+          Cause::kStart,
+          [](CameraOptions& o) {
+            o.cgi.fault.mode = camsim::FaultMode::kStatus;
+            o.cgi.fault.status = 500;
+          }),
       row("rtsp-closed", rec + "{HTTP} --param 2={CLOSED} --seconds 22",
           step + "RTSP connection to 127\\.0\\.0\\.1:{CLOSED} refused", Cause::kStart),
       row("rtsp-syn-dropped", rec + "{HTTP} --param 2=" + dropped + " --seconds 48",
