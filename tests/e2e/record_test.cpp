@@ -302,6 +302,15 @@ TEST(Record, EachSilentCauseIsToldOnce) {
               EXPECT_EQ(camera.rtsp->Stats().plays, 0u);
               EXPECT_FALSE(std::filesystem::exists(OutDir("credentials")));
             })}},
+  };
+  RunRows(rows, true);
+  platform::CloseSocket(hole);
+}
+
+// Apart from the batch above: its stream must start, which a loaded machine
+// running the batch beside it may delay past the DESCRIBE time-out.
+TEST(Record, SilentStreamIsToldOnce) {
+  const std::vector<Row> rows = {
       // The streaming service goes away while the CGI still answers: the
       // signal time-out (10 s) passes, each change is told once and the lost
       // camera is not logged as an ordinary stop; the host's OnSignalLost
@@ -323,8 +332,7 @@ TEST(Record, EachSilentCauseIsToldOnce) {
                   << run.text;
             })}},
   };
-  RunRows(rows, true);
-  platform::CloseSocket(hole);
+  RunRows(rows);
 }
 
 }  // namespace
