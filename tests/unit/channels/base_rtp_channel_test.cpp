@@ -144,8 +144,10 @@ TEST_F(BaseRTPChannel, CameraPacketsReachTheParserAndFramesTheSink) {
   ASSERT_TRUE(channel.Start(kSettings));
   ASSERT_TRUE(WaitFor([&] { return channel.GetState() == CameraStreaming; }));
   const uint32_t port = channel.GetLocalRtpPort();
+#ifndef _WIN32  // wine gives every loopback datagram 127.0.0.1 as its source
   Camera stranger("127.0.0.2");
   for (uint16_t i = 0; i < 5; ++i) stranger.Send(port, i, 'F');
+#endif
   Camera camera;
   camera.Send(port, 10, 'x');
   camera.Send(port, 11, 'F');
