@@ -146,8 +146,6 @@ TEST_F(CapabilityQueryTest, StartWithoutCallbackEndsAtOnce) {
   EXPECT_EQ(results.Summary(), Untouched());
   EXPECT_TRUE(callback.Get().empty());
   EXPECT_TRUE(camera->Core().Requests().empty());
-  QueryCallback second;
-  EXPECT_EQ(InitCapabilityQuery(&second, false), 1);
 }
 
 TEST_F(CapabilityQueryTest, TerminateDuringTheRequestSkipsParsingButSucceeds) {
@@ -160,11 +158,8 @@ TEST_F(CapabilityQueryTest, TerminateDuringTheRequestSkipsParsingButSucceeds) {
   ASSERT_TRUE(callback.WaitForAnswer());
   EXPECT_EQ(callback.Get(), Calls{"done"});
   EXPECT_EQ(results.model, "Siqura BC 820 HD");
-  EXPECT_EQ(results.intervals, "");
   EXPECT_EQ(results.sizes, "");
-  EXPECT_EQ(results.caps.count(quenlix::kCapH264), 0u);
   EXPECT_EQ(results.properties[2].value, "554");  // the default, not 8554
-  EXPECT_EQ(results.fields.size(), 4u);
 }
 
 TEST_F(CapabilityQueryTest, UninitEndsAThreadStuckInTheHostAfterItsWait) {
