@@ -69,9 +69,6 @@ std::vector<DeliveredFrame> Expect(const char* name, Sets sets,
     EXPECT_EQ(f.height, sets == kUnreadable ? 1088u : 240u);  // coded size, not cropped
     EXPECT_EQ(f.allocatedType, f.type);
     EXPECT_EQ(f.capacity, 4096u + 40960u);
-    EXPECT_EQ(f.sizeClass, SizeClass(f.width, f.height));
-    EXPECT_EQ(f.source, "TavrikIPCapture");
-    EXPECT_TRUE(f.timeSet);
   }
   EXPECT_EQ(h.allocator.outstanding, 0);
   return h.frames;
@@ -87,10 +84,6 @@ TEST(H264Parser, PacketSequencesGiveTheirFramesAndDrops) {
   // Fragments that cannot make a whole NAL unit drop their picture even when
   // no sequence number is missing.
   const Bytes start = {0x7C, 0x81, 1}, middle = {0x7C, 0x01, 2}, end = {0x7C, 0x41, 3};
-  Expect(
-      "whole fragments", kGood, Between({start, middle, end}),
-      {kKeyFrame, Cat({kSc, {0x61, 1, 2, 3}, kTrailer}), Cat({kSc, kSlice, kTrailer}), kKeyFrame},
-      {{kDropMalformed, 0}});
   Expect("fragments without their start", kGood, Between({middle, end}), keyKey,
          {{kDropMalformed, 0}});
   Expect("second start", kGood, Between({start, start, end}), keyKey, {{kDropMalformed, 1}});
@@ -140,10 +133,7 @@ TEST(H264Parser, PacketSequencesGiveTheirFramesAndDrops) {
 
   // Pictures as encoders and cameras lay them out: which come out after a
   // (re)start, with and without the session's sets.
-  const Bytes aud = {0x09, 0xF0}, sei = {0x06, 0x05, 0x01, 0xAA, 0x80};
-  Expect("delimiter and SEI before the sets, two slices", kGood,
-         Picture({aud, sei, kSps, kPps, kIdr, kIdr}),
-         {Cat({kSc, kSps, kSc, kPps, kSc, kIdr, kSc, kIdr, kTrailer})});
+  const Bytes aud = {0x09, 0xF0};
   // The gaps are wider than the reordering window: loss at once.
   Expect("loss inside a unit: its later key packets do not count", kGood,
          {Packet(aud, 1, false, 100), Packet(kSps, 2, false, 100), Packet(kIdr, 204, true, 100),
@@ -155,9 +145,6 @@ TEST(H264Parser, PacketSequencesGiveTheirFramesAndDrops) {
           Packet(kIdr, 205, true, 200), Packet(kSps, 206, false, 300),
           Packet(kPps, 207, false, 300), Packet(kIdr, 208, true, 300)},
          {kKeyFrame});
-  Expect("no session sets, sets in band before an FU-A picture", kNone,
-         Picture({aud, kSps, kPps, idrStart, idrEnd}),
-         {Cat({kSc, kSps, kSc, kPps, kSc, idrFromFu, kTrailer})});
   Expect("an IDR picture of two FU-A slices gets the session's sets once", kGood,
          Picture({idrStart, idrEnd, idrStart, idrEnd}),
          {Cat({kSc, kSps, kSc, kPps, kSc, idrFromFu, kSc, idrFromFu, kTrailer})});

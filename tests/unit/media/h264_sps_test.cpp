@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
 #include <string>
 
 #include "media/h264_sps_reader.h"
@@ -130,11 +134,24 @@ TEST(H264SpsWriter, BuildsReadableSetsThatADecoderAccepts) {
                               Rep("00100 1 1 1 ", int(w / 16 * (h / 16)));
     const Bytes sc = {0, 0, 0, 1};
     const Bytes stream = Cat({sc, sps, sc, CH264SpsWriter::FixedPps(), sc, Nal(0x65, Bits(slice))});
-    const Bytes out = RunOn(stream,
-                            "ffprobe -v error -f h264 -count_frames -select_streams v:0 "
-                            "-show_entries stream=width,height,nb_read_frames -of csv=p=0:s=x",
-                            "");
-    EXPECT_EQ(std::string(out.begin(), out.end()), probed + "x1\n");
+    // The file's name is this process's own: runs of several build trees
+    // share the folder.
+    const char* dir = std::getenv("TMPDIR");
+    const std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/quenlix_sps_" +
+                             std::to_string(std::random_device{}());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
+    const std::string probe =
+        "ffprobe -v error -f h264 -count_frames -select_streams v:0 "
+        "-show_entries stream=width,height,nb_read_frames -of csv=p=0:s=x " +
+        path;
+    std::string out;
+    if (FILE* pipe = popen(probe.c_str(), "r")) {
+      for (int c; (c = std::fgetc(pipe)) != EOF;) out.push_back(char(c));
+      pclose(pipe);
+    }
+    std::remove(path.c_str());
+    EXPECT_EQ(out, probed + "x1\n");
   }
   EXPECT_TRUE(CH264SpsWriter::BuildSps(0, 480).empty());
   EXPECT_TRUE(CH264SpsWriter::BuildSps(640, 0).empty());
