@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -65,6 +66,11 @@ std::vector<DeliveredFrame> Expect(const char* name, Sets sets,
   EXPECT_EQ(h.Data(), want);
   for (const auto& d : drops) EXPECT_EQ(p.DropCount(d.first), d.second) << "reason " << d.first;
   for (const DeliveredFrame& f : h.frames) {
+    bool idr = false;  // a start code, then NAL unit type 5
+    for (auto at = f.data.begin();
+         (at = std::search(at, f.data.end(), kSc.begin(), kSc.end())) != f.data.end();)
+      idr |= (at += 3) != f.data.end() && (*at & 0x1F) == 5;
+    EXPECT_EQ(f.type, idr ? kTypeH264 : kTypeI264);
     EXPECT_EQ(f.width, sets == kUnreadable ? 1920u : 320u);
     EXPECT_EQ(f.height, sets == kUnreadable ? 1088u : 240u);  // coded size, not cropped
     EXPECT_EQ(f.allocatedType, f.type);
@@ -83,6 +89,10 @@ TEST(H264Parser, PacketSequencesGiveTheirFramesAndDrops) {
   // Fragments that cannot make a whole NAL unit drop their picture even when
   // no sequence number is missing.
   const Bytes start = {0x7C, 0x81, 1}, middle = {0x7C, 0x01, 2}, end = {0x7C, 0x41, 3};
+  Expect(
+      "whole fragments", kGood, Between({start, middle, end}),
+      {kKeyFrame, Cat({kSc, {0x61, 1, 2, 3}, kTrailer}), Cat({kSc, kSlice, kTrailer}), kKeyFrame},
+      {{kDropMalformed, 0}});
   Expect("fragments without their start", kGood, Between({middle, end}), keyKey,
          {{kDropMalformed, 0}});
   Expect("second start", kGood, Between({start, start, end}), keyKey, {{kDropMalformed, 1}});
@@ -113,11 +123,9 @@ TEST(H264Parser, PacketSequencesGiveTheirFramesAndDrops) {
   const Bytes idrFromFu = {0x65, 1, 2, 3, 4};
   Expect("FU-A with no sets and no size", kNone, Picture({idrStart, idrEnd}), {},
          {{kDropNoParameterSets, 2}});
-  const auto synthesized = Expect(
-      "unreadable session sets: synthesized from the size asked for", kUnreadable,
-      Picture({idrStart, idrEnd}),
-      {Cat({kSc, CH264SpsWriter::BuildSps(1920, 1080), kSc, kPps, kSc, idrFromFu, kTrailer})});
-  EXPECT_EQ(synthesized.at(0).type, kTypeH264);
+  Expect("unreadable session sets: synthesized from the size asked for", kUnreadable,
+         Picture({idrStart, idrEnd}),
+         {Cat({kSc, CH264SpsWriter::BuildSps(1920, 1080), kSc, kPps, kSc, idrFromFu, kTrailer})});
   Expect("only an IDR start with the end bit clear gets the sets", kGood,
          {Packet({0x7C, 0xC5, 7, 8}, 1, true), Packet(kSps, 2, false),
           Packet({0x7C, 0xC5, 7, 8}, 3, true)},
