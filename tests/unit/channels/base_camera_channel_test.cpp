@@ -13,9 +13,7 @@
 namespace quenlix {
 namespace {
 
-using testing_channels::FakeDriver;
-using testing_channels::LogLine;
-using testing_channels::WaitFor;
+using namespace testing_channels;
 
 // A worker that waits for its stop event, or ignores it when told to.
 class TestChannel : public CBaseCameraChannel {

@@ -57,10 +57,7 @@ int CountEntries(const char* directory) {
   return error ? -1 : count;
 }
 
-using testing_channels::FakeDriver;
-using testing_channels::FakeSink;
-using testing_channels::LogLine;
-using testing_channels::WaitFor;
+using namespace testing_channels;
 
 // The session start is a test double; the RTP port is the real one.
 // Payloads beginning with 'F' end a frame, which goes to OnFrame.
@@ -80,7 +77,7 @@ class TestRTPChannel : public CBaseRTPChannel {
     if (stopped.load()) lateCallbacks++;
     packets++;
     lastSequence = packet.sequenceNumber;
-    testing_channels::FakeSample sample;
+    FakeSample sample;
     if (packet.payload[0] == 'F' && OnFrame(&sample)) framesTaken++;
   }
 

@@ -18,8 +18,7 @@
 namespace quenlix {
 namespace {
 
-using testing_channels::FakeSink;
-using testing_channels::WaitFor;
+using namespace testing_channels;
 
 // A codec channel in miniature: every packet that ends a frame hands the
 // host a frame, so that the stream counts as alive.
@@ -44,7 +43,7 @@ class TestChannel : public CBaseRTSPChannel {
   }
 
   uint16_t rtspPort;
-  testing_channels::FakeSample sample;
+  FakeSample sample;
   std::atomic<int> parameterSets{-1};
 };
 
@@ -82,7 +81,7 @@ struct Rig {
   }
 
   camsim::CRtspServer server;
-  testing_channels::FakeDriver driver;
+  FakeDriver driver;
   FakeSink sink;
   std::unique_ptr<TestChannel> channel;
 };
@@ -132,40 +131,32 @@ TEST(RtspChannel, KeepAliveAtHalfTheSessionTimeout) {
   EXPECT_EQ(0u, rig.server.Stats().dropped);
 }
 
-// The first pair is skipped when another socket holds it, and when the
-// camera's address still streams to it from an earlier session. (Another
-// program may hold the pair already; it is skipped all the same.)
-// The camera sits on 127.0.0.2: the stale packets go to the first port of the
-// range, where a channel of another test process may be streaming from a
-// camera on 127.0.0.1, and they must not reach it.
-TEST(RtspChannel, PortProbeSkipsABusyPair) {
-  for (bool streamed : {false, true}) {
-    SCOPED_TRACE(streamed);
-    Rig rig(camsim::AuthMode::kNone, 20, "127.0.0.2");
-    const platform::SocketHandle other = platform::CreateUdpSocket();
-    std::atomic<bool> sending{streamed};
-    std::thread stale;
-    if (streamed) {
-      ASSERT_EQ(0, platform::BindSocket(other, platform::InetAddr("127.0.0.2"), 0));
-      stale = std::thread([&] {
-        const uint8_t packet[16] = {0x80, 96};  // a header and a few payload bytes
-        const platform::SocketAddress to{
-            platform::InetAddr("127.0.0.1"),
-            platform::HostToNet16(uint16_t(CBaseRTSPChannel::kFirstRtpPort))};
-        for (; sending; platform::SleepMs(100)) platform::SendTo(other, packet, sizeof packet, to);
-      });
-    } else {
-      platform::BindSocket(other, 0, uint16_t(CBaseRTSPChannel::kFirstRtpPort));
-    }
-    ASSERT_TRUE(rig.Start());
-    ASSERT_TRUE(rig.Streams());
-    EXPECT_GT(rig.channel->GetLocalRtpPort(), CBaseRTSPChannel::kFirstRtpPort);
-    EXPECT_EQ(0u, rig.channel->GetLocalRtpPort() % 2);
-    rig.channel->Stop();
-    sending = false;
-    if (stale.joinable()) stale.join();
-    platform::CloseSocket(other);
-  }
+// The first pair is skipped while the camera's address still streams to it
+// from an earlier session. (A pair another socket holds is skipped too: the
+// second stream of e2e_record's two-stream run needs that.) The camera sits
+// on 127.0.0.2: the stale packets go to the first port of the range, where a
+// channel of another test process may be streaming from a camera on
+// 127.0.0.1, and they must not reach it.
+TEST(RtspChannel, PortProbeSkipsAPairThatStillReceives) {
+  Rig rig(camsim::AuthMode::kNone, 20, "127.0.0.2");
+  const platform::SocketHandle other = platform::CreateUdpSocket();
+  ASSERT_EQ(0, platform::BindSocket(other, platform::InetAddr("127.0.0.2"), 0));
+  std::atomic<bool> sending{true};
+  std::thread stale([&] {
+    const uint8_t packet[16] = {0x80, 96};  // a header and a few payload bytes
+    const platform::SocketAddress to{
+        platform::InetAddr("127.0.0.1"),
+        platform::HostToNet16(uint16_t(CBaseRTSPChannel::kFirstRtpPort))};
+    for (; sending; platform::SleepMs(100)) platform::SendTo(other, packet, sizeof packet, to);
+  });
+  ASSERT_TRUE(rig.Start());
+  ASSERT_TRUE(rig.Streams());
+  EXPECT_GT(rig.channel->GetLocalRtpPort(), CBaseRTSPChannel::kFirstRtpPort);
+  EXPECT_EQ(0u, rig.channel->GetLocalRtpPort() % 2);
+  rig.channel->Stop();
+  sending = false;
+  stale.join();
+  platform::CloseSocket(other);
 }
 
 // A stop that arrives while the port pair is being probed ends the worker
@@ -201,7 +192,7 @@ TEST(RtspChannel, RefusedCredentialsKeepTheChannelStopped) {
     rig.channel->Stop();
     EXPECT_EQ(0, rig.Count("SETUP"));
     EXPECT_GE(rig.Count("TEARDOWN"), 3);
-    const testing_channels::LogLine refused = {
+    const LogLine refused = {
         1,
         "quenlix::CBaseRTSPChannel::StartSession: Camera 127.0.0.1 refused the credentials of "
         "user \"admin\""};

@@ -10,8 +10,7 @@
 namespace quenlix {
 namespace {
 
-using testing_channels::FakeDriver;
-using testing_channels::LogLine;
+using namespace testing_channels;
 using Diagnostics = CStreamDiagnostics;
 
 // A depacketizer whose drop counts the test sets.
