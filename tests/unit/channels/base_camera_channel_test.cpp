@@ -111,22 +111,12 @@ TEST(BaseCameraChannel, StartRestartAndStopRunOneWorkerAtATime) {
   EXPECT_EQ(driver.Lines(), expected);
 }
 
-TEST(BaseCameraChannel, WorkerThatIgnoresTheStopEventIsEndedByForce) {
-  FakeDriver driver;
-  driver.SetTimes(100, 10000);  // waits 2 x 100 ms before the forced end
-  TestChannel channel(0, &driver, nullptr);
-  channel.ignoreStop = true;
-  ASSERT_TRUE(channel.Start(STREAM_SETTINGS{40, 50, 352, 288}));
-  ASSERT_TRUE(WaitFor([&] { return channel.running.load() == 1; }));
-  channel.Stop();
-  EXPECT_FALSE(channel.HasWorker());
-  EXPECT_EQ(channel.running.load(), 1);  // Run never returned
-}
-
 // What escapes the worker's loop is reported and the worker runs its loop
-// again; the host's process lives on and a stop still ends the worker.
-TEST(BaseCameraChannel, WorkerReportsAnExceptionAndResumesItsLoop) {
+// again; the host's process lives on and a stop still ends the worker. A
+// worker that ignores its stop event is ended by force.
+TEST(BaseCameraChannel, WorkerResumesAfterAnExceptionAndIsEndedByForceIfItMustBe) {
   FakeDriver driver;
+  driver.SetTimes(100, 10000);  // waits 2 x 100 ms before a forced end
   TestChannel channel(1, &driver, nullptr);
   channel.throwingRuns = 2;
   ASSERT_TRUE(channel.Start(STREAM_SETTINGS{40, 50, 352, 288}));
@@ -141,6 +131,12 @@ TEST(BaseCameraChannel, WorkerReportsAnExceptionAndResumesItsLoop) {
   EXPECT_LT(platform::MonotonicMs() - before, 2000u);
   EXPECT_EQ(channel.running.load(), 0);
   EXPECT_FALSE(channel.HasWorker());
+  channel.ignoreStop = true;
+  ASSERT_TRUE(channel.Start(STREAM_SETTINGS{40, 50, 352, 288}));
+  ASSERT_TRUE(WaitFor([&] { return channel.running.load() == 1; }));
+  channel.Stop();
+  EXPECT_FALSE(channel.HasWorker());
+  EXPECT_EQ(channel.running.load(), 1);  // Run never returned
 }
 
 }  // namespace

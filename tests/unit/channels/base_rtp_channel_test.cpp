@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "channel_test_helpers.h"
+// The tests open sockets outside any channel.
+#include "support/sockets_environment.h"
 
 namespace {
 std::atomic<int64_t> liveAllocations{0};
