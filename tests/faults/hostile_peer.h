@@ -85,7 +85,8 @@ class HostilePeer {
 
   // One request's head, or "" when the client went away or the peer stops.
   std::string ReadRequest(Socket peer, std::string* buffer) {
-    for (size_t end; (end = buffer->find("\r\n\r\n")) == std::string::npos;) {
+    size_t end;
+    while ((end = buffer->find("\r\n\r\n")) == std::string::npos) {
       if (Ending() || buffer->size() > kMaxRequest) return std::string();
       const int ready = platform::WaitReadable(peer, kSliceMs);
       if (ready == 0) continue;
@@ -94,22 +95,23 @@ class HostilePeer {
       if (n <= 0) return std::string();
       buffer->append(chunk, size_t(n));
     }
-    const size_t length = buffer->find("\r\n\r\n") + 4;
-    std::string request = buffer->substr(0, length);
-    buffer->erase(0, length);
+    std::string request = buffer->substr(0, end + 4);
+    buffer->erase(0, end + 4);
     return request;
   }
 
-  bool Send(Socket peer, const std::string& bytes) {
-    for (size_t done = 0; done < bytes.size();) {
-      if (Ending()) return false;
-      if (platform::WaitWritable(peer, kSliceMs) != 1) continue;
-      const int n = platform::SendBytes(peer, bytes.data() + done, bytes.size() - done);
+  // A relay sends on after the heal; the hostile side ends there.
+  bool Send(Socket to, const char* data, size_t length, bool relaying = false) {
+    for (size_t done = 0; done < length;) {
+      if (relaying ? bool(stop_) : Ending()) return false;
+      if (platform::WaitWritable(to, kSliceMs) != 1) continue;
+      const int n = platform::SendBytes(to, data + done, length - done);
       if (n <= 0) return false;
       done += size_t(n);
     }
     return true;
   }
+  bool Send(Socket to, const std::string& bytes) { return Send(to, bytes.data(), bytes.size()); }
 
   // Sleeps for the interval unless the peer stops first.
   bool Pause() {
@@ -152,12 +154,11 @@ class HostilePeer {
         case kHugeBody: {
           std::string block;
           while (block.size() < kHugeBlock) block += options_.body;
-          block.resize(kHugeBlock);
           bool open = Send(peer, "HTTP/1.1 200 OK\r\nContent-Length: " +
                                      std::to_string(options_.hugeBytes) + "\r\n\r\n");
           for (uint64_t left = options_.hugeBytes; open && left > 0;) {
             const size_t n = size_t(std::min<uint64_t>(left, kHugeBlock));
-            open = Send(peer, block.substr(0, n));
+            open = Send(peer, block.data(), n);
             left -= n;
           }
           return;
@@ -177,18 +178,11 @@ class HostilePeer {
           const int ready = platform::WaitReadable(ends[from], 5);
           if (ready == 0) continue;
           const int n = ready == 1 ? platform::ReceiveBytes(ends[from], chunk, sizeof chunk) : -1;
-          open = n > 0 && SendAll(ends[1 - from], chunk, n);
+          open = n > 0 && Send(ends[1 - from], chunk, size_t(n), true);
         }
       }
     }
     platform::CloseSocket(camera);
-  }
-
-  static bool SendAll(Socket to, const char* data, int length) {
-    for (int n = 0; length > 0; data += n, length -= n) {
-      if ((n = platform::SendBytes(to, data, size_t(length))) <= 0) return false;
-    }
-    return true;
   }
 
   const PeerOptions options_;

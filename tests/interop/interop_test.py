@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""ipcap against peers that nobody here wrote, all on 127.0.0.1: an RTSP
-server built on GStreamer, VLC, Apache httpd as the camera's CGI, and tshark
-judging a capture. Every recording is compared picture by picture with its
-clip through ffmpeg's framemd5: a run of the clip's pictures from a key frame,
-none lost, repeated or altered.
+"""ipcap against peers that nobody here wrote, on 127.0.0.1 (a GStreamer RTSP
+server, VLC, Apache httpd as the CGI, tshark judging a capture). Each recording
+must be, by ffmpeg's framemd5, a run of its clip's pictures from a key frame.
 
 Usage: interop_test.py --build DIR --work DIR PEER CASE
        interop_test.py serve PORT MOUNT=PIPELINE...  (the GStreamer server)
@@ -21,11 +19,11 @@ STARTED = []
 
 
 class Skip(Exception):
-    """A peer's package is missing."""
+    pass
 
 
 class Fail(Exception):
-    """The case failed."""
+    pass
 
 
 def x264(profile, aud, slices=""):
@@ -119,8 +117,7 @@ def free_port():
 
 
 def wait_for_port(port, seconds):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
+    for _ in range(seconds * 10):
         with socket.socket() as s:
             if s.connect_ex(("127.0.0.1", port)) == 0:
                 return
@@ -298,8 +295,7 @@ def read(*path):
 def check_apache(port, data):
     """Query and I/O through Apache: the camera as its parameters say, inputs
     as the files say, an output switched, a wrong password a failure."""
-    credentials, wrong = ["--user", USER, "--password", PASSWORD], ["--user", USER, "--password",
-                                                                     "wrong"]
+    credentials = ["--user", USER, "--password", PASSWORD]
     query = ipcap("query", "--port", port, *credentials, ok=False)
     missing = [e for e in ("model:        Siqura BC 840", "codecs:       H.264, MPEG-4, MJPEG",
                            "inputs:       2", "outputs:      2", "1 Video standard     1",
@@ -315,7 +311,7 @@ def check_apache(port, data):
           "io against Apache (%d), camera saw:\n%s\n%s%s", watch.returncode, updates, watch.stdout,
           watch.stderr)
     for command, args in (("query", ["--port", port]), ("io", io)):
-        refused = ipcap(command, *args, *wrong, ok=False)
+        refused = ipcap(command, *args, *credentials[:3], "wrong", ok=False)
         check(refused.returncode != 0, "%s with a wrong password exited 0:\n%s", command,
               refused.stdout)
     return credentials
@@ -450,8 +446,8 @@ def main():
     if sys.argv[1] == "serve":
         return serve_gst(sys.argv[2], sys.argv[3:])
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--work", required=True)
+    for option in ("--build", "--work"):
+        parser.add_argument(option, required=True)
     parser.add_argument("peer")
     parser.add_argument("case")
     args = parser.parse_args()
