@@ -14,6 +14,7 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <locale>
 #include <regex>
 #include <sstream>
@@ -72,9 +73,7 @@ inline Outcome Exec(const std::string& command, Clock::time_point start = Clock:
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // "YYYY-MM-DDTHH:MM:SS.mmmZ" as milliseconds since 1970; -1 when malformed.

@@ -91,7 +91,52 @@ Row Codec(const std::string& name, const std::string& ext, const std::string& ar
   return {name, nullptr, {Step("{REC} " + args + " --seconds 4").Once({kOnline}).Facts(facts)}};
 }
 
-TEST(Record, CodecsStreamsSlowDiskAndRestart) {
+// The decoder's reordering delay for the clips' B pictures, and then some:
+// the last pictures of a recording cut inside such a group come out in
+// another order and are left out.
+constexpr size_t kReorderTail = 4;
+
+// Every picture of a peer's habit arrives as the clip has it.
+Row Habit(const std::string& name, const std::string& clip, const std::string& codec,
+          std::function<void(camsim::RtspOptions&)> set) {
+  const std::string path = E2E_MEDIA_DIR "/" + clip;
+  const std::string ext = codec == "h264" ? ".h264" : ".mjpeg";
+  const auto facts = [=](Camera&, const Outcome&) {
+    const auto hashes = [](const std::string& media) {
+      std::vector<std::string> out;
+      for (const std::string& l :
+           Lines("ffmpeg -nostdin -v error -i " + media + " -f framemd5 -")) {
+        if (l[0] != '#') out.push_back(l.substr(l.rfind(',') + 1));
+      }
+      return out;
+    };
+    const std::vector<std::string> source = hashes(path);
+    const std::vector<std::string> recorded = hashes(OutDir(name) + "/stream0" + ext);
+    const std::vector<std::string> keys = Probe(path, "-show_entries frame=key_frame");
+    ASSERT_FALSE(source.empty());
+    // The camera plays its clip over and over: a run of it from a key frame.
+    ASSERT_GE(recorded.size(), 25u);
+    bool found = false;
+    for (size_t k = 0; k < keys.size() && !found; ++k) {
+      if (keys[k][0] != '1') continue;
+      found = true;
+      for (size_t i = 0; i + kReorderTail < recorded.size(); ++i) {
+        found = found && recorded[i] == source[(k + i) % source.size()];
+      }
+    }
+    EXPECT_TRUE(found) << recorded.size() << " pictures, not a run of the clip's";
+  };
+  return {name,
+          [path, set](CameraOptions& o) {
+            o.rtsp.clipPath = path;
+            set(o.rtsp);
+          },
+          {Step("{REC} --codec " + codec +
+                " --format raw --width 320 --height 240 --fps 25 --seconds 5")
+               .Facts(facts)}};
+}
+
+TEST(Record, CodecsStreamsSlowDiskRestartAndPeerHabits) {
   int64_t restartMs = 0;
   RunRows({
       Codec("h264", ".mkv",
@@ -153,55 +198,6 @@ TEST(Record, CodecsStreamsSlowDiskAndRestart) {
               EXPECT_GT(before, 10u);
               EXPECT_GT(after, 25u);
             })}},
-  });
-}
-
-// The decoder's reordering delay for the clips' B pictures, and then some:
-// the last pictures of a recording cut inside such a group come out in
-// another order and are left out.
-constexpr size_t kReorderTail = 4;
-
-Row Habit(const std::string& name, const std::string& clip, const std::string& codec,
-          std::function<void(camsim::RtspOptions&)> set) {
-  const std::string path = E2E_MEDIA_DIR "/" + clip;
-  const std::string ext = codec == "h264" ? ".h264" : ".mjpeg";
-  const auto facts = [=](Camera&, const Outcome&) {
-    const auto hashes = [](const std::string& media) {
-      std::vector<std::string> out;
-      for (const std::string& l :
-           Lines("ffmpeg -nostdin -v error -i " + media + " -f framemd5 -")) {
-        if (l[0] != '#') out.push_back(l.substr(l.rfind(',') + 1));
-      }
-      return out;
-    };
-    const std::vector<std::string> source = hashes(path);
-    const std::vector<std::string> recorded = hashes(OutDir(name) + "/stream0" + ext);
-    const std::vector<std::string> keys = Probe(path, "-show_entries frame=key_frame");
-    ASSERT_FALSE(source.empty());
-    // The camera plays its clip over and over: a run of it from a key frame.
-    ASSERT_GE(recorded.size(), 25u);
-    bool found = false;
-    for (size_t k = 0; k < keys.size() && !found; ++k) {
-      if (keys[k][0] != '1') continue;
-      found = true;
-      for (size_t i = 0; i + kReorderTail < recorded.size(); ++i) {
-        found = found && recorded[i] == source[(k + i) % source.size()];
-      }
-    }
-    EXPECT_TRUE(found) << recorded.size() << " pictures, not a run of the clip's";
-  };
-  return {name,
-          [path, set](CameraOptions& o) {
-            o.rtsp.clipPath = path;
-            set(o.rtsp);
-          },
-          {Step("{REC} --codec " + codec +
-                " --format raw --width 320 --height 240 --fps 25 --seconds 5")
-               .Facts(facts)}};
-}
-
-TEST(Record, EveryPictureOfAPeerHabitArrivesAsTheClipHasIt) {
-  RunRows({
       Habit("no-sprop", "camera_h264_640x480.h264", "h264",
             [](camsim::RtspOptions& o) { o.habits.noSpropParameterSets = true; }),
       Habit("aud-sei-slices", "h264_high_640x480_slices.h264", "h264",

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/wait_for.h"
 
 namespace quenlix {
 namespace platform {
@@ -19,7 +20,7 @@ bool OtherThreadCanEnter(CriticalSection& section) {
   return entered;
 }
 
-TEST(CriticalSection, OwnerMayEnterAgainAndMustLeaveAsOften) {
+TEST(Sync, ReentrantSectionAndInterlockedResults) {
   CriticalSection section;
   section.Enter();
   EXPECT_TRUE(section.TryEnter());
@@ -28,9 +29,8 @@ TEST(CriticalSection, OwnerMayEnterAgainAndMustLeaveAsOften) {
   EXPECT_FALSE(OtherThreadCanEnter(section));
   section.Leave();
   EXPECT_TRUE(OtherThreadCanEnter(section));
-}
 
-TEST(Interlocked, ResultsFollowTheWindowsConventions) {
+  // Interlocked results follow the Windows conventions.
   volatile int32_t value = 5;
   EXPECT_EQ(InterlockedCompareExchange(&value, 9, 4), 5);  // no match: unchanged
   EXPECT_EQ(InterlockedRead(&value), 5);
@@ -79,10 +79,10 @@ TEST(Events, OneSetWakesOneWaiterOfAnAutoResetEventAndAllOfAManualOne) {
         if (WaitForEvent(event, 20000) == kSignalled) ++woken;
       });
     }
-    // Polls until more than `than` have woken, then gives a wrong extra
+    // Waits until more than `than` have woken, then gives a wrong extra
     // wake-up time to show.
     auto settled = [&](int than) {
-      for (int i = 0; i < 500 && woken <= than; ++i) SleepMs(10);
+      testhost::WaitFor([&] { return woken > than; }, 5000);
       SleepMs(100);
       return woken.load();
     };

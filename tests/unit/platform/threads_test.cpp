@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "platform/socket.h"
+#include "support/wait_for.h"
 
 namespace quenlix {
 namespace platform {
@@ -64,20 +65,17 @@ uint32_t Descend(uint32_t levels) {
 // must start, also where the C library or a sanitizer keeps its own data on
 // the thread's stack, and must hold 40 KiB, over twice the deepest use
 // measured on a driver thread.
-TEST(Threads, SmallStackStartsAndHoldsADeepPath) {
-  uint32_t levels = 40, code = 0;
-  auto proc = [](void* n) { return Descend(*static_cast<uint32_t*>(n)); };
-  Thread thread = StartThread(proc, &levels, nullptr, 64 * 1024);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_EQ(WaitForThread(thread, 10000), kSignalled);
-  EXPECT_TRUE(GetThreadExitCode(thread, &code));
-  EXPECT_EQ(code, levels);
-  CloseThread(thread);
-}
-
 TEST(Threads, RunningThreadTimesOutThenEndsWithItsExitCode) {
+  uint32_t levels = 40, id = 0, code = 0;
+  auto descend = [](void* n) { return Descend(*static_cast<uint32_t*>(n)); };
+  Thread deep = StartThread(descend, &levels, nullptr, 64 * 1024);
+  ASSERT_NE(deep, nullptr);
+  EXPECT_EQ(WaitForThread(deep, 10000), kSignalled);
+  EXPECT_TRUE(GetThreadExitCode(deep, &code));
+  EXPECT_EQ(code, levels);
+  CloseThread(deep);
+
   BlockedThread state;
-  uint32_t id = 0, code = 0;
   Thread thread = StartThread(Blocked, &state, &id);
   ASSERT_NE(thread, nullptr);
   state.self = thread;
@@ -105,6 +103,15 @@ TEST(Threads, RunningThreadTimesOutThenEndsWithItsExitCode) {
   EXPECT_TRUE(GetThreadExitCode(thread, &code));
   EXPECT_EQ(code, 11u);
   CloseThread(thread);
+
+  // A closed handle leaves its thread running.
+  BlockedThread detached;
+  ASSERT_NE(thread = StartThread(Blocked, &detached, nullptr), nullptr);
+  ASSERT_EQ(WaitForEvent(detached.started, 10000), kSignalled);
+  CloseThread(thread);
+  SetEvent(detached.release);
+  EXPECT_TRUE(testhost::WaitFor([&] { return InterlockedRead(&detached.unwound) == 1; }, 10000));
+  SleepMs(50);  // let it leave before the state goes away
 
   EXPECT_TRUE(CallSwallowingExceptions([](void*) {}, nullptr));
   EXPECT_FALSE(
@@ -145,18 +152,6 @@ TEST(Threads, BlockedThreadIsEndedByForceWithTheGivenCode) {
 #endif
     CloseThread(thread);
   }
-}
-
-TEST(Threads, ClosedHandleLeavesTheThreadRunning) {
-  BlockedThread state;
-  Thread thread = StartThread(Blocked, &state, nullptr);
-  ASSERT_NE(thread, nullptr);
-  ASSERT_EQ(WaitForEvent(state.started, 10000), kSignalled);
-  CloseThread(thread);
-  SetEvent(state.release);
-  for (int i = 0; i < 1000 && InterlockedRead(&state.unwound) == 0; ++i) SleepMs(10);
-  EXPECT_EQ(InterlockedRead(&state.unwound), 1);
-  SleepMs(50);  // let it leave before the state goes away
 }
 
 }  // namespace

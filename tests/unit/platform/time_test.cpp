@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <string>
 
 #include "platform/platform.h"
 
@@ -9,19 +8,12 @@ namespace quenlix {
 namespace platform {
 namespace {
 
-// "YYYY-MM-DD hh:mm:ss.mmm" <-> SYSTEMTIME, so that tables read as dates.
+// "YYYY-MM-DD hh:mm:ss.mmm" as a SYSTEMTIME, so that tables read as dates.
 SYSTEMTIME Parse(const char* text) {
   SYSTEMTIME t{};
   sscanf(text, "%hu-%hu-%hu %hu:%hu:%hu.%hu", &t.wYear, &t.wMonth, &t.wDay, &t.wHour, &t.wMinute,
          &t.wSecond, &t.wMilliseconds);
   return t;
-}
-
-std::string Text(const SYSTEMTIME& t) {
-  char text[64];
-  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
-           t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-  return text;
 }
 
 TEST(Time, KnownDatesConvertBothWays) {
@@ -46,7 +38,10 @@ TEST(Time, KnownDatesConvertBothWays) {
     EXPECT_EQ(fileTime, c.fileTime);
     SYSTEMTIME back{};
     ASSERT_TRUE(FileTimeToSystemTime(c.fileTime, &back));
-    EXPECT_EQ(Text(back), c.time);
+    char text[64];
+    snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", back.wYear, back.wMonth,
+             back.wDay, back.wHour, back.wMinute, back.wSecond, back.wMilliseconds);
+    EXPECT_STREQ(text, c.time);
     EXPECT_EQ(back.wDayOfWeek, c.dayOfWeek);
   }
 }
