@@ -202,8 +202,6 @@ TEST(Record, CodecsStreamsSlowDiskRestartAndPeerHabits) {
             [](camsim::RtspOptions& o) { o.habits.noSpropParameterSets = true; }),
       Habit("aud-sei-slices", "h264_high_640x480_slices.h264", "h264",
             [](camsim::RtspOptions& o) { o.habits.audAndSei = true; }),
-      Habit("absolute-control", "camera_h264_320x240.h264", "h264",
-            [](camsim::RtspOptions& o) { o.absoluteControl = true; }),
       Habit("content-base", "camera_h264_320x240.h264", "h264",
             [](camsim::RtspOptions& o) { o.contentBasePath = "/media/stream1/"; }),
       Habit("sdp-order", "camera_h264_320x240.h264", "h264",
