@@ -39,7 +39,7 @@ class Sockets : public ::testing::Test {
   std::vector<SocketHandle> open_;
 };
 
-TEST_F(Sockets, UdpDatagramThatFitsExactlyIsWholeAndAnOversizeOneIsCut) {
+TEST_F(Sockets, UdpDatagramsAddressesAndNames) {
   SocketHandle receiver = BoundUdp();
   SocketHandle sender = BoundUdp();
   ASSERT_NE(LocalPort(receiver), 0);
@@ -75,6 +75,19 @@ TEST_F(Sockets, UdpDatagramThatFitsExactlyIsWholeAndAnOversizeOneIsCut) {
 #else
   EXPECT_EQ(SetReceiveBufferSize(receiver, 256 * 1024), 0);
 #endif
+  // Dotted addresses and names.
+  EXPECT_EQ(InetAddr("127.0.0.1"), HostToNet32(0x7F000001u));
+  EXPECT_EQ(InetAddr("10.1.2.3"), HostToNet32(0x0A010203u));
+  EXPECT_EQ(InetAddr("not an address"), 0xFFFFFFFFu);
+  EXPECT_EQ(InetAddr("1.2.3.256"), 0xFFFFFFFFu);
+  EXPECT_EQ(InetNtoa(HostToNet32(0xC0A80A01u)), "192.168.10.1");
+  uint32_t address = 0;
+  ASSERT_TRUE(ResolveHostName("127.0.0.1", &address));
+  EXPECT_EQ(address, Loopback());
+  ASSERT_TRUE(ResolveHostName("localhost", &address));
+  EXPECT_EQ(NetToHost32(address) >> 24, 127u);
+  EXPECT_FALSE(ResolveHostName("", &address));
+  EXPECT_FALSE(HostName().empty());
 }
 
 TEST_F(Sockets, TcpConnectCarriesBytesAndAClosedPeerNeitherKillsNorHangs) {
@@ -114,21 +127,6 @@ TEST_F(Sockets, TcpConnectCarriesBytesAndAClosedPeerNeitherKillsNorHangs) {
   ASSERT_EQ(result, kSocketError);
   EXPECT_TRUE(LastSocketError() == kWsaECONNRESET || LastSocketError() == kWsaECONNABORTED)
       << LastSocketError();
-}
-
-TEST_F(Sockets, DottedAddressesAndNames) {
-  EXPECT_EQ(InetAddr("127.0.0.1"), HostToNet32(0x7F000001u));
-  EXPECT_EQ(InetAddr("10.1.2.3"), HostToNet32(0x0A010203u));
-  EXPECT_EQ(InetAddr("not an address"), 0xFFFFFFFFu);
-  EXPECT_EQ(InetAddr("1.2.3.256"), 0xFFFFFFFFu);
-  EXPECT_EQ(InetNtoa(HostToNet32(0xC0A80A01u)), "192.168.10.1");
-  uint32_t address = 0;
-  ASSERT_TRUE(ResolveHostName("127.0.0.1", &address));
-  EXPECT_EQ(address, Loopback());
-  ASSERT_TRUE(ResolveHostName("localhost", &address));
-  EXPECT_EQ(NetToHost32(address) >> 24, 127u);
-  EXPECT_FALSE(ResolveHostName("", &address));
-  EXPECT_FALSE(HostName().empty());
 }
 
 }  // namespace
