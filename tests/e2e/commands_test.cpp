@@ -184,47 +184,48 @@ TEST(Commands, RecordConventions) {
 // connection gets every codec's frames there, its session ending with it.
 TEST(Commands, Camsim) {
   const std::string camsim = "timeout 10 {CAMSIM} ";
-  RunRows({{"camsim",
-            nullptr,
-            {Step(camsim + "--rtp-loss 2", 2).Has({"--rtp-loss"}),
-             Step(camsim + "--rtp-duplicate -0.5", 2).Has({"--rtp-duplicate"}),
-             Step(camsim + "--media-dir /nonexistent/media", 2).Has({"/nonexistent/media"}),
-             Step(camsim + "--clip /nonexistent/clip.h264", 2).Has({"/nonexistent/clip.h264"}),
-             Step(camsim + "--auth kerberos", 2).Has({"--auth"}),
-             Step(camsim + "--http-port {HTTP}", 1).Has({"cannot listen on 127.0.0.1:{HTTP}"}),
-             Step("log={WORK}/camsim-urls.log; timeout -s INT 20 {CAMSIM} --media-dir {MEDIA} "
-                  ">$log 2>&1 & pid=$!; for i in $(seq 100); do grep -q 'ipcap record' $log && "
-                  "break; sleep 0.1; done; cat $log; curl -s \"http://127.0.0.1:$(awk '/http "
-                  "port/ {print $4}' $log)/siqura-cgi/admin/param.cgi?action=list\" | grep "
-                  "RTSP.Port; kill -INT $pid; wait $pid",
-                  kAnyStatus)
-                 .Has({"ipcap record --address 127.0.0.1 --port "})
-                 .Facts([](Camera&, const Outcome& run) {
-                   const size_t at = run.text.find("camsim: rtsp port ");
-                   ASSERT_NE(at, std::string::npos) << run.text;
-                   const std::string rtsp = std::to_string(std::atoi(run.text.c_str() + at + 18));
-                   for (const std::string& part :
-                        {"rtsp://127.0.0.1:" + rtsp + "/h264",
-                         "--param 2=" + rtsp + " --codec h264", "root.Network.RTSP.Port=" + rtsp}) {
-                     EXPECT_NE(run.text.find(part), std::string::npos) << part << "\n" << run.text;
-                   }
-                 }),
-             Step("for s in h264 jpeg mpeg4; do timeout 20 ffmpeg -nostdin -loglevel error "
-                  "-rtsp_transport tcp -i rtsp://127.0.0.1:{RTSP}/$s -frames:v 15 -c copy -f "
-                  "framemd5 - | grep -c '^0,'; done")
-                 .Facts([](Camera& camera, const Outcome& run) {
-                   EXPECT_EQ(run.text, "15\n15\n15\n");
-                   bool askedForTcp = false;
-                   for (const std::string& request : camera.rtsp->Requests()) {
-                     askedForTcp |=
-                         request.rfind("SETUP", 0) == 0 &&
-                         request.find("RTP/AVP/TCP;unicast;interleaved=0-1") != std::string::npos;
-                   }
-                   EXPECT_TRUE(askedForTcp);
-                   EXPECT_EQ(camera.rtsp->Stats().plays, 3u);
-                   EXPECT_EQ(camera.rtsp->Stats().teardowns, 3u);
-                   EXPECT_GE(camera.rtsp->Stats().framesSent, 45u);
-                 })}}});
+  RunRows(
+      {{"camsim",
+        nullptr,
+        {Step(camsim + "--rtp-loss 2", 2).Has({"--rtp-loss"}),
+         Step(camsim + "--rtp-duplicate -0.5", 2).Has({"--rtp-duplicate"}),
+         Step(camsim + "--media-dir /nonexistent/media", 2).Has({"/nonexistent/media"}),
+         Step(camsim + "--clip /nonexistent/clip.h264", 2).Has({"/nonexistent/clip.h264"}),
+         Step(camsim + "--auth kerberos", 2).Has({"--auth"}),
+         Step(camsim + "--http-port {HTTP}", 1).Has({"cannot listen on 127.0.0.1:{HTTP}"}),
+         Step("log={WORK}/camsim-urls.log; : >$log; timeout -s INT 20 {CAMSIM} --media-dir {MEDIA} "
+              ">$log 2>&1 & pid=$!; for i in $(seq 100); do grep -q 'ipcap record' $log && "
+              "break; sleep 0.1; done; cat $log; curl -s \"http://127.0.0.1:$(awk '/http "
+              "port/ {print $4}' $log)/siqura-cgi/admin/param.cgi?action=list\" | grep "
+              "RTSP.Port; kill -INT $pid; wait $pid",
+              kAnyStatus)
+             .Has({"ipcap record --address 127.0.0.1 --port "})
+             .Facts([](Camera&, const Outcome& run) {
+               const size_t at = run.text.find("camsim: rtsp port ");
+               ASSERT_NE(at, std::string::npos) << run.text;
+               const std::string rtsp = std::to_string(std::atoi(run.text.c_str() + at + 18));
+               for (const std::string& part :
+                    {"rtsp://127.0.0.1:" + rtsp + "/h264", "--param 2=" + rtsp + " --codec h264",
+                     "root.Network.RTSP.Port=" + rtsp}) {
+                 EXPECT_NE(run.text.find(part), std::string::npos) << part << "\n" << run.text;
+               }
+             }),
+         Step("for s in h264 jpeg mpeg4; do timeout 20 ffmpeg -nostdin -loglevel error "
+              "-rtsp_transport tcp -i rtsp://127.0.0.1:{RTSP}/$s -frames:v 15 -c copy -f "
+              "framemd5 - | grep -c '^0,'; done")
+             .Facts([](Camera& camera, const Outcome& run) {
+               EXPECT_EQ(run.text, "15\n15\n15\n");
+               bool askedForTcp = false;
+               for (const std::string& request : camera.rtsp->Requests()) {
+                 askedForTcp |=
+                     request.rfind("SETUP", 0) == 0 &&
+                     request.find("RTP/AVP/TCP;unicast;interleaved=0-1") != std::string::npos;
+               }
+               EXPECT_TRUE(askedForTcp);
+               EXPECT_EQ(camera.rtsp->Stats().plays, 3u);
+               EXPECT_EQ(camera.rtsp->Stats().teardowns, 3u);
+               EXPECT_GE(camera.rtsp->Stats().framesSent, 45u);
+             })}}});
 }
 
 }  // namespace
