@@ -33,6 +33,21 @@ class ClockedConverter : public CTimeStampConverter {
   uint64_t Now() const override { return now; }
 };
 
+TEST(StatisticsHelper, KeepsARunningMeanOverItsWindow) {
+  TStatisticsHelper<unsigned int> stats(3);
+  EXPECT_EQ(stats.Mean(), 0.0);
+  for (unsigned int x : {1u, 2u, 3u}) stats.Add(x);
+  EXPECT_EQ(stats.Mean(), 2.0);
+  stats.Add(10);  // 1 leaves
+  EXPECT_EQ(stats.Count(), 3u);
+  EXPECT_EQ(stats.Mean(), 5.0);
+  stats.Clear();
+  EXPECT_EQ(stats.Count(), 0u);
+  EXPECT_EQ(stats.Mean(), 0.0);
+  stats.Add(4);
+  EXPECT_EQ(stats.Mean(), 4.0);  // nothing of the old sum is left
+}
+
 // While the rate is learned, RTP time counts at 90 kHz (111 units a tick,
 // so a second is 90,091 ticks) and never behind the clock.
 TEST(TimeStampConverter, FrameTimesWhileLearning) {
