@@ -1,8 +1,8 @@
 // The soak host: one driver, several streams and the I/O object, driven by
-// random host calls for a given time while camsim (switched by scripts/soak)
-// misbehaves at random. Every 10 s it prints its threads, descriptors and
-// resident memory; at the end it stops everything and fails unless those
-// stayed flat.
+// random host calls (start, stop, reconfigure, output changes) for a given
+// time while the camera (camsim, switched by scripts/soak) misbehaves at
+// random. Every 10 s it prints its threads, descriptors and resident memory;
+// at the end it stops everything and fails unless those stayed flat.
 //   soak_host LIBRARY ADDRESS HTTP_PORT RTSP_PORT SECONDS [STREAMS] [SEED]
 #include <dirent.h>
 
@@ -25,10 +25,11 @@
 namespace {
 
 using quenlix::ipcapture::IIPCaptureDriver;
-using Clock = std::chrono::steady_clock;
 
-constexpr long kRssSlackKb = 24 * 1024;  // growth allowed from warm-up to the end
-constexpr int kLibraryFds = 8;           // the library and libcurl keep a few once loaded
+// Resident growth allowed between the first sample after warm-up and the end.
+constexpr long kRssSlackKb = 24 * 1024;
+// The library and libcurl keep a few descriptors of their own once loaded.
+constexpr int kLibraryFds = 8;
 constexpr int kWarmUpSeconds = 20;
 constexpr int kSampleSeconds = 10;
 constexpr int kActionMs = 250;
@@ -39,7 +40,7 @@ struct Usage {
   long rssKb = 0;
 };
 
-Usage Measure(const char* when, int seconds, unsigned long long frames) {
+Usage Measure() {
   Usage u;
   if (DIR* d = opendir("/proc/self/fd")) {
     // One of the descriptors is the directory being read.
@@ -51,16 +52,18 @@ Usage Measure(const char* when, int seconds, unsigned long long frames) {
     if (line.rfind("Threads:", 0) == 0) u.threads = std::atoi(line.c_str() + 8);
     if (line.rfind("VmRSS:", 0) == 0) u.rssKb = std::atol(line.c_str() + 6);
   }
-  if (when != nullptr) {
-    std::printf("soak: %-9s t=%4d s  threads %3d  fds %3d  rss %6ld KiB  frames %llu\n", when,
-                seconds, u.threads, u.fds, u.rssKb, frames);
-    std::fflush(stdout);
-  }
   return u;
 }
 
-// One sink for every stream, the I/O events and the log, that counts and
-// keeps nothing (a long run's log is no growth of its own).
+void Print(const char* when, int seconds, const Usage& u, unsigned long long frames) {
+  std::printf("soak: %-9s t=%4d s  threads %3d  fds %3d  rss %6ld KiB  frames %llu\n", when,
+              seconds, u.threads, u.fds, u.rssKb, frames);
+  std::fflush(stdout);
+}
+
+// The host: one sink for every stream, the I/O events and the log, that
+// counts and keeps nothing (a long run's log is no growth of its own), and
+// the random calls.
 class Soak : public quenlix::IDebugSink, public quenlix::IFrameSink, public quenlix::IIOEventSink {
  public:
   void Reserved0() override {}
@@ -80,24 +83,26 @@ class Soak : public quenlix::IDebugSink, public quenlix::IFrameSink, public quen
 
   // Random calls until the time is up, sampled every few seconds; then every
   // stream and the I/O object stopped and the driver closed.
-  void Run(IIPCaptureDriver* driver, uint32_t streams, unsigned seed) {
+  void Run(IIPCaptureDriver* driver, uint32_t streams, unsigned seed, int runSeconds) {
+    seconds = runSeconds;
     capture_ = driver->GetVideoCapture();
     io_ = driver->GetIOApi();
     running_.assign(streams, false);
     random_.seed(seed);
     io_->SetEventSink(this);
     io_->Start();
-    const auto start = Clock::now();
-    for (int next = kSampleSeconds, elapsed = 0;
-         (elapsed =
-              int(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count())) <
-         seconds;
-         ++actions) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int nextSample = kSampleSeconds;; ++actions) {
+      const int elapsed = int(
+          std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+              .count());
+      if (elapsed >= seconds) break;
       Act();
-      if (elapsed >= next) {
-        last = Measure(elapsed < kWarmUpSeconds ? "warming" : "running", elapsed, frames);
+      if (elapsed >= nextSample) {
+        last = Measure();
+        Print(elapsed < kWarmUpSeconds ? "warming" : "running", elapsed, last, frames);
         if (elapsed >= kWarmUpSeconds && warm.threads == 0) warm = last;
-        next += kSampleSeconds;
+        nextSample += kSampleSeconds;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(kActionMs));
     }
@@ -105,9 +110,10 @@ class Soak : public quenlix::IDebugSink, public quenlix::IFrameSink, public quen
       if (running_[i]) capture_->StopChannel(i);
     }
     io_->Stop();
-    const auto closing = Clock::now();
+    const auto closing = std::chrono::steady_clock::now();
     driver->Close();
-    closeSeconds = std::chrono::duration<double>(Clock::now() - closing).count();
+    closeSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - closing).count();
   }
 
   std::atomic<unsigned long long> lines{0}, frames{0}, changes{0}, failures{0};
@@ -155,6 +161,27 @@ bool Check(bool holds, const char* what, long before, long after) {
   return holds;
 }
 
+// Flat: threads back to where they were before the library was loaded,
+// descriptors within the library's own, memory within the slack after
+// warm-up, every sample back with the host.
+bool Flat(const Usage& before, const Soak& soak, int held) {
+  const Usage after = Measure();
+  Print("stopped", soak.seconds, after, soak.frames);
+  std::printf(
+      "soak: %llu host calls, %llu frames, %llu log lines, %llu input changes, "
+      "%llu I/O failures, %d samples held, close %.2f s\n",
+      soak.actions, soak.frames.load(), soak.lines.load(), soak.changes.load(),
+      soak.failures.load(), held, soak.closeSeconds);
+  bool flat = Check(after.threads <= before.threads, "threads", before.threads, after.threads);
+  flat &= Check(soak.warm.fds == 0 || after.fds <= before.fds + kLibraryFds, "descriptors",
+                before.fds, after.fds);
+  flat &= Check(soak.warm.rssKb == 0 || soak.last.rssKb <= soak.warm.rssKb + kRssSlackKb,
+                "memory (KiB after warm-up, at the end)", soak.warm.rssKb, soak.last.rssKb);
+  flat &= Check(held == 0, "samples held", 0, held);
+  std::printf("soak: %s\n", flat ? "flat" : "NOT FLAT");
+  return flat;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,13 +190,12 @@ int main(int argc, char** argv) {
                  "usage: soak_host LIBRARY ADDRESS HTTP_PORT RTSP_PORT SECONDS [STREAMS] [SEED]\n");
     return 2;
   }
-  Soak soak;
-  soak.seconds = std::atoi(argv[5]);
+  const int seconds = std::atoi(argv[5]);
   const uint32_t streams = argc > 6 ? uint32_t(std::atoi(argv[6])) : 4;
   const unsigned seed = argc > 7 ? unsigned(std::atoi(argv[7])) : unsigned(std::random_device{}());
-  std::printf("soak: %d s, %u streams, seed %u\n", soak.seconds, streams, seed);
+  std::printf("soak: %d s, %u streams, seed %u\n", seconds, streams, seed);
 
-  const Usage before = Measure(nullptr, 0, 0);
+  const Usage before = Measure();
   ipcap::DriverLibrary library;
   if (!library.Load(argv[1])) {
     std::fprintf(stderr, "soak: %s\n", library.Error().c_str());
@@ -183,31 +209,14 @@ int main(int argc, char** argv) {
   config.device.channelCount = streams;
   config.device.inputCount = config.device.outputCount = 2;
   config.custom = {{1, "0"}, {2, argv[4]}, {3, "(none)"}, {4, "1"}};
+  Soak soak;
   testhost::FakeAllocator allocator;
   IIPCaptureDriver* driver = library.createIPCapture();
   if (driver == nullptr || !driver->Open(&soak, &allocator, &config)) {
     std::fprintf(stderr, "soak: the driver did not open\n");
     return 2;
   }
-  soak.Run(driver, streams, seed);
+  soak.Run(driver, streams, seed, seconds);
   library.deleteIPCapture(driver);
-
-  // Flat: threads back to where they were before the library was loaded,
-  // descriptors within the library's own, memory within the slack after
-  // warm-up, every sample back with the host.
-  const Usage after = Measure("stopped", soak.seconds, soak.frames);
-  const int held = allocator.outstanding;
-  std::printf(
-      "soak: %llu host calls, %llu frames, %llu log lines, %llu input changes, "
-      "%llu I/O failures, %d samples held, close %.2f s\n",
-      soak.actions, soak.frames.load(), soak.lines.load(), soak.changes.load(),
-      soak.failures.load(), held, soak.closeSeconds);
-  bool flat = Check(after.threads <= before.threads, "threads", before.threads, after.threads);
-  flat &= Check(soak.warm.fds == 0 || after.fds <= before.fds + kLibraryFds, "descriptors",
-                before.fds, after.fds);
-  flat &= Check(soak.warm.rssKb == 0 || soak.last.rssKb <= soak.warm.rssKb + kRssSlackKb,
-                "memory (KiB after warm-up, at the end)", soak.warm.rssKb, soak.last.rssKb);
-  flat &= Check(held == 0, "samples held", 0, held);
-  std::printf("soak: %s\n", flat ? "flat" : "NOT FLAT");
-  return flat ? 0 : 1;
+  return Flat(before, soak, allocator.outstanding) ? 0 : 1;
 }
